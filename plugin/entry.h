@@ -1,0 +1,36 @@
+// The plug-in's exported entry points, as the host calls them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// MenuCommandInfo, filled by FinaleExtensionEnumerate.
+namespace MenuCommandInfoLayout {
+constexpr std::size_t MenuText = 0;
+constexpr std::size_t NameText = 64;
+constexpr std::size_t NameText2 = 128;
+constexpr std::size_t TextSize = 64;
+constexpr std::size_t Reserved1 = 192;  // int16
+constexpr std::size_t Reserved2 = 194;  // int16
+constexpr std::size_t Size = 196;
+}  // namespace MenuCommandInfoLayout
+
+inline constexpr char MenuText[] = "KQ Me&terfix [v. 1.01]";
+
+// Process-wide values of the entry points.
+extern std::int32_t hostVersion;
+extern HINSTANCE moduleHandle;
+
+extern "C" {
+std::int32_t WINAPI FinaleExtensionVersion(std::int32_t version);
+std::int16_t WINAPI FinaleExtensionInit(HWND window, std::int32_t unused);
+std::int16_t WINAPI FinaleExtensionEnumerate(std::int32_t unused, std::int16_t index, void* info);
+std::int16_t WINAPI FinaleExtensionInvoke(HWND owner, std::int32_t unused1, const void* region,
+                                          std::int32_t unused2);
+std::int32_t WINAPI FinaleExtensionTerminate(std::int32_t unused);
+std::int16_t WINAPI FinaleExtensionGetMenuStatus(std::int32_t unused);
+// The library's load notification: keeps the module handle on process attach.
+BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
+}
