@@ -2,6 +2,21 @@
 // host to keep it (tagged records, staff list, layers of entries), behind the
 // 17 host functions of plugin/host.h. One Host is current at a time; the host
 // functions act on it.
+//
+// Host function semantics chosen here (the plug-in only relies on the low 16
+// bits of a result):
+// - HostLoadRecord copies min(stored size, *size) bytes when a buffer is
+//   given and always sets *size to the stored size; a null buffer only tests
+//   existence. A buffer without a size pointer fails.
+// - HostSaveRecord replaces an existing record with exactly the buffer and
+//   size given; saving a record that does not exist fails (records come into
+//   being only through HostCreateRecord or the builder).
+// - HostCreateRecord: key number 0xFFFF takes the next unused number of the
+//   tag (highest number in use + 1, at least 1); sequence 0xFFFF takes the
+//   next free sequence (0, 1, 2, ...) under that number. The key is written
+//   back. Creating over an existing record fails.
+// - Layers live in a memory arena below 4 GiB; HostCellFrame(staff) is
+//   FrameForStaff(staff), which is not the staff number.
 #pragma once
 
 #include <cstdint>
@@ -52,13 +67,30 @@ struct StaffTimeSigView {
 
 // What the host was asked to do, for tests and reports.
 struct Counters {
-  int loads = 0;
-  int saves = 0;
-  int creates = 0;
-  int layerLoads = 0;
-  int layerFrees = 0;
-  int updateLayouts = 0;
+  int loads = 0;          // HostLoadRecord calls
+  int saves = 0;          // HostSaveRecord calls
+  int creates = 0;        // HostCreateRecord calls
+  int layerLoads = 0;     // layer objects handed out
+  int layerFrees = 0;     // layer objects handed back
+  int updateLayouts = 0;  // HostUpdateLayout calls
+  int failedSaves = 0;    // saves (and creates) that reported failure
+  int badCalls = 0;       // wrong version or fixed arguments, frees of unknown objects
 };
+
+// Bytes of new builder records that no field covers are filled with this, so
+// that tests can see them carried through unchanged.
+constexpr std::uint8_t UnlistedByteFill = 0xA5;
+
+// The frame value HostCellFrame gives for a staff; deliberately not the staff.
+constexpr std::int16_t FrameForStaff(std::int16_t staff) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(staff) + 100u);
+}
+constexpr std::int16_t StaffForFrame(std::int32_t frame) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(frame) - 100u);
+}
+
+// Key length of a tag: StaffMeasureKey (6) for StaffTimeSigRecord, else RecordKey (4).
+std::size_t KeySizeForTag(std::uint32_t tag);
 
 class Host {
  public:
@@ -70,12 +102,15 @@ class Host {
   // --- building a score ---
   // Appends a staff to the staff list (next slot) with its StaffRecord flags.
   void AddStaff(std::int16_t staff, std::uint16_t staffFlags = 0);
-  // A plain measure time signature (creates or replaces the MeasureRecord).
+  // A further staff list for HostStaffAtSlot (number != 0; list 0 is the score's).
+  void SetStaffList(std::int16_t staffList, const std::vector<std::int16_t>& staves);
+  // A plain measure time signature (creates or replaces the MeasureRecord; the
+  // other fields become 0, unlisted bytes of an existing record are kept).
   void SetMeasure(std::int16_t measure, std::int16_t beats, std::int16_t beatDuration,
                   std::uint16_t signatureFlags = 0);
   void SetMeasure(std::int16_t measure, const MeasureView& view);
   // Composite chains; each returns the new chain number (records of
-  // 2 top / 3 bottom slots, sequences 0, 1, ...).
+  // 2 top / 3 bottom slots, sequences 0, 1, ...; unused slots of the last record empty).
   std::int16_t AddTopChain(const std::vector<TopSlot>& slots);
   std::int16_t AddBottomChain(const std::vector<BottomSlot>& slots);
   void SetStaffTimeSig(std::int16_t staff, std::int16_t measure, std::int16_t beats,
@@ -83,7 +118,8 @@ class Host {
   // Replaces the layer (0..3) of a staff in a measure.
   void SetLayer(std::int16_t staff, std::int16_t measure, int layer, std::int32_t duration,
                 const std::vector<Entry>& entries);
-  // Raw record access by tag and key bytes.
+  // Raw record access by tag and key bytes (KeySizeForTag bytes are used;
+  // missing ones count as 0). PutRecord creates or replaces.
   void PutRecord(std::uint32_t tag, const std::vector<std::uint8_t>& key,
                  const std::vector<std::uint8_t>& bytes);
   bool GetRecord(std::uint32_t tag, const std::vector<std::uint8_t>& key,
@@ -92,11 +128,21 @@ class Host {
   // --- reading back ---
   bool ReadMeasure(std::int16_t measure, MeasureView& view) const;
   bool ReadStaffTimeSig(std::int16_t staff, std::int16_t measure, StaffTimeSigView& view) const;
+  // Every slot of the chain's records, empty ones included, in record order.
   std::vector<TopSlot> ReadTopChain(std::int16_t chain) const;
   std::vector<BottomSlot> ReadBottomChain(std::int16_t chain) const;
+  // Number of records of the chain (sequences 0, 1, ... present).
+  int ChainRecordCount(std::uint32_t tag, std::int16_t chain) const;
+  // A signature field as text: the decimal value, or the chain's non-empty
+  // slots joined by "+", with "++" before a later slot that starts a group.
+  std::string FormatTop(std::int16_t value, bool composite) const;
+  std::string FormatBottom(std::int16_t value, bool composite) const;
+  // "top/bottom" of a measure's own signature; empty when it has no record.
+  std::string FormatMeasure(std::int16_t measure) const;
   std::size_t RecordCount() const;
   std::size_t RecordCount(std::uint32_t tag) const;
   std::vector<std::int16_t> StaffList() const;
+  std::size_t LayerCount() const;
   const Counters& counters() const { return counters_; }
   int OutstandingLayers() const { return counters_.layerLoads - counters_.layerFrees; }
 
@@ -104,7 +150,11 @@ class Host {
   // Loads / saves of this tag (and key, when given) fail.
   void FailLoads(std::uint32_t tag, const std::vector<std::uint8_t>& key = {});
   void FailSaves(std::uint32_t tag, const std::vector<std::uint8_t>& key = {});
+  void FailCreates(std::uint32_t tag);
   void FailLayerLoads(std::int16_t staff, std::int16_t measure, int layer);
+  // As if no memory below 4 GiB could be had: every layer load gives null.
+  void FailLowMemory(bool on) { noLowMemory_ = on; }
+  void ClearFaults();
   // Successful results carry nonzero garbage in their high 16 bits.
   void SetResultGarbage(bool on) { garbage_ = on; }
 
@@ -118,12 +168,16 @@ class Host {
   std::int32_t CellFrame(std::int32_t staff) const;
   std::int32_t StaffAtSlot(std::int32_t slot, std::int32_t staffList) const;
   void UpdateLayout() { ++counters_.updateLayouts; }
+  // A host function was called with a wrong version or fixed argument.
+  void NoteBadCall() { ++counters_.badCalls; }
 
  private:
   struct Impl;
+  std::int32_t Result(bool ok) const;
   std::unique_ptr<Impl> impl_;
   Counters counters_;
   bool garbage_ = false;
+  bool noLowMemory_ = false;
 };
 
 // The host that the host functions act on; null until one is installed.

@@ -1,0 +1,1 @@
+kq_add_test(simhost_tests SOURCES simhost_test.cpp LIBS simhost)
