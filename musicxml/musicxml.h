@@ -1,0 +1,122 @@
+// MusicXML scores for the simulated host: load a score-partwise document
+// (plain XML in any encoding, or a compressed .mxl archive), turn it into a
+// simhost::Host score, and write the time signatures that the plug-in changed
+// back into the document, leaving everything else as it was.
+//
+// Mapping in brief (musicxml/README.md has the full list of decisions):
+// - measure i (1-based) of the host is the i-th <measure> of every part, by
+//   position, never by its number attribute; parts of unequal length fail;
+// - staff s (1-based, slot s-1) is the s-th staff of the score, parts in order;
+// - per staff and measure, voices become layers 0..3 in order of first
+//   appearance; later voices are left out with a warning;
+// - the first part's time signatures are the measure records; a part whose
+//   signatures differ anywhere gets independent staff signatures.
+// Nothing here throws; every problem comes back as a Status.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "simhost/simhost.h"
+
+namespace musicxml {
+
+// Outcome of one call. On failure `message` is one line naming the file (and
+// the line, for XML errors): "score.xml:12: XML error: ...".
+struct Status {
+  bool ok = true;
+  std::string message;
+  std::vector<std::string> warnings;  // problems that did not stop the call
+  explicit operator bool() const { return ok; }
+};
+
+// A time signature as the plug-in's texts show it (FormatTopChain /
+// FormatBottomChain): "4" over "1024", "3+3+2" over "512", "1+1++3" over
+// "1024++512".
+struct SignatureText {
+  std::string top;
+  std::string bottom;
+  bool hidden = false;      // alwaysHide
+  bool hasDisplay = false;  // displayInUse: displayTop/displayBottom are shown
+  std::string displayTop;
+  std::string displayBottom;
+  bool operator==(const SignatureText&) const = default;
+};
+
+// Reads the measure's record; false when the host has none.
+bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out);
+// Reads a staff's own signature (hidden/display stay empty); false when none.
+bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
+                        SignatureText& out);
+
+struct StaffInfo {
+  std::int16_t staff = 0;      // host staff number (slot + 1)
+  std::string partId;          // <score-part id>
+  std::string partName;        // <part-name>, may be empty
+  int staffInPart = 1;         // 1-based <staff> number inside the part
+  bool hidden = false;         // hiddenStaff flag was set
+  bool independent = false;    // independentSignatures flag was set
+};
+
+// Limits of the host's score; larger input is refused with a clear message.
+constexpr int MaxStaves = 300;
+constexpr int MaxMeasures = 32767;
+constexpr int MaxLayerEntries = 32767;
+
+class Score {
+ public:
+  Score();
+  ~Score();
+  Score(Score&&) noexcept;
+  Score& operator=(Score&&) noexcept;
+  Score(const Score&) = delete;
+  Score& operator=(const Score&) = delete;
+
+  // Reads a file. A zip signature means .mxl (root file from
+  // META-INF/container.xml; other members kept for writing); anything else
+  // is XML with its encoding from BOM/declaration. The DTD is never fetched.
+  Status LoadFile(const std::string& path);
+  // The same from memory; `name` appears in messages ("-" reads "<stdin>").
+  Status LoadBytes(std::string_view bytes, const std::string& name);
+
+  // Fills an empty host with the score (staff list, staff flags, measure
+  // records, composite chains, independent staff signatures, layers) and
+  // remembers what it put in. Call once per load.
+  Status BuildHost(simhost::Host& host);
+
+  // Compares the host's signatures with those BuildHost put in and rewrites
+  // the <time> elements of what changed (plus the restatement where a later
+  // measure inherited the old signature). Call once, after the plug-in ran.
+  Status ApplyHost(const simhost::Host& host);
+  // True once ApplyHost changed the document.
+  bool Changed() const;
+
+  // The document in its loaded form (an archive stays an archive). When
+  // nothing changed these are the loaded bytes exactly.
+  Status SaveBytes(std::string& out) const;
+  // Writes SaveBytes to `path` through a temporary file beside it and a
+  // rename; on failure the target is untouched and no temporary is left.
+  Status SaveFile(const std::string& path) const;
+
+  const std::string& Name() const;  // as given to Load*, for messages
+  bool IsArchive() const;
+  int MeasureCount() const;
+  // The number attribute of the first part's measure `measure` (1-based).
+  std::string MeasureNumber(int measure) const;
+  const std::vector<StaffInfo>& Staves() const;
+  // Every warning of every call so far.
+  const std::vector<std::string>& Warnings() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Writes `bytes` to `path` atomically (temporary file beside it + rename).
+Status WriteFileAtomic(const std::string& path, std::string_view bytes);
+
+}  // namespace musicxml
