@@ -87,6 +87,23 @@ Host* currentHost = nullptr;
 
 }  // namespace
 
+std::array<std::uint8_t, SelectionRegionLayout::Size> MakeSelectionRegion(
+    std::int16_t staffList, std::int16_t firstSlot, std::int16_t firstMeasure,
+    std::int32_t startPosition, std::int16_t lastSlot, std::int16_t lastMeasure,
+    std::int32_t endPosition) {
+  namespace L = SelectionRegionLayout;
+  std::array<std::uint8_t, L::Size> region;
+  region.fill(UnlistedByteFill);
+  WriteI16(region.data() + L::StaffList, staffList);
+  WriteI16(region.data() + L::FirstSlot, firstSlot);
+  WriteI16(region.data() + L::FirstMeasure, firstMeasure);
+  WriteI32(region.data() + L::StartPosition, startPosition);
+  WriteI16(region.data() + L::LastSlot, lastSlot);
+  WriteI16(region.data() + L::LastMeasure, lastMeasure);
+  WriteI32(region.data() + L::EndPosition, endPosition);
+  return region;
+}
+
 std::size_t KeySizeForTag(std::uint32_t tag) {
   return tag == StaffTimeSigRecordTag ? StaffMeasureKeyLayout::Size : RecordKeyLayout::Size;
 }
@@ -102,6 +119,8 @@ struct Host::Impl {
   std::unordered_set<std::uint64_t> layerFaults;
   LowArena arena{LayerArenaBytes};
   std::vector<LoadedLayer> loaded;
+  std::unordered_map<std::uint32_t, int> savesByTag;
+  std::unordered_map<std::uint32_t, int> createsByTag;
 
   const std::vector<std::uint8_t>* Find(const RecordId& id) const {
     auto it = records.find(id);
@@ -380,7 +399,47 @@ std::vector<std::int16_t> Host::StaffList() const {
   return staves;
 }
 
+bool Host::ReadStaffFlags(std::int16_t staff, std::uint16_t& staffFlags) const {
+  const auto* r = impl_->Find(RecordKeyId(StaffRecordTag, staff, 0));
+  if (r == nullptr || r->size() < StaffRecordLayout::StaffFlags + 2) return false;
+  staffFlags = ReadU16(r->data() + StaffRecordLayout::StaffFlags);
+  return true;
+}
+
+std::vector<std::int16_t> Host::MeasureNumbers() const {
+  std::vector<std::int16_t> measures;
+  for (const auto& [id, bytes] : impl_->records) {
+    std::uint8_t key[RecordKeyLayout::Size];
+    UnpackKey(id.key, key, sizeof key);
+    if (id.tag == MeasureRecordTag && ReadI16(key + RecordKeyLayout::Sequence) == 0) {
+      measures.push_back(ReadI16(key + RecordKeyLayout::Number));
+    }
+  }
+  std::sort(measures.begin(), measures.end());
+  return measures;
+}
+
+bool Host::ReadLayer(std::int16_t staff, std::int16_t measure, int layer, std::int32_t& duration,
+                     std::vector<Entry>& entries) const {
+  if (layer < 0 || layer > 3) return false;
+  auto it = impl_->layers.find(LayerKey(staff, measure, layer));
+  if (it == impl_->layers.end()) return false;
+  duration = it->second.duration;
+  entries = it->second.entries;
+  return true;
+}
+
 std::size_t Host::LayerCount() const { return impl_->layers.size(); }
+
+int Host::SaveCount(std::uint32_t tag) const {
+  auto it = impl_->savesByTag.find(tag);
+  return it == impl_->savesByTag.end() ? 0 : it->second;
+}
+
+int Host::CreateCount(std::uint32_t tag) const {
+  auto it = impl_->createsByTag.find(tag);
+  return it == impl_->createsByTag.end() ? 0 : it->second;
+}
 
 // --- fault injection ---
 
@@ -426,6 +485,7 @@ std::int32_t Host::LoadRecord(std::uint32_t tag, void* key, void* buffer, std::i
 std::int32_t Host::SaveRecord(std::uint32_t tag, void* key, const void* buffer,
                               std::int32_t size) {
   ++counters_.saves;
+  ++impl_->savesByTag[tag];
   bool ok = key != nullptr && size >= 0 && (buffer != nullptr || size == 0);
   RecordId id{};
   if (ok) {
@@ -444,6 +504,7 @@ std::int32_t Host::SaveRecord(std::uint32_t tag, void* key, const void* buffer,
 std::int32_t Host::CreateRecord(std::uint32_t tag, void* key, const void* buffer,
                                 std::int32_t size) {
   ++counters_.creates;
+  ++impl_->createsByTag[tag];
   if (key == nullptr || size < 0 || (buffer == nullptr && size != 0) ||
       impl_->createFaults.count(tag) != 0) {
     ++counters_.failedSaves;

@@ -19,6 +19,7 @@
 //   FrameForStaff(staff), which is not the staff number.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -89,6 +90,12 @@ constexpr std::int16_t StaffForFrame(std::int32_t frame) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(frame) - 100u);
 }
 
+// A SelectionRegion as the host passes it to the plug-in (unused bytes filled).
+std::array<std::uint8_t, SelectionRegionLayout::Size> MakeSelectionRegion(
+    std::int16_t staffList, std::int16_t firstSlot, std::int16_t firstMeasure,
+    std::int32_t startPosition, std::int16_t lastSlot, std::int16_t lastMeasure,
+    std::int32_t endPosition = EndOfMeasure);
+
 // Key length of a tag: StaffMeasureKey (6) for StaffTimeSigRecord, else RecordKey (4).
 std::size_t KeySizeForTag(std::uint32_t tag);
 
@@ -142,7 +149,15 @@ class Host {
   std::size_t RecordCount() const;
   std::size_t RecordCount(std::uint32_t tag) const;
   std::vector<std::int16_t> StaffList() const;
+  bool ReadStaffFlags(std::int16_t staff, std::uint16_t& staffFlags) const;
+  // Measures that have a MeasureRecord, ascending.
+  std::vector<std::int16_t> MeasureNumbers() const;
+  bool ReadLayer(std::int16_t staff, std::int16_t measure, int layer, std::int32_t& duration,
+                 std::vector<Entry>& entries) const;
   std::size_t LayerCount() const;
+  // Host function calls per tag (failed ones included).
+  int SaveCount(std::uint32_t tag) const;
+  int CreateCount(std::uint32_t tag) const;
   const Counters& counters() const { return counters_; }
   int OutstandingLayers() const { return counters_.layerLoads - counters_.layerFrees; }
 

@@ -272,6 +272,69 @@ TEST_F(SimHostTest, StaffListAndStaffAtSlot) {
   EXPECT_EQ(ReadU16(record + StaffRecordLayout::StaffFlags), HiddenStaffFlag);
 }
 
+TEST_F(SimHostTest, LargeLayersAndManyOutstandingStayBelow4GiB) {
+  std::vector<simhost::Entry> entries(5000, simhost::Entry{0, 128, true, false, 0});
+  entries.back().position = 4999 * 128;
+  host.SetLayer(2, 1, 0, 5000 * 128, entries);
+  host.SetLayer(2, 1, 1, 512, {{0, 512, true, false, 0}});
+  const std::int32_t frame = HostCellFrame(2, 0, V);
+  std::vector<void*> held;
+  for (int i = 0; i < 20; ++i) {
+    void* layer = HostLoadLayer(0, frame, 1, i % 2, 0, V);
+    ASSERT_NE(layer, nullptr);
+    const auto* object = static_cast<const std::uint8_t*>(layer);
+    const std::int16_t count = ReadI16(object + LayerEntriesLayout::EntryCount);
+    EXPECT_EQ(count, i % 2 == 0 ? 5000 : 1);
+    const std::uint8_t* last = LayerEntryArray(object) + (count - 1) * LayerEntryLayout::Size;
+    EXPECT_LE(reinterpret_cast<std::uintptr_t>(last) + LayerEntryLayout::Size,
+              std::uintptr_t{1} << 32);
+    EXPECT_EQ(ReadI32(last + LayerEntryLayout::Position), i % 2 == 0 ? 4999 * 128 : 0);
+    held.push_back(layer);
+  }
+  EXPECT_EQ(host.OutstandingLayers(), 20);
+  for (void* layer : held) HostFreeLayer(layer, V);
+  EXPECT_EQ(host.OutstandingLayers(), 0);
+}
+
+TEST_F(SimHostTest, ReadBackHelpers) {
+  host.AddStaff(5, IndependentSignaturesFlag);
+  host.SetMeasure(12, 3, 1024);
+  host.SetMeasure(-2, 3, 1024);
+  host.SetMeasure(7, 3, 1024);
+  EXPECT_EQ(host.MeasureNumbers(), (std::vector<std::int16_t>{-2, 7, 12}));
+  std::uint16_t flags = 0;
+  ASSERT_TRUE(host.ReadStaffFlags(5, flags));
+  EXPECT_EQ(flags, IndependentSignaturesFlag);
+  EXPECT_FALSE(host.ReadStaffFlags(6, flags));
+  host.SetLayer(5, 7, 2, 1024, {{0, 1024, true, false, 0x40}});
+  std::int32_t duration = 0;
+  std::vector<simhost::Entry> entries;
+  ASSERT_TRUE(host.ReadLayer(5, 7, 2, duration, entries));
+  EXPECT_EQ(duration, 1024);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].otherFlags, 0x40u);
+  EXPECT_FALSE(host.ReadLayer(5, 7, 3, duration, entries));
+
+  RecordKeyBytes key = MakeRecordKey(7, 0);
+  std::uint8_t buffer[24];
+  std::int32_t size = 24;
+  HostLoadRecord(MeasureRecordTag, key.bytes, buffer, &size, V);
+  HostSaveRecord(MeasureRecordTag, key.bytes, buffer, size, V);
+  EXPECT_EQ(host.SaveCount(MeasureRecordTag), 1);
+  EXPECT_EQ(host.SaveCount(StaffTimeSigRecordTag), 0);
+}
+
+TEST(SimHostSelection, RegionFieldsAtTheirOffsets) {
+  const auto region = simhost::MakeSelectionRegion(1, 2, 3, 256, 4, 5);
+  EXPECT_EQ(ReadI16(region.data() + SelectionRegionLayout::StaffList), 1);
+  EXPECT_EQ(ReadI16(region.data() + SelectionRegionLayout::FirstSlot), 2);
+  EXPECT_EQ(ReadI16(region.data() + SelectionRegionLayout::FirstMeasure), 3);
+  EXPECT_EQ(ReadI32(region.data() + SelectionRegionLayout::StartPosition), 256);
+  EXPECT_EQ(ReadI16(region.data() + SelectionRegionLayout::LastSlot), 4);
+  EXPECT_EQ(ReadI16(region.data() + SelectionRegionLayout::LastMeasure), 5);
+  EXPECT_EQ(ReadI32(region.data() + SelectionRegionLayout::EndPosition), EndOfMeasure);
+}
+
 TEST_F(SimHostTest, UpdateLayoutAndArgumentChecks) {
   HostUpdateLayout(1, 0, V);
   EXPECT_EQ(host.counters().updateLayouts, 1);
