@@ -1,7 +1,6 @@
 // The record and layer functions of plugin/host.h, acting on the current
 // simulated host. Without one they fail safely; nothing throws out of them.
 #include "plugin/host.h"
-
 #include "simhost/simhost.h"
 
 namespace {
@@ -36,8 +35,8 @@ void HOSTAPI HostFreeLayer(void* layer, std::int32_t version) {
   }
 }
 
-std::int32_t HOSTAPI HostLoadRecord(std::uint32_t tag, void* key, void* buffer,
-                                    std::int32_t* size, std::int32_t version) {
+std::int32_t HOSTAPI HostLoadRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t* size,
+                                    std::int32_t version) {
   try {
     simhost::Host* host = Checked(version);
     return host == nullptr ? 0 : host->LoadRecord(tag, key, buffer, size);
@@ -56,8 +55,8 @@ std::int32_t HOSTAPI HostSaveRecord(std::uint32_t tag, void* key, void* buffer, 
   }
 }
 
-std::int32_t HOSTAPI HostCreateRecord(std::uint32_t tag, void* key, void* buffer,
-                                      std::int32_t size, std::int32_t version) {
+std::int32_t HOSTAPI HostCreateRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t size,
+                                      std::int32_t version) {
   try {
     simhost::Host* host = Checked(version);
     return host == nullptr ? 0 : host->CreateRecord(tag, key, buffer, size);

@@ -170,10 +170,10 @@ void Host::AddStaff(std::int16_t staff, std::uint16_t staffFlags) {
 
   const RecordId id = RecordKeyId(StaffRecordTag, staff, 0);
   const auto* existing = impl_->Find(id);
-  std::vector<std::uint8_t> record = existing != nullptr && existing->size() >= StaffRecordLayout::Size
-                                         ? *existing
-                                         : std::vector<std::uint8_t>(StaffRecordLayout::Size,
-                                                                     UnlistedByteFill);
+  std::vector<std::uint8_t> record =
+      existing != nullptr && existing->size() >= StaffRecordLayout::Size
+          ? *existing
+          : std::vector<std::uint8_t>(StaffRecordLayout::Size, UnlistedByteFill);
   WriteU16(record.data() + StaffRecordLayout::StaffFlags, staffFlags);
   impl_->Put(id, std::move(record));
 }
@@ -482,8 +482,7 @@ std::int32_t Host::LoadRecord(std::uint32_t tag, void* key, void* buffer, std::i
   return Result(true);
 }
 
-std::int32_t Host::SaveRecord(std::uint32_t tag, void* key, const void* buffer,
-                              std::int32_t size) {
+std::int32_t Host::SaveRecord(std::uint32_t tag, void* key, const void* buffer, std::int32_t size) {
   ++counters_.saves;
   ++impl_->savesByTag[tag];
   bool ok = key != nullptr && size >= 0 && (buffer != nullptr || size == 0);

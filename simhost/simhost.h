@@ -33,10 +33,10 @@ namespace simhost {
 
 // One entry of a layer, as the builder describes it.
 struct Entry {
-  std::int32_t position = 0;  // EDUs from the start of the measure
-  std::int32_t duration = 0;  // EDUs, the notated value
-  bool beamStart = false;     // begins a beamed group (also an unbeamed note)
-  bool skip = false;          // passed over by the beat collection (grace notes ...)
+  std::int32_t position = 0;     // EDUs from the start of the measure
+  std::int32_t duration = 0;     // EDUs, the notated value
+  bool beamStart = false;        // begins a beamed group (also an unbeamed note)
+  bool skip = false;             // passed over by the beat collection (grace notes ...)
   std::uint32_t otherFlags = 0;  // further entryFlags bits, carried as given
 };
 

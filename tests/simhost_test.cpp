@@ -1,3 +1,5 @@
+#include "simhost/simhost.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +8,6 @@
 
 #include "analysis/records.h"
 #include "plugin/host.h"
-#include "simhost/simhost.h"
 
 namespace {
 
@@ -47,12 +48,16 @@ TEST_F(SimHostTest, NullBufferTestsExistence) {
   RecordKeyBytes present = MakeRecordKey(1, 0);
   RecordKeyBytes absent = MakeRecordKey(1, 1);
   std::int32_t size = 0;
-  EXPECT_TRUE(HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, nullptr, &size, V)));
+  EXPECT_TRUE(
+      HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, nullptr, &size, V)));
   EXPECT_EQ(size, 12);
-  EXPECT_FALSE(HostSucceeded(HostLoadRecord(CompositeTopRecordTag, absent.bytes, nullptr, &size, V)));
-  EXPECT_TRUE(HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, nullptr, nullptr, V)));
+  EXPECT_FALSE(
+      HostSucceeded(HostLoadRecord(CompositeTopRecordTag, absent.bytes, nullptr, &size, V)));
+  EXPECT_TRUE(
+      HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, nullptr, nullptr, V)));
   std::uint8_t buffer[12];
-  EXPECT_FALSE(HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, buffer, nullptr, V)));
+  EXPECT_FALSE(
+      HostSucceeded(HostLoadRecord(CompositeTopRecordTag, present.bytes, buffer, nullptr, V)));
   EXPECT_FALSE(HostSucceeded(HostLoadRecord(CompositeTopRecordTag, nullptr, buffer, &size, V)));
 }
 
@@ -143,15 +148,16 @@ TEST_F(SimHostTest, StaffMeasureKeysUseSixBytes) {
   EXPECT_EQ(ReadI16(buffer + StaffTimeSigRecordLayout::Beats), 2);
   EXPECT_EQ(ReadI16(buffer + StaffTimeSigRecordLayout::BeatDuration), 2048);
   StaffMeasureKeyBytes other = MakeStaffMeasureKey(3, 12, 0);
-  EXPECT_FALSE(HostSucceeded(HostLoadRecord(StaffTimeSigRecordTag, other.bytes, nullptr, &size, V)));
+  EXPECT_FALSE(
+      HostSucceeded(HostLoadRecord(StaffTimeSigRecordTag, other.bytes, nullptr, &size, V)));
 }
 
 TEST_F(SimHostTest, ChainsReadBackAndFormat) {
-  using simhost::TopSlot;
   using simhost::BottomSlot;
+  using simhost::TopSlot;
   const std::int16_t top = host.AddTopChain({TopSlot{3, 1}, TopSlot{2, 0}, TopSlot{3, 1}});
-  const std::int16_t bottom = host.AddBottomChain({BottomSlot{512, 1}, BottomSlot{0, 1},
-                                                   BottomSlot{1024, 1}, BottomSlot{256, 0}});
+  const std::int16_t bottom = host.AddBottomChain(
+      {BottomSlot{512, 1}, BottomSlot{0, 1}, BottomSlot{1024, 1}, BottomSlot{256, 0}});
   EXPECT_EQ(host.ChainRecordCount(CompositeTopRecordTag, top), 2);
   EXPECT_EQ(host.ChainRecordCount(CompositeBottomRecordTag, bottom), 2);
   const auto slots = host.ReadTopChain(top);
@@ -167,8 +173,9 @@ TEST_F(SimHostTest, ChainsReadBackAndFormat) {
 
 TEST_F(SimHostTest, LayersLiveBelow4GiBWithEntriesAtTheirOffsets) {
   host.AddStaff(7);
-  host.SetLayer(7, 2, 1, 3072,
-                {{0, 512, true, false, 0}, {512, 512, false, false, 0}, {1024, 256, false, true, 0x10}});
+  host.SetLayer(
+      7, 2, 1, 3072,
+      {{0, 512, true, false, 0}, {512, 512, false, false, 0}, {1024, 256, false, true, 0x10}});
   const std::int32_t frame = HostCellFrame(7, 0, V);
   EXPECT_NE(frame, 7);
   EXPECT_EQ(HostLoadLayer(0, 7, 2, 1, 0, V), nullptr);  // the staff is not the frame
