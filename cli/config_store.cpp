@@ -1,0 +1,113 @@
+#include "cli/config_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace meterfix {
+
+namespace {
+
+// Far beyond either image; a bigger file is still handed on (the plug-in
+// ignores an over-long value) but not read whole into memory.
+constexpr std::size_t MaxImageFileSize = 4096;
+
+bool ReadImageFile(const std::string& path, std::optional<std::vector<std::uint8_t>>& out,
+                   std::string& error) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    out.reset();
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(MaxImageFileSize + 1);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) {
+    error = path + ": cannot read";
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  out = std::move(bytes);
+  return true;
+}
+
+}  // namespace
+
+std::string ResolveConfigDir(const std::string& explicitDir) {
+  if (!explicitDir.empty()) return explicitDir;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/meterfix";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/meterfix";
+  return {};
+}
+
+bool ReadStoredImages(const std::string& dir, StoredImages& images, std::string& error) {
+  images = {};
+  if (dir.empty()) return true;
+  return ReadImageFile(dir + "/" + UserDialogValue, images.userDialog, error) &&
+         ReadImageFile(dir + "/" + PresetsValue, images.presets, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                         std::string& error) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    error = path + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int err = 0;
+  while (err == 0 && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno != EINTR) err = errno;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  // mkstemp makes the file 0600; settings and scores get the usual mode.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (err == 0 && ::fchmod(fd, 0666 & ~mask) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    error = path + ": cannot write: " + std::strerror(err);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteStoredImages(const std::string& dir, const StoredImages& images, std::string& error) {
+  if (dir.empty()) {
+    error = "no settings directory (set HOME or XDG_CONFIG_HOME, or pass --config-dir)";
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    error = dir + ": cannot create the settings directory: " + ec.message();
+    return false;
+  }
+  if (images.userDialog &&
+      !WriteFileAtomically(dir + "/" + UserDialogValue, *images.userDialog, error)) {
+    return false;
+  }
+  if (images.presets && !WriteFileAtomically(dir + "/" + PresetsValue, *images.presets, error)) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace meterfix

@@ -1,0 +1,163 @@
+#include "cli/option_fields.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/le_bytes.h"
+
+namespace meterfix {
+
+namespace {
+
+// The help texts are the options dialog's help-line texts of each control.
+const std::vector<OptionField> fields = {
+    {"autoUpdateLayout", SettingsLayout::AutoUpdateLayout, 1,
+     "Automatically update the layout after processing."},
+    {"onlySelectedStaves", SettingsLayout::OnlySelectedStaves, 1,
+     "Only analyze the selected staves. (The changes usually affect all staves.)"},
+    {"includeHiddenStaves", SettingsLayout::IncludeHiddenStaves, 1,
+     "Analyze hidden staves as well to determine time sig."},
+    {"onlyChangeAtConflicts", SettingsLayout::OnlyChangeAtConflicts, 1,
+     "Change only if the existing time sig differ with beams/beats."},
+    {"changeIndependentStaves", SettingsLayout::ChangeIndependentStaves, 1,
+     "Change on staves marked with 'independent time sigs' as well."},
+    {"displayCurrentTimeSig", SettingsLayout::DisplayCurrentTimeSig, 1,
+     "Current time sig is still displayed, new calculated one is used only for beaming."},
+    {"abbreviateDisplay", SettingsLayout::AbbreviateDisplay, 1,
+     "Abbreviate common and cut time in time sig for display."},
+    {"hideTimeSig", SettingsLayout::HideTimeSig, 1,
+     "The same as using 'Always hide' in the Measure Attributes dialog box."},
+    {"useComposite", SettingsLayout::UseComposite, 1, "Create composite time sigs if needed."},
+    {"preferComposite", SettingsLayout::PreferComposite, 1,
+     "Choose composite even if a normal time sig can be used."},
+    {"compactBeatDuration", SettingsLayout::CompactBeatDuration, 1,
+     "Only use one single number as composite time sig's beat duration (lower part)."},
+    {"largestBeatDuration", SettingsLayout::LargestBeatDuration, 1,
+     "Use the largest beat duration digit possible."},
+    {"minMeasureDuration", SettingsLayout::MinMeasureDuration, MaxMinMeasureDuration,
+     "Smallest measure duration to take into account. (0 = affect every measure.)"},
+    {"allowBeat[0]", SettingsLayout::AllowBeat + 0, 1,
+     "Allow half notes as beat durations, used for cut time."},
+    {"allowBeat[1]", SettingsLayout::AllowBeat + 2, 1,
+     "Dotted quarters - which gives the beaming of 3/8, 6/8, 9/8 etc."},
+    {"allowBeat[2]", SettingsLayout::AllowBeat + 4, 1, "Allow quarter notes as beat durations."},
+    {"allowBeat[3]", SettingsLayout::AllowBeat + 6, 1, "Allow 8th notes as beat durations."},
+    {"allowBeat[4]", SettingsLayout::AllowBeat + 8, 1, "Allow 16th notes as beat durations."},
+    {"allowBeat[5]", SettingsLayout::AllowBeat + 10, 1, "Allow 32nd notes as beat durations."},
+};
+
+}  // namespace
+
+const std::vector<OptionField>& OptionFields() { return fields; }
+
+const OptionField* FindOptionField(const std::string& name) {
+  for (const OptionField& field : fields) {
+    if (name == field.name) return &field;
+  }
+  return nullptr;
+}
+
+bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string& error) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) {
+    error = "expected FIELD=VALUE, got '" + text + "'";
+    return false;
+  }
+  const std::string name = text.substr(0, equals);
+  const std::string value = text.substr(equals + 1);
+  const OptionField* field = FindOptionField(name);
+  if (field == nullptr) {
+    error = "unknown option field '" + name + "' (see --help for the list)";
+    return false;
+  }
+  // Digits only: no sign, no blanks, no hex; a long run of digits is out of range.
+  long long number = 0;
+  const char* begin = value.data();
+  const char* end = begin + value.size();
+  const auto [ptr, ec] = std::from_chars(begin, end, number);
+  const bool digitsOnly = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digitsOnly || ec == std::errc::invalid_argument || ptr != end) {
+    error = "value of " + name + " must be a number, got '" + value + "'";
+    return false;
+  }
+  if (ec == std::errc::result_out_of_range || number < 0 || number > field->maximum) {
+    error = "value of " + name + " must lie in 0.." + std::to_string(field->maximum) + ", got " +
+            value;
+    return false;
+  }
+  out.field = field;
+  out.value = static_cast<std::int16_t>(number);
+  return true;
+}
+
+std::int16_t GetField(const OptionBlock& block, const OptionField& field) {
+  return ReadI16(block.data() + field.offset);
+}
+
+void SetField(OptionBlock& block, const OptionField& field, std::int16_t value) {
+  WriteI16(block.data() + field.offset, value);
+}
+
+void ApplyAssignments(OptionBlock& block, const std::vector<OptionAssignment>& assignments) {
+  for (const OptionAssignment& assignment : assignments) {
+    SetField(block, *assignment.field, assignment.value);
+  }
+}
+
+bool ValidateOptionBlock(const OptionBlock& block, std::string& error) {
+  if (block.size() != SettingsLayout::OptionBlockSize) {
+    error = "option block has the wrong size";
+    return false;
+  }
+  for (const OptionField& field : fields) {
+    const std::int16_t value = GetField(block, field);
+    if (value < 0 || value > field.maximum) {
+      error = std::string(field.name) + " is " + std::to_string(value) + ", outside 0.." +
+              std::to_string(field.maximum);
+      return false;
+    }
+  }
+  bool anyBeat = false;
+  for (std::size_t i = 0; i < BeatDurationCount; ++i) {
+    if (ReadI16(block.data() + SettingsLayout::AllowBeat + 2 * i) != 0) anyBeat = true;
+  }
+  if (!anyBeat) {
+    error = "at least one allowBeat[0..5] must be 1";
+    return false;
+  }
+  return true;
+}
+
+OptionBlock OptionBlockOf(const Settings& settings) {
+  OptionBlock block(SettingsLayout::OptionBlockSize);
+  WriteOptionBlock(settings, block.data());
+  return block;
+}
+
+void StoreOptionBlock(const OptionBlock& block, Settings& settings) {
+  ReadOptionBlock(block.data(), settings);
+}
+
+std::string FormatOptionBlock(const OptionBlock& block) {
+  std::size_t width = 0;
+  for (const OptionField& field : fields) width = std::max(width, std::string(field.name).size());
+  std::string text;
+  for (const OptionField& field : fields) {
+    std::string name = field.name;
+    text += "  " + name + std::string(width - name.size(), ' ') + " = " +
+            std::to_string(GetField(block, field)) + "\n";
+  }
+  return text;
+}
+
+std::string OptionFieldsHelp() {
+  std::string text = "Option fields for --set FIELD=VALUE (flags 0/1):\n";
+  for (const OptionField& field : fields) {
+    std::string line = std::string("  ") + field.name;
+    if (field.maximum != 1) line += " (0.." + std::to_string(field.maximum) + ")";
+    text += line + "\n      " + field.help + "\n";
+  }
+  return text;
+}
+
+}  // namespace meterfix

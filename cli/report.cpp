@@ -1,0 +1,197 @@
+#include "cli/report.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include <nlohmann/json.hpp>
+
+namespace meterfix {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json SignatureJson(const SignatureState& state) {
+  if (!state.present) return nullptr;
+  Json object;
+  object["top"] = state.signature.top;
+  object["bottom"] = state.signature.bottom;
+  object["hidden"] = state.hidden;
+  if (state.display) {
+    object["display"] = Json{{"top", state.display->top}, {"bottom", state.display->bottom}};
+  } else {
+    object["display"] = nullptr;
+  }
+  return object;
+}
+
+Json ReportJson(const FileReport& report) {
+  Json object;
+  object["file"] = report.file;
+  object["changed"] = report.changed;
+  Json measures = Json::array();
+  for (const MeasureChange& m : report.measures) {
+    measures.push_back(Json{{"measure", m.measure},
+                            {"changed", m.changed},
+                            {"before", SignatureJson(m.before)},
+                            {"after", SignatureJson(m.after)}});
+  }
+  object["measures"] = std::move(measures);
+  Json staves = Json::array();
+  for (const StaffChange& s : report.staves) {
+    staves.push_back(Json{{"staff", s.staff},
+                          {"measure", s.measure},
+                          {"before", SignatureJson(s.before)},
+                          {"after", SignatureJson(s.after)}});
+  }
+  object["staves"] = std::move(staves);
+  Json messages = Json::array();
+  for (const Message& message : report.messages) {
+    messages.push_back(Json{{"caption", message.caption}, {"text", message.text}});
+  }
+  object["messages"] = std::move(messages);
+  object["warnings"] = report.warnings;
+  return object;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return parts;
+    start = at + separator.size();
+  }
+}
+
+bool ToNumber(const std::string& text, std::int64_t& value) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  value = std::stoll(text);
+  return true;
+}
+
+std::string SignatureCell(const SignatureState& state) {
+  if (!state.present) return "(none)";
+  std::string cell = state.signature.top + "/" + state.signature.bottom;
+  const std::string conventional = ConventionalForm(state.signature);
+  if (!conventional.empty()) cell += " (" + conventional + ")";
+  if (state.hidden) cell += " hidden";
+  if (state.display) {
+    const std::string shown = ConventionalForm(*state.display);
+    cell += " shows " +
+            (shown.empty() ? state.display->top + "/" + state.display->bottom : shown);
+  }
+  return cell;
+}
+
+std::string PadRight(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+std::string PadLeft(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+}  // namespace
+
+std::string ConventionalForm(const SignatureText& signature) {
+  const std::vector<std::string> groups = Split(signature.top, "++");
+  // The host shows group boundaries of a bottom chain as "++"; the plug-in's
+  // own text joins one duration per group with "+".
+  const bool marked = signature.bottom.find("++") != std::string::npos;
+  const std::vector<std::string> bottoms = Split(signature.bottom, marked ? "++" : "+");
+  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return {};
+  std::string result;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    // Durations within one group add up to its beat.
+    std::int64_t duration = 0;
+    for (const std::string& part : Split(bottoms[bottoms.size() == 1 ? 0 : g], "+")) {
+      std::int64_t value = 0;
+      if (!ToNumber(part, value)) return {};
+      duration += value;
+    }
+    if (duration <= 0) return {};
+    // A whole note is 4096 EDUs; dotted beats count in their thirds.
+    std::int64_t factor = 1;
+    if (4096 % duration != 0) {
+      if (duration % 3 != 0 || 4096 % (duration / 3) != 0) return {};
+      factor = 3;
+      duration /= 3;
+    }
+    std::string numbers;
+    for (const std::string& part : Split(groups[g], "+")) {
+      std::int64_t count = 0;
+      if (!ToNumber(part, count)) return {};
+      if (!numbers.empty()) numbers += "+";
+      numbers += std::to_string(count * factor);
+    }
+    if (!result.empty()) result += "+";
+    result += numbers + "/" + std::to_string(4096 / duration);
+  }
+  return result;
+}
+
+std::string FormatJson(const std::vector<FileReport>& reports) {
+  Json json;
+  if (reports.size() == 1) {
+    json = ReportJson(reports.front());
+  } else {
+    json = Json::array();
+    for (const FileReport& report : reports) json.push_back(ReportJson(report));
+  }
+  // Replace: a score's texts are not ours to reject for bad UTF-8.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string FormatText(const std::vector<FileReport>& reports) {
+  std::string text;
+  for (const FileReport& report : reports) {
+    const auto changedCount = std::count_if(report.measures.begin(), report.measures.end(),
+                                            [](const MeasureChange& m) { return m.changed; });
+    text += report.file + ": " + std::to_string(changedCount) + " of " +
+            std::to_string(report.measures.size()) + " measures changed";
+    if (!report.staves.empty()) {
+      text += ", " + std::to_string(report.staves.size()) + " staff signatures changed";
+    }
+    if (!report.changed) {
+      text += "; nothing to write";
+    } else if (report.output.empty()) {
+      text += "; nothing written (use -o, --in-place or --out-dir)";
+    } else {
+      text += "; written to " + report.output;
+    }
+    text += "\n";
+
+    std::vector<std::string> before;
+    std::size_t width = std::string("before").size();
+    for (const MeasureChange& m : report.measures) {
+      before.push_back(SignatureCell(m.before));
+      width = std::max(width, before.back().size());
+    }
+    if (!report.measures.empty()) {
+      text += "  measure  changed  " + PadRight("before", width) + "  after\n";
+    }
+    for (std::size_t i = 0; i < report.measures.size(); ++i) {
+      const MeasureChange& m = report.measures[i];
+      std::string line = "  " + PadLeft(std::to_string(m.measure), 7) + "  " +
+                         PadRight(m.changed ? "yes" : "", 7) + "  " + PadRight(before[i], width) +
+                         "  " + (m.changed ? SignatureCell(m.after) : std::string());
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      text += line + "\n";
+    }
+    for (const StaffChange& s : report.staves) {
+      text += "  staff " + std::to_string(s.staff) + ", measure " + std::to_string(s.measure) +
+              ": " + SignatureCell(s.before) + " -> " + SignatureCell(s.after) + "\n";
+    }
+    for (const Message& message : report.messages) {
+      text += "  message: " + message.caption + ": " + message.text + "\n";
+    }
+    for (const std::string& warning : report.warnings) {
+      text += "  warning: " + warning + "\n";
+    }
+  }
+  return text;
+}
+
+}  // namespace meterfix

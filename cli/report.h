@@ -1,0 +1,61 @@
+// What one run did to one score, and its two renderings: the JSON contract
+// for machines and an aligned table for people.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace meterfix {
+
+// A time signature as the plug-in's texts give it ("3+3+2" over "512").
+struct SignatureText {
+  std::string top;
+  std::string bottom;
+};
+
+struct SignatureState {
+  bool present = false;  // false: the score has no record for it
+  SignatureText signature;
+  bool hidden = false;
+  std::optional<SignatureText> display;  // the display signature when in use
+};
+
+struct MeasureChange {
+  int measure = 0;  // 1-based position in the score
+  bool changed = false;
+  SignatureState before;
+  SignatureState after;
+};
+
+struct StaffChange {
+  int staff = 0;  // 1-based staff slot in score order
+  int measure = 0;
+  SignatureState before;
+  SignatureState after;
+};
+
+struct Message {
+  std::string caption;
+  std::string text;
+};
+
+struct FileReport {
+  std::string file;
+  bool changed = false;
+  std::vector<MeasureChange> measures;
+  std::vector<StaffChange> staves;
+  std::vector<Message> messages;
+  std::vector<std::string> warnings;
+  std::string output;  // where the result was written; empty: nowhere
+};
+
+// One object for one report, an array for several; ends with a newline.
+std::string FormatJson(const std::vector<FileReport>& reports);
+std::string FormatText(const std::vector<FileReport>& reports);
+
+// The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2
+// over 512, "6/8" for 2 over 1536; empty when the texts have no such form.
+std::string ConventionalForm(const SignatureText& signature);
+
+}  // namespace meterfix

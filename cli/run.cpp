@@ -1,0 +1,232 @@
+#include "cli/run.h"
+
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+
+#include "cli/plugin_session.h"
+#include "musicxml/musicxml.h"
+#include "settings/settings.h"
+#include "simhost/simhost.h"
+
+namespace meterfix {
+
+namespace {
+
+// Scores on standard input beyond this are refused rather than held in memory.
+constexpr std::size_t MaxStdinBytes = std::size_t{1} << 30;
+
+bool ParseNumber(const std::string& text, int& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+SignatureState StateOf(bool present, const musicxml::SignatureText& text) {
+  SignatureState state;
+  state.present = present;
+  if (!present) return state;
+  state.signature = {text.top, text.bottom};
+  state.hidden = text.hidden;
+  if (text.hasDisplay) state.display = SignatureText{text.displayTop, text.displayBottom};
+  return state;
+}
+
+struct Snapshot {
+  std::vector<bool> measurePresent;
+  std::vector<musicxml::SignatureText> measures;
+  // [staff index][measure index], independent staves only
+  std::vector<std::vector<bool>> staffPresent;
+  std::vector<std::vector<musicxml::SignatureText>> staves;
+};
+
+Snapshot Take(const simhost::Host& host, const Range& measures,
+              const std::vector<musicxml::StaffInfo>& staves) {
+  Snapshot snapshot;
+  for (int m = measures.first; m <= measures.last; ++m) {
+    musicxml::SignatureText text;
+    snapshot.measurePresent.push_back(
+        musicxml::ReadMeasureSignature(host, static_cast<std::int16_t>(m), text));
+    snapshot.measures.push_back(text);
+  }
+  for (const musicxml::StaffInfo& staff : staves) {
+    snapshot.staffPresent.emplace_back();
+    snapshot.staves.emplace_back();
+    if (!staff.independent) continue;
+    for (int m = measures.first; m <= measures.last; ++m) {
+      musicxml::SignatureText text;
+      snapshot.staffPresent.back().push_back(musicxml::ReadStaffSignature(
+          host, staff.staff, static_cast<std::int16_t>(m), text));
+      snapshot.staves.back().push_back(text);
+    }
+  }
+  return snapshot;
+}
+
+bool ReadStdin(std::string& bytes) {
+  bytes.clear();
+  char buffer[65536];
+  for (;;) {
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
+    bytes.append(buffer, n);
+    if (bytes.size() > MaxStdinBytes) return false;
+    if (n < sizeof buffer) return std::ferror(stdin) == 0;
+  }
+}
+
+// The requested range within 1..count; false with a reason when it lies
+// wholly beyond the score.
+bool Clamp(const std::optional<Range>& requested, int count, const char* what, Range& out,
+           std::string& error) {
+  out = requested.value_or(Range{1, count});
+  if (out.first > count) {
+    error = std::string(what) + " " + std::to_string(out.first) + "-" + std::to_string(out.last) +
+            " lie beyond the score's " + std::to_string(count);
+    return false;
+  }
+  if (out.last > count) out.last = count;
+  return true;
+}
+
+}  // namespace
+
+bool ParseRange(const std::string& text, Range& range, std::string& error) {
+  const std::size_t dash = text.find('-');
+  const std::string first = text.substr(0, dash);
+  const std::string last = dash == std::string::npos ? first : text.substr(dash + 1);
+  int a = 0;
+  int b = 0;
+  if (!ParseNumber(first, a) || !ParseNumber(last, b)) {
+    error = "expected A-B or A with whole numbers, got '" + text + "'";
+    return false;
+  }
+  if (a < 1 || b < a || b > musicxml::MaxMeasures) {
+    error = "expected 1 <= A <= B <= " + std::to_string(musicxml::MaxMeasures) + ", got '" +
+            text + "'";
+    return false;
+  }
+  range = {a, b};
+  return true;
+}
+
+RunResult RunInput(const RunRequest& request) {
+  RunResult result;
+  const std::string displayName = request.input == "-" ? "<stdin>" : request.input;
+  result.report.file = displayName;
+
+  musicxml::Score score;
+  musicxml::Status status;
+  if (request.input == "-") {
+    std::string bytes;
+    if (!ReadStdin(bytes)) {
+      result.error = "<stdin>: cannot read standard input";
+      return result;
+    }
+    status = score.LoadBytes(bytes, "-");
+  } else {
+    status = score.LoadFile(request.input);
+  }
+  if (!status) {
+    result.error = status.message;
+    return result;
+  }
+
+  simhost::Host host;
+  status = score.BuildHost(host);
+  if (!status) {
+    result.error = status.message;
+    return result;
+  }
+
+  const int measureCount = score.MeasureCount();
+  const int staffCount = static_cast<int>(score.Staves().size());
+  if (measureCount == 0 || staffCount == 0) {
+    result.report.warnings = score.Warnings();
+    result.report.warnings.push_back("the score has no measures or no staves; nothing to do");
+    result.ok = true;
+    return result;
+  }
+  Range measures;
+  Range staves;
+  std::string error;
+  if (!Clamp(request.measures, measureCount, "measures", measures, error) ||
+      !Clamp(request.staves, staffCount, "staves", staves, error)) {
+    result.error = displayName + ": " + error;
+    return result;
+  }
+
+  const Snapshot before = Take(host, measures, score.Staves());
+  simhost::SetCurrentHost(&host);
+  {
+    PluginSession session(request.images);
+    StoreOptionBlock(request.options, globalSettings);
+    session.Invoke(MakeWholeMeasureRegion(
+        static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
+        static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
+    result.report.messages = session.Messages();
+    // Terminate writes the stand-in registry only; the settings directory
+    // is never written by a run.
+    session.Terminate();
+  }
+  simhost::SetCurrentHost(nullptr);
+  const Snapshot after = Take(host, measures, score.Staves());
+
+  for (int i = 0; i <= measures.last - measures.first; ++i) {
+    MeasureChange change;
+    change.measure = measures.first + i;
+    change.before = StateOf(before.measurePresent[i], before.measures[i]);
+    change.after = StateOf(after.measurePresent[i], after.measures[i]);
+    change.changed = before.measurePresent[i] != after.measurePresent[i] ||
+                     !(before.measures[i] == after.measures[i]);
+    result.report.changed = result.report.changed || change.changed;
+    result.report.measures.push_back(std::move(change));
+  }
+  for (std::size_t s = 0; s < score.Staves().size(); ++s) {
+    for (std::size_t i = 0; i < before.staves[s].size(); ++i) {
+      if (before.staffPresent[s][i] == after.staffPresent[s][i] &&
+          before.staves[s][i] == after.staves[s][i]) {
+        continue;
+      }
+      StaffChange change;
+      change.staff = score.Staves()[s].staff;
+      change.measure = measures.first + static_cast<int>(i);
+      change.before = StateOf(before.staffPresent[s][i], before.staves[s][i]);
+      change.after = StateOf(after.staffPresent[s][i], after.staves[s][i]);
+      result.report.changed = true;
+      result.report.staves.push_back(std::move(change));
+    }
+  }
+
+  status = score.ApplyHost(host);
+  if (!status) {
+    result.error = status.message;
+    return result;
+  }
+  if (request.output == "-") {
+    std::string bytes;
+    status = score.SaveBytes(bytes);
+    if (status && (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+                   std::fflush(stdout) != 0)) {
+      status.ok = false;
+      status.message = "<stdout>: cannot write the result";
+    }
+    result.report.output = "<stdout>";
+  } else if (!request.output.empty()) {
+    // Rewriting an input in place only when there is something to change
+    // keeps its timestamp and bytes for unchanged scores.
+    if (score.Changed() || request.output != request.input) {
+      status = score.SaveFile(request.output);
+      result.report.output = request.output;
+    }
+  }
+  if (!status) {
+    result.error = status.message;
+    return result;
+  }
+  result.report.warnings = score.Warnings();
+  result.ok = true;
+  return result;
+}
+
+}  // namespace meterfix

@@ -1,0 +1,40 @@
+// One score through the plug-in: read MusicXML into a fresh simulated host,
+// invoke the command on whole measures, compare the records before and
+// after, and write the changed score when asked to.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "cli/config_store.h"
+#include "cli/option_fields.h"
+#include "cli/report.h"
+
+namespace meterfix {
+
+struct Range {
+  int first = 1;
+  int last = 1;  // inclusive
+};
+// "A-B" or "A", 1-based, A <= B <= 32767. False with a reason otherwise.
+bool ParseRange(const std::string& text, Range& range, std::string& error);
+
+struct RunRequest {
+  std::string input;   // a path, or "-" for standard input
+  std::string output;  // empty: write nothing; "-": standard output; else a path
+  OptionBlock options;  // the option block for this run
+  StoredImages images;  // what the plug-in finds in the registry
+  std::optional<Range> measures;
+  std::optional<Range> staves;
+};
+
+struct RunResult {
+  bool ok = false;
+  std::string error;  // one line naming the file, when !ok
+  FileReport report;
+};
+
+RunResult RunInput(const RunRequest& request);
+
+}  // namespace meterfix
