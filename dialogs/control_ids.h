@@ -1,0 +1,72 @@
+// Resource and control identifiers, shared by the resource script
+// (kqmeterfix.rc, compiled by the resource compiler) and the code. Plain
+// #defines because the resource compiler understands nothing else.
+#pragma once
+
+// Dialogs.
+#define IDD_OPTIONS 20128
+#define IDD_PRESET_NAME 20129
+
+// Options dialog (IDD_OPTIONS). IDOK (1) and IDCANCEL (2) are the standard ids.
+#define IDC_ANALYZE_GROUP 101
+#define IDC_HIDE_TIME_SIG 102
+#define IDC_ONLY_SELECTED_STAVES 103
+#define IDC_INCLUDE_HIDDEN_STAVES 104
+#define IDC_USE_COMPOSITE 105
+#define IDC_PREFER_COMPOSITE 106
+#define IDC_COMPACT_BEAT_DURATION 107
+#define IDC_COMPOSITE_GROUP 108
+#define IDC_AUTO_UPDATE_LAYOUT 109
+#define IDC_CHANGE_INDEPENDENT_STAVES 110
+#define IDC_MEASURE_GROUP 111
+#define IDC_MIN_MEASURE_DURATION 112
+#define IDC_EDU_LABEL 113
+#define IDC_ABBREVIATE_DISPLAY 114
+#define IDC_RESULT_GROUP 115
+#define IDC_ONLY_CHANGE_AT_CONFLICTS 116
+#define IDC_BEAT_GROUP 117
+#define IDC_BEAT_32ND 118
+#define IDC_BEAT_16TH 119
+#define IDC_BEAT_8TH 120
+#define IDC_LARGEST_BEAT_DURATION 121
+#define IDC_DISPLAY_CURRENT_TIME_SIG 122
+#define IDC_PRESET_LIST 123
+#define IDC_PRESET_SAVE 124
+#define IDC_PRESET_DELETE 125
+#define IDC_HELP_LINE 126
+#define IDC_BEAT_QUARTER 127
+#define IDC_BEAT_DOTTED_QUARTER 128
+#define IDC_BEAT_HALF 129
+// The edit part of a preset combo box; no control of ours has this id, but
+// the help table lists it beside the list itself.
+#define IDC_PRESET_LIST_EDIT 1001
+
+// Preset-name dialog (IDD_PRESET_NAME).
+#define IDC_NO_ID -1
+#define IDC_PRESET_NAME 101
+
+// Help line texts.
+#define IDS_HELP_AUTO_UPDATE_LAYOUT 201
+#define IDS_HELP_HIDE_TIME_SIG 202
+#define IDS_HELP_ONLY_SELECTED_STAVES 203
+#define IDS_HELP_CHANGE_INDEPENDENT_STAVES 204
+#define IDS_HELP_INCLUDE_HIDDEN_STAVES 205
+#define IDS_HELP_DISPLAY_CURRENT_TIME_SIG 206
+#define IDS_HELP_USE_COMPOSITE 207
+#define IDS_HELP_PREFER_COMPOSITE 208
+#define IDS_HELP_COMPACT_BEAT_DURATION 209
+#define IDS_HELP_LARGEST_BEAT_DURATION 210
+#define IDS_HELP_MIN_MEASURE_DURATION 211
+#define IDS_HELP_ABBREVIATE_DISPLAY 212
+#define IDS_HELP_ONLY_CHANGE_AT_CONFLICTS 213
+#define IDS_HELP_BEAT_32ND 214
+#define IDS_HELP_BEAT_16TH 215
+#define IDS_HELP_BEAT_8TH 216
+#define IDS_HELP_BEAT_QUARTER 217
+#define IDS_HELP_BEAT_DOTTED_QUARTER 218
+#define IDS_HELP_BEAT_HALF 219
+#define IDS_HELP_PRESET_LIST 220
+#define IDS_HELP_PRESET_SAVE 221
+#define IDS_HELP_PRESET_DELETE 222
+#define IDS_HELP_OK 223
+#define IDS_HELP_CANCEL 224
