@@ -3,15 +3,12 @@
 #include <cstring>
 
 #include "analysis/driver.h"
+#include "dialogs/options_dialog.h"
 #include "platform/le_bytes.h"
 #include "plugin/host.h"
 #include "plugin/shortcut_hook.h"
 #include "settings/persistence.h"
 #include "settings/settings.h"
-
-// The options dialog (dialogs/): 1 when closed with OK and the new options
-// were stored into the settings, 0 when cancelled.
-std::int16_t RunOptionsDialog(HWND owner, Settings* settings);
 
 std::int32_t hostVersion = 0;
 HINSTANCE moduleHandle = nullptr;
@@ -75,8 +72,8 @@ std::int16_t WINAPI FinaleExtensionInit(HWND window, std::int32_t) {
 
 std::int16_t WINAPI FinaleExtensionEnumerate(std::int32_t, std::int16_t index, void* info) {
   try {
-    // The plug-in offers exactly one command, index 0.
-    if (index != 0 || info == nullptr) return 0;
+    // The plug-in offers exactly one command.
+    if (index >= 1 || info == nullptr) return 0;
     auto* record = static_cast<std::uint8_t*>(info);
     PutText(record + MenuCommandInfoLayout::MenuText, MenuText);
     PutText(record + MenuCommandInfoLayout::NameText, NameText);
