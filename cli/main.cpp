@@ -263,8 +263,8 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     ClearProgress();
   }
 
-  if (args.report != "none" && !reports.empty()) {
-    const std::string text = args.report == "json" ? FormatJson(reports) : FormatText(reports);
+  if (args.report != "none" && (!reports.empty() || args.inputs.size() > 1)) {
+    const std::string text = args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
     if (!args.reportFile.empty()) {
       std::string error;
       if (!WriteFileAtomically(args.reportFile,

@@ -132,9 +132,9 @@ std::string ConventionalForm(const SignatureText& signature) {
   return result;
 }
 
-std::string FormatJson(const std::vector<FileReport>& reports) {
+std::string FormatJson(const std::vector<FileReport>& reports, bool array) {
   Json json;
-  if (reports.size() == 1) {
+  if (!array && reports.size() == 1) {
     json = ReportJson(reports.front());
   } else {
     json = Json::array();

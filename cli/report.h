@@ -50,8 +50,9 @@ struct FileReport {
   std::string output;  // where the result was written; empty: nowhere
 };
 
-// One object for one report, an array for several; ends with a newline.
-std::string FormatJson(const std::vector<FileReport>& reports);
+// One object, or an array of them when `array` is set (several inputs were
+// given); ends with a newline.
+std::string FormatJson(const std::vector<FileReport>& reports, bool array);
 std::string FormatText(const std::vector<FileReport>& reports);
 
 // The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2

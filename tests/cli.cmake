@@ -1,0 +1,12 @@
+# The command-line tool: its library functions, and the built binary run on
+# the example, on generated bad inputs and on the shared corpus.
+if(TARGET meterfix)
+  kq_add_test(cli_tests SOURCES cli_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+  target_compile_definitions(cli_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+  add_dependencies(cli_tests meterfix)
+
+  kq_add_test(cli_corpus_tests SOURCES cli_corpus_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+  target_compile_definitions(cli_corpus_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>"
+                             KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+  add_dependencies(cli_corpus_tests meterfix)
+endif()

@@ -1,0 +1,99 @@
+// Every score of the shared corpus through the built meterfix: with the
+// default options and without the conflict check, each run exits 0, writes
+// its output, gives back an unchanged score byte for byte, and changes
+// nothing when run again on its own output. Skipped when the corpus is absent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_test_support.h"
+
+namespace {
+
+using clitest::Outcome;
+using clitest::ReadFile;
+using clitest::Run;
+using clitest::ScratchDir;
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+std::vector<std::string> CorpusFiles() {
+  std::vector<std::string> files;
+  std::error_code ec;
+  if (!fs::is_directory(KQ_CORPUS_DIR, ec)) return files;
+  for (auto it = fs::recursive_directory_iterator(KQ_CORPUS_DIR, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string ext = it->path().extension().string();
+    if (it->is_regular_file() && (ext == ".xml" || ext == ".musicxml" || ext == ".mxl")) {
+      files.push_back(fs::relative(it->path(), KQ_CORPUS_DIR).string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class Corpus : public ::testing::TestWithParam<std::string> {};
+
+Json RunJson(const std::vector<std::string>& args) {
+  const Outcome outcome = Run(args);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  return Json::parse(outcome.err, nullptr, false);
+}
+
+TEST_P(Corpus, RunsExportsAndIsIdempotent) {
+  const std::string input = std::string(KQ_CORPUS_DIR) + "/" + GetParam();
+  ScratchDir dir;
+  const std::string out = dir / ("out" + fs::path(input).extension().string());
+  struct OptionSet {
+    const char* name;
+    std::vector<std::string> sets;
+  };
+  const OptionSet optionSets[] = {
+      {"defaults", {}},
+      {"onlyChangeAtConflicts=0", {"--set", "onlyChangeAtConflicts=0"}},
+  };
+  for (const OptionSet& options : optionSets) {
+    SCOPED_TRACE(options.name);
+    std::vector<std::string> args = {"--config-dir", dir / "cfg", "--report", "json"};
+    args.insert(args.end(), options.sets.begin(), options.sets.end());
+
+    std::vector<std::string> first = args;
+    first.insert(first.end(), {"-o", out, input});
+    const Json report = RunJson(first);
+    ASSERT_TRUE(report.is_object());
+    ASSERT_TRUE(fs::exists(out));
+    if (!report["changed"].get<bool>()) {
+      EXPECT_EQ(ReadFile(out), ReadFile(input)) << "an unchanged score must come back as it was";
+    }
+
+    std::vector<std::string> again = args;
+    again.push_back(out);
+    const Json second = RunJson(again);
+    ASSERT_TRUE(second.is_object());
+    EXPECT_FALSE(second["changed"].get<bool>()) << second.dump(1);
+    EXPECT_EQ(second["measures"].size(), report["measures"].size());
+    fs::remove(out);
+  }
+  EXPECT_FALSE(fs::exists(dir / "cfg"));
+}
+
+std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name;
+  for (char c : info.param) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name + "_" + std::to_string(info.index);
+}
+
+TEST(CorpusFolder, Present) {
+  if (CorpusFiles().empty()) GTEST_SKIP() << "no corpus at " << KQ_CORPUS_DIR;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Corpus, ::testing::ValuesIn(CorpusFiles()), TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Corpus);
+
+}  // namespace

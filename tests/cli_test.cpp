@@ -1,0 +1,818 @@
+// meterfix: option fields, ranges, report formats and the settings
+// directory as library functions; then the built binary on the example
+// score, on bad inputs, and managing stored options and presets.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/config_store.h"
+#include "cli/option_fields.h"
+#include "cli/report.h"
+#include "cli/run.h"
+#include "cli_test_support.h"
+#include "platform/le_bytes.h"
+
+namespace {
+
+using clitest::ExamplePath;
+using clitest::ListDir;
+using clitest::Outcome;
+using clitest::ReadFile;
+using clitest::Run;
+using clitest::ScratchDir;
+using clitest::WriteFile;
+using Json = nlohmann::json;
+using namespace meterfix;
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+// --- option fields ---
+
+TEST(OptionFields, AssignmentsAreCheckedAgainstEachFieldsRange) {
+  struct Row {
+    const char* text;
+    bool ok;
+    std::int16_t value;
+  };
+  const Row rows[] = {
+      {"useComposite=1", true, 1},
+      {"useComposite=0", true, 0},
+      {"useComposite=2", false, 0},
+      {"minMeasureDuration=0", true, 0},
+      {"minMeasureDuration=8192", true, 8192},
+      {"minMeasureDuration=8193", false, 0},
+      {"minMeasureDuration=99999999999999999999", false, 0},
+      {"minMeasureDuration=-1", false, 0},
+      {"minMeasureDuration=+5", false, 0},
+      {"minMeasureDuration= 5", false, 0},
+      {"minMeasureDuration=0x10", false, 0},
+      {"minMeasureDuration=", false, 0},
+      {"allowBeat[0]=1", true, 1},
+      {"allowBeat[5]=0", true, 0},
+      {"allowBeat[6]=1", false, 0},
+      {"allowbeat[0]=1", false, 0},
+      {"usecomposite=1", false, 0},
+      {"reserved=1", false, 0},
+      {"presetName=1", false, 0},
+      {"useComposite", false, 0},
+      {"=1", false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    OptionAssignment assignment;
+    std::string error;
+    EXPECT_EQ(ParseAssignment(row.text, assignment, error), row.ok);
+    if (row.ok) {
+      EXPECT_EQ(assignment.value, row.value);
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST(OptionFields, EveryFieldSitsAtItsRecordOffset) {
+  Settings settings{};
+  ApplyDefaultSettings(settings);
+  const OptionBlock block = OptionBlockOf(settings);
+  ASSERT_EQ(block.size(), SettingsLayout::OptionBlockSize);
+  EXPECT_EQ(GetField(block, *FindOptionField("minMeasureDuration")), 1024);
+  EXPECT_EQ(GetField(block, *FindOptionField("allowBeat[0]")), 0);
+  EXPECT_EQ(GetField(block, *FindOptionField("allowBeat[1]")), 1);
+  EXPECT_EQ(GetField(block, *FindOptionField("onlyChangeAtConflicts")), 1);
+
+  OptionBlock changed = block;
+  SetField(changed, *FindOptionField("useComposite"), 1);
+  StoreOptionBlock(changed, settings);
+  EXPECT_EQ(settings.useComposite, 1);
+  SetField(changed, *FindOptionField("allowBeat[4]"), 0);
+  StoreOptionBlock(changed, settings);
+  EXPECT_EQ(settings.allowBeat[4], 0);
+  EXPECT_EQ(OptionFields().size(), 19u);
+}
+
+TEST(OptionFields, AtLeastOneBeatMustStayAllowed) {
+  Settings settings{};
+  ApplyDefaultSettings(settings);
+  OptionBlock block = OptionBlockOf(settings);
+  std::string error;
+  EXPECT_TRUE(ValidateOptionBlock(block, error));
+  for (int i = 0; i < 6; ++i) {
+    SetField(block, *FindOptionField("allowBeat[" + std::to_string(i) + "]"), 0);
+  }
+  EXPECT_FALSE(ValidateOptionBlock(block, error));
+  EXPECT_NE(error.find("allowBeat"), std::string::npos);
+  SetField(block, *FindOptionField("allowBeat[0]"), 1);
+  EXPECT_TRUE(ValidateOptionBlock(block, error));
+  WriteI16(block.data() + SettingsLayout::HideTimeSig, 2);
+  EXPECT_FALSE(ValidateOptionBlock(block, error));
+}
+
+TEST(OptionFields, HelpListsEveryFieldWithItsHelpText) {
+  const std::string help = OptionFieldsHelp();
+  for (const OptionField& field : OptionFields()) {
+    SCOPED_TRACE(field.name);
+    EXPECT_NE(help.find(field.name), std::string::npos);
+    EXPECT_NE(help.find(field.help), std::string::npos);
+  }
+  EXPECT_NE(help.find("Dotted quarters - which gives the beaming of 3/8, 6/8, 9/8 etc."),
+            std::string::npos);
+}
+
+// --- ranges ---
+
+TEST(Ranges, ParseAndRefuse) {
+  struct Row {
+    const char* text;
+    bool ok;
+    int first;
+    int last;
+  };
+  const Row rows[] = {
+      {"3-5", true, 3, 5},  {"4", true, 4, 4},      {"1-32767", true, 1, 32767},
+      {"5-3", false, 0, 0}, {"0-2", false, 0, 0},   {"1-32768", false, 0, 0},
+      {"a-b", false, 0, 0}, {"-3", false, 0, 0},    {"3-", false, 0, 0},
+      {"", false, 0, 0},    {"1-2-3", false, 0, 0}, {"99999999999", false, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    Range range;
+    std::string error;
+    EXPECT_EQ(ParseRange(row.text, range, error), row.ok);
+    if (row.ok) {
+      EXPECT_EQ(range.first, row.first);
+      EXPECT_EQ(range.last, row.last);
+    }
+  }
+}
+
+// --- reports ---
+
+TEST(Report, ConventionalForms) {
+  struct Row {
+    const char* top;
+    const char* bottom;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"4", "1024", "4/4"},         {"2", "1536", "6/8"},         {"3+3+2", "512", "3+3+2/8"},
+      {"1+1++3", "1024+512", "2/4+3/8"}, {"1+1++3", "1024++512", "2/4+3/8"},
+      {"1", "3072", "3/4"},         {"2", "2048", "2/2"},         {"5", "128", "5/32"},
+      {"3", "1000", ""},            {"1++1", "512", "1/8+1/8"},   {"3", "0", ""},
+      {"x", "512", ""},             {"1++2++3", "512+1024", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.top) + "/" + row.bottom);
+    EXPECT_EQ(ConventionalForm({row.top, row.bottom}), row.expected);
+  }
+}
+
+FileReport SampleReport(const std::string& file) {
+  FileReport report;
+  report.file = file;
+  report.changed = true;
+  MeasureChange m;
+  m.measure = 5;
+  m.changed = true;
+  m.before = {true, {"4", "1024"}, false, std::nullopt};
+  m.after = {true, {"3+3+2", "512"}, false, SignatureText{"4", "1024"}};
+  report.measures.push_back(m);
+  StaffChange s;
+  s.staff = 2;
+  s.measure = 5;
+  s.before = m.before;
+  s.after = {true, {"8", "512"}, true, std::nullopt};
+  report.staves.push_back(s);
+  report.messages.push_back({"Error", "Couldn't find any valid time signature for measure: 7"});
+  report.warnings.push_back("voice 9 left out");
+  return report;
+}
+
+TEST(Report, JsonFollowsTheContract) {
+  const Json json = Json::parse(FormatJson({SampleReport("a.musicxml")}, false));
+  ASSERT_TRUE(json.is_object());
+  const Json expected = Json::parse(R"({
+    "file": "a.musicxml", "changed": true,
+    "measures": [{"measure": 5, "changed": true,
+      "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null},
+      "after": {"top": "3+3+2", "bottom": "512", "hidden": false,
+                "display": {"top": "4", "bottom": "1024"}}}],
+    "staves": [{"staff": 2, "measure": 5,
+      "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null},
+      "after": {"top": "8", "bottom": "512", "hidden": true, "display": null}}],
+    "messages": [{"caption": "Error",
+                  "text": "Couldn't find any valid time signature for measure: 7"}],
+    "warnings": ["voice 9 left out"]})");
+  EXPECT_EQ(json, expected);
+  // Keys in the documented order.
+  const std::string text = FormatJson({SampleReport("a.musicxml")}, false);
+  EXPECT_LT(text.find("\"file\""), text.find("\"changed\""));
+  EXPECT_LT(text.find("\"changed\""), text.find("\"measures\""));
+  EXPECT_LT(text.find("\"staves\""), text.find("\"messages\""));
+  EXPECT_LT(text.find("\"messages\""), text.find("\"warnings\""));
+}
+
+TEST(Report, SeveralInputsGiveAnArray) {
+  const Json json = Json::parse(FormatJson({SampleReport("a"), SampleReport("b")}, true));
+  ASSERT_TRUE(json.is_array());
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[1]["file"], "b");
+}
+
+TEST(Report, JsonSurvivesTextThatIsNotUtf8) {
+  FileReport report = SampleReport("bad\xff.xml");
+  report.warnings.push_back("\xc3");
+  EXPECT_NO_THROW(Json::parse(FormatJson({report}, false)));
+}
+
+TEST(Report, TextTableIsAligned) {
+  FileReport report = SampleReport("a.musicxml");
+  MeasureChange second;
+  second.measure = 12;
+  second.before = {true, {"2", "1536"}, true, std::nullopt};
+  second.after = second.before;
+  report.measures.push_back(second);
+  const std::string text = FormatText({report});
+  EXPECT_NE(text.find("a.musicxml: 1 of 2 measures changed"), std::string::npos);
+  EXPECT_NE(text.find("3+3+2/512 (3+3+2/8) shows 4/4"), std::string::npos);
+  EXPECT_NE(text.find("2/1536 (6/8) hidden"), std::string::npos);
+  EXPECT_NE(text.find("message: Error: Couldn't find"), std::string::npos);
+  EXPECT_NE(text.find("warning: voice 9 left out"), std::string::npos);
+  // The after column starts at the same place in every row that has one.
+  const std::size_t header = text.find("  measure");
+  const std::size_t afterColumn = text.find("after", header) - header;
+  const std::size_t row = text.find("\n        5", header) + 1;
+  EXPECT_EQ(text.substr(row + afterColumn, 5), "3+3+2");
+}
+
+// --- settings directory ---
+
+TEST(ConfigStore, DirectoryFromOptionThenEnvironment) {
+  EXPECT_EQ(ResolveConfigDir("/x/y"), "/x/y");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(ResolveConfigDir(""), "/cfg/meterfix");
+  setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored, as XDG says
+  setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(ResolveConfigDir(""), "/home/u/.config/meterfix");
+}
+
+TEST(ConfigStore, MissingFilesAreNoErrorAndWritesAreWhole) {
+  ScratchDir dir;
+  StoredImages images;
+  std::string error;
+  ASSERT_TRUE(ReadStoredImages(dir / "none", images, error));
+  EXPECT_FALSE(images.userDialog);
+  EXPECT_FALSE(images.presets);
+
+  images.userDialog = std::vector<std::uint8_t>(85, 7);
+  images.presets = std::vector<std::uint8_t>(1622, 9);
+  ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, error)) << error;
+  EXPECT_EQ(ListDir(dir.path() / "sub/meterfix"), (std::vector<std::string>{"Presets", "UserDialog"}));
+  StoredImages back;
+  ASSERT_TRUE(ReadStoredImages(dir / "sub/meterfix", back, error));
+  EXPECT_EQ(back.userDialog, images.userDialog);
+  EXPECT_EQ(back.presets, images.presets);
+}
+
+TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
+  ScratchDir dir;
+  WriteFile(dir / "file", "x");
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(dir / "file/UserDialog", {1, 2, 3}, error));
+  EXPECT_NE(error.find("file/UserDialog"), std::string::npos);
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
+  StoredImages images;
+  images.userDialog = std::vector<std::uint8_t>(85, 0);
+  EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, error));
+}
+
+// --- the binary: the example with several option sets ---
+
+Json RunJson(const std::vector<std::string>& extra, const ScratchDir& config) {
+  std::vector<std::string> args = {"--config-dir", config.path().string(), "--report", "json"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const Outcome outcome = Run(args);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  return Json::parse(outcome.err, nullptr, false);
+}
+
+std::set<int> ChangedMeasures(const Json& report) {
+  std::set<int> changed;
+  for (const Json& m : report["measures"]) {
+    if (m["changed"].get<bool>()) changed.insert(m["measure"].get<int>());
+  }
+  return changed;
+}
+
+std::string After(const Json& report, int measure) {
+  for (const Json& m : report["measures"]) {
+    if (m["measure"] == measure) {
+      return m["after"]["top"].get<std::string>() + "/" + m["after"]["bottom"].get<std::string>();
+    }
+  }
+  return "(absent)";
+}
+
+TEST(Example, DefaultsChangeTheConflictingMeasures) {
+  ScratchDir config;
+  const std::string before = ReadFile(ExamplePath());
+  const Json report = RunJson({ExamplePath()}, config);
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report["file"], ExamplePath());
+  EXPECT_TRUE(report["changed"].get<bool>());
+  EXPECT_EQ(report["measures"].size(), 8u);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
+  EXPECT_EQ(After(report, 3), "8/512");
+  EXPECT_EQ(After(report, 5), "2/1536");
+  EXPECT_EQ(After(report, 6), "2/1536");
+  EXPECT_EQ(report["measures"][2]["before"]["top"], "4");
+  EXPECT_EQ(report["measures"][2]["before"]["bottom"], "1024");
+  EXPECT_TRUE(report["messages"].empty());
+  // Nothing asked to be written: the input and its folder stay as they were.
+  EXPECT_EQ(ReadFile(ExamplePath()), before);
+  EXPECT_TRUE(ListDir(config.path()).empty());
+}
+
+TEST(Example, CompositeGivesThreeThreeTwo) {
+  ScratchDir config;
+  const Json report = RunJson({"--set", "useComposite=1", ExamplePath()}, config);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
+  EXPECT_EQ(After(report, 3), "3+3+2/512");
+  EXPECT_EQ(After(report, 4), "3+3+2/512");
+  EXPECT_EQ(After(report, 5), "2/1536");
+}
+
+TEST(Example, WithoutConflictCheckThePickupChangesToo) {
+  ScratchDir config;
+  const Json report = RunJson({"--set", "onlyChangeAtConflicts=0", ExamplePath()}, config);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(After(report, 1), "1/1024");
+}
+
+TEST(Example, PresetAndSelection) {
+  ScratchDir config;
+  // "Composite": composite, preferred, without the conflict check.
+  Json report = RunJson({"--preset", "Composite", "--measures", "3-5", ExamplePath()}, config);
+  ASSERT_EQ(report["measures"].size(), 3u);
+  EXPECT_EQ(report["measures"][0]["measure"], 3);
+  EXPECT_EQ(After(report, 3), "3+3+2/512");
+  // Only the left hand selected (onlySelectedStaves is on by default).
+  report = RunJson({"--staves", "2", "--measures", "5", ExamplePath()}, config);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{5}));
+  // Beyond the score.
+  const Outcome outcome = Run({"--config-dir", config.path().string(), "--measures", "40-50",
+                               ExamplePath()});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_NE(outcome.err.find("mixed-meters.musicxml"), std::string::npos);
+}
+
+TEST(Example, OutputIsWrittenAndTheToolIsIdempotentOnIt) {
+  ScratchDir dir;
+  const std::string out = dir / "out.musicxml";
+  Json report = RunJson({"-o", out, ExamplePath()}, dir);
+  ASSERT_TRUE(std::filesystem::exists(out));
+  const std::string written = ReadFile(out);
+  EXPECT_NE(written, ReadFile(ExamplePath()));
+  report = RunJson({out}, dir);
+  EXPECT_FALSE(report["changed"].get<bool>());
+  EXPECT_TRUE(ChangedMeasures(report).empty());
+  // The new signatures read back as the plug-in wrote them.
+  EXPECT_EQ(report["measures"][2]["before"]["top"], "8");
+  EXPECT_EQ(report["measures"][4]["before"]["bottom"], "1536");
+
+  // Composite output, read back by the same tool.
+  const std::string composite = dir / "composite.musicxml";
+  RunJson({"--set", "useComposite=1", "-o", composite, ExamplePath()}, dir);
+  report = RunJson({"--set", "useComposite=1", composite}, dir);
+  EXPECT_FALSE(report["changed"].get<bool>());
+  EXPECT_EQ(report["measures"][2]["before"]["top"], "3+3+2");
+}
+
+TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
+  ScratchDir dir;
+  const std::string copy = dir / "copy.musicxml";
+  WriteFile(copy, ReadFile(ExamplePath()));
+  Outcome outcome = Run({"--config-dir", dir / "cfg", "--in-place", copy});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const std::string first = ReadFile(copy);
+  EXPECT_NE(first, ReadFile(ExamplePath()));
+  EXPECT_NE(outcome.err.find("written to"), std::string::npos);
+  outcome = Run({"--config-dir", dir / "cfg", "--in-place", copy});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(copy), first);
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"copy.musicxml"});
+}
+
+TEST(Example, StandardInputAndOutput) {
+  ScratchDir dir;
+  const Outcome outcome = Run({"--config-dir", dir.path().string(), "--report", "none", "-o", "-", "-"},
+                              ReadFile(ExamplePath()));
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_TRUE(outcome.err.empty());
+  EXPECT_NE(outcome.out.find("<score-partwise"), std::string::npos);
+  EXPECT_NE(outcome.out, ReadFile(ExamplePath()));
+  const Outcome again = Run({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_FALSE(Json::parse(again.err)["changed"].get<bool>());
+  EXPECT_EQ(Json::parse(again.err)["file"], "<stdin>");
+}
+
+TEST(Example, OutDirAndReportFileForSeveralInputs) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir.path() / "a");
+  std::filesystem::create_directory(dir.path() / "out");
+  WriteFile(dir / "a/one.musicxml", ReadFile(ExamplePath()));
+  WriteFile(dir / "two.musicxml", ReadFile(ExamplePath()));
+  const Outcome outcome =
+      Run({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
+           "--out-dir", dir / "out", dir / "a/one.musicxml", dir / "two.musicxml"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_TRUE(outcome.err.empty());
+  const Json report = Json::parse(ReadFile(dir / "report.json"));
+  ASSERT_TRUE(report.is_array());
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(ChangedMeasures(report[1]), (std::set<int>{3, 4, 5, 6}));
+  EXPECT_EQ(ListDir(dir.path() / "out"), (std::vector<std::string>{"one.musicxml", "two.musicxml"}));
+  EXPECT_EQ(ReadFile(dir / "out/one.musicxml"), ReadFile(dir / "out/two.musicxml"));
+}
+
+TEST(Example, UnwritableOutputLeavesNoPartialFile) {
+  ScratchDir dir;
+  WriteFile(dir / "blocker", "not a directory");
+  Outcome outcome =
+      Run({"--config-dir", dir / "cfg", "-o", dir / "blocker/out.musicxml", ExamplePath()});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_NE(outcome.err.find("blocker/out.musicxml"), std::string::npos);
+  EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"blocker"});
+
+  // A directory that cannot be written (not testable as root, who may write anywhere).
+  if (geteuid() != 0) {
+    std::filesystem::create_directory(dir.path() / "locked");
+    std::filesystem::permissions(dir.path() / "locked", std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::owner_exec);
+    outcome = Run({"--config-dir", dir / "cfg", "-o", dir / "locked/out.musicxml", ExamplePath()});
+    EXPECT_EQ(outcome.exitCode, ExitFailure);
+    EXPECT_TRUE(ListDir(dir.path() / "locked").empty());
+  }
+}
+
+// --- usage errors ---
+
+TEST(Usage, ErrorsExitWithOneLine) {
+  ScratchDir dir;
+  WriteFile(dir / "x.musicxml", ReadFile(ExamplePath()));
+  const std::string cfg = dir / "cfg";
+  const std::vector<std::vector<std::string>> rows = {
+      {},
+      {"--set", "noSuchField=1", ExamplePath()},
+      {"--set", "useComposite=2", ExamplePath()},
+      {"--set", "minMeasureDuration=9000", ExamplePath()},
+      {"--set", "allowBeat[0]=0", "--set", "allowBeat[1]=0", "--set", "allowBeat[2]=0", "--set",
+       "allowBeat[3]=0", "--set", "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
+      {"--preset", "No Such Preset", ExamplePath()},
+      {"--measures", "5-3", ExamplePath()},
+      {"--staves", "x", ExamplePath()},
+      {"--report", "xml", ExamplePath()},
+      {"-o", dir / "o.musicxml", ExamplePath(), dir / "x.musicxml"},
+      {"-o", dir / "o.musicxml", "--in-place", dir / "x.musicxml"},
+      {"--in-place", "-"},
+      {"--no-such-option", ExamplePath()},
+      {"options", "frobnicate"},
+      {"options", "set"},
+      {"options", "set", "useComposite=7"},
+      {"presets", "show"},
+      {"presets", "save", std::string(31, 'n')},
+  };
+  for (const auto& row : rows) {
+    std::string joined;
+    for (const std::string& arg : row) joined += arg + " ";
+    SCOPED_TRACE(joined);
+    std::vector<std::string> args = {"--config-dir", cfg};
+    args.insert(args.end(), row.begin(), row.end());
+    const Outcome outcome = Run(args);
+    EXPECT_EQ(outcome.exitCode, ExitUsage);
+    ASSERT_FALSE(outcome.err.empty());
+    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("meterfix: ", 0), 0u) << outcome.err;
+  }
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"x.musicxml"});
+}
+
+TEST(Usage, HelpListsEveryField) {
+  const Outcome outcome = Run({"--help"});
+  EXPECT_EQ(outcome.exitCode, 0);
+  for (const OptionField& field : OptionFields()) {
+    SCOPED_TRACE(field.name);
+    EXPECT_NE(outcome.out.find(field.name), std::string::npos);
+    EXPECT_NE(outcome.out.find(field.help), std::string::npos);
+  }
+  EXPECT_NE(outcome.out.find("--report"), std::string::npos);
+}
+
+// --- bad inputs ---
+
+std::uint32_t Crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+// A zip archive of stored (uncompressed) members.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string zip;
+  std::string central;
+  auto put16 = [](std::string& s, std::uint16_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>(v >> 8);
+  };
+  auto put32 = [&](std::string& s, std::uint32_t v) {
+    put16(s, static_cast<std::uint16_t>(v & 0xFFFF));
+    put16(s, static_cast<std::uint16_t>(v >> 16));
+  };
+  for (const auto& [name, data] : members) {
+    const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
+    const std::uint32_t crc = Crc32(data);
+    put32(zip, 0x04034b50);
+    put16(zip, 20); put16(zip, 0); put16(zip, 0); put16(zip, 0); put16(zip, 0);
+    put32(zip, crc); put32(zip, static_cast<std::uint32_t>(data.size()));
+    put32(zip, static_cast<std::uint32_t>(data.size()));
+    put16(zip, static_cast<std::uint16_t>(name.size())); put16(zip, 0);
+    zip += name + data;
+    put32(central, 0x02014b50);
+    put16(central, 20); put16(central, 20); put16(central, 0); put16(central, 0);
+    put16(central, 0); put16(central, 0);
+    put32(central, crc); put32(central, static_cast<std::uint32_t>(data.size()));
+    put32(central, static_cast<std::uint32_t>(data.size()));
+    put16(central, static_cast<std::uint16_t>(name.size()));
+    put16(central, 0); put16(central, 0); put16(central, 0); put16(central, 0);
+    put32(central, 0); put32(central, offset);
+    central += name;
+  }
+  const std::uint32_t centralOffset = static_cast<std::uint32_t>(zip.size());
+  zip += central;
+  put32(zip, 0x06054b50);
+  put16(zip, 0); put16(zip, 0);
+  put16(zip, static_cast<std::uint16_t>(members.size()));
+  put16(zip, static_cast<std::uint16_t>(members.size()));
+  put32(zip, static_cast<std::uint32_t>(central.size()));
+  put32(zip, centralOffset);
+  put16(zip, 0);
+  return zip;
+}
+
+std::string ExampleMxl() {
+  return StoredZip({{"mimetype", "application/vnd.recordare.musicxml"},
+                    {"META-INF/container.xml",
+                     "<?xml version=\"1.0\"?><container><rootfiles><rootfile "
+                     "full-path=\"score.musicxml\"/></rootfiles></container>"},
+                    {"score.musicxml", ReadFile(ExamplePath())}});
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string ManyStaves(int staves) {
+  std::string xml = "<?xml version=\"1.0\"?><score-partwise><part-list>";
+  for (int p = 0; p < staves; ++p) xml += "<score-part id=\"P" + std::to_string(p) + "\"/>";
+  xml += "</part-list>";
+  for (int p = 0; p < staves; ++p) {
+    xml += "<part id=\"P" + std::to_string(p) + "\"><measure number=\"1\"><attributes><divisions>1"
+           "</divisions><time><beats>4</beats><beat-type>4</beat-type></time></attributes>"
+           "<note><pitch><step>C</step><octave>4</octave></pitch><duration>4</duration>"
+           "<voice>1</voice><type>whole</type></note></measure></part>";
+  }
+  return xml + "</score-partwise>";
+}
+
+std::string ManyGroups(int groups) {
+  std::string xml =
+      "<?xml version=\"1.0\"?><score-partwise><part-list><score-part id=\"P1\"/></part-list>"
+      "<part id=\"P1\"><measure number=\"1\"><attributes><divisions>8</divisions><time><beats>"
+      "4</beats><beat-type>4</beat-type></time></attributes>";
+  for (int i = 0; i < groups; ++i) {
+    xml += "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1</duration>"
+           "<voice>1</voice><type>32nd</type></note>";
+  }
+  return xml + "</measure></part></score-partwise>";
+}
+
+TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
+  ScratchDir dir;
+  const std::string example = ReadFile(ExamplePath());
+  const std::string mxl = ExampleMxl();
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool mayFail;       // a clear error is acceptable
+    bool mustFail;      // it has to be refused
+  };
+  const std::vector<Row> rows = {
+      {"not-xml.musicxml", "this is not XML at all", true, true},
+      {"broken.musicxml", example.substr(0, example.size() / 2), true, true},
+      {"empty.musicxml", "", true, true},
+      {"whole.mxl", mxl, false, false},
+      {"truncated.mxl", mxl.substr(0, mxl.size() - 200), true, true},
+      {"cut-early.mxl", mxl.substr(0, 40), true, true},
+      {"no-divisions.musicxml", Replace(example, "<divisions>4</divisions>", ""), true, false},
+      {"absurd.musicxml",
+       Replace(Replace(example, "<divisions>4</divisions>", "<divisions>1</divisions>"),
+               "<duration>16</duration>", "<duration>2000000000</duration>"),
+       true, false},
+      {"zero-divisions.musicxml",
+       Replace(example, "<divisions>4</divisions>", "<divisions>0</divisions>"), true, false},
+      {"301-staves.musicxml", ManyStaves(301), true, false},
+      {"600-groups.musicxml", ManyGroups(600), true, false},
+      {"timewise.musicxml",
+       "<?xml version=\"1.0\"?><score-timewise><part-list/></score-timewise>", true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir / row.name;
+    WriteFile(path, row.bytes);
+    const Outcome outcome =
+        Run({"--config-dir", dir / "cfg", "--report", "json", "-o", dir / "out.xml", path});
+    ASSERT_NE(outcome.exitCode, -1) << "crashed: " << outcome.err;
+    if (outcome.exitCode == 0) {
+      EXPECT_FALSE(row.mustFail) << outcome.err;
+      EXPECT_TRUE(Json::parse(outcome.err, nullptr, false).is_object()) << outcome.err;
+    } else {
+      EXPECT_TRUE(row.mayFail) << outcome.err;
+      EXPECT_EQ(outcome.exitCode, ExitFailure);
+      EXPECT_NE(outcome.err.find(row.name), std::string::npos) << outcome.err;
+      EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+      EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
+    }
+    std::filesystem::remove(dir / "out.xml");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "cfg"));
+}
+
+TEST(BadInput, XmlErrorsNameTheLine) {
+  ScratchDir dir;
+  WriteFile(dir / "bad.musicxml", "<?xml version=\"1.0\"?>\n<score-partwise>\n<part>\n</oops>\n");
+  const Outcome outcome = Run({"--config-dir", dir / "cfg", dir / "bad.musicxml"});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_NE(outcome.err.find("bad.musicxml:4"), std::string::npos) << outcome.err;
+}
+
+TEST(BadInput, MissingFileAmongSeveralStillRunsTheOthers) {
+  ScratchDir dir;
+  const Outcome outcome =
+      Run({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
+           dir / "missing.musicxml", ExamplePath()});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_NE(outcome.err.find("missing.musicxml"), std::string::npos);
+  EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+  const Json report = Json::parse(ReadFile(dir / "report.json"));
+  ASSERT_TRUE(report.is_array());
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0]["file"], ExamplePath());
+}
+
+// --- stored options and presets ---
+
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
+  ScratchDir dir;
+  const std::string cfg = dir / "cfg";
+  Outcome outcome = Run({"--config-dir", cfg, "options", "show"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("minMeasureDuration      = 1024"), std::string::npos) << outcome.out;
+  EXPECT_FALSE(std::filesystem::exists(cfg));  // showing writes nothing
+
+  outcome = Run({"--config-dir", cfg, "options", "set", "useComposite=1", "minMeasureDuration=0"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const std::vector<std::uint8_t> userDialog = Bytes(ReadFile(cfg + "/UserDialog"));
+  ASSERT_EQ(userDialog.size(), 85u);
+  EXPECT_EQ(ReadI16(userDialog.data() + SettingsLayout::UseComposite), 1);
+  EXPECT_EQ(ReadI16(userDialog.data() + SettingsLayout::MinMeasureDuration), 0);
+  EXPECT_EQ(ReadI16(userDialog.data() + SettingsLayout::DialogLeft), -32768);
+  ASSERT_EQ(ReadFile(cfg + "/Presets").size(), 1622u);
+
+  outcome = Run({"--config-dir", cfg, "options", "show"});
+  EXPECT_NE(outcome.out.find("useComposite            = 1"), std::string::npos) << outcome.out;
+
+  // The stored options govern a run; a run's --set does not reach them.
+  const std::string presetsBefore = ReadFile(cfg + "/Presets");
+  outcome = Run({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const Json run = Json::parse(outcome.err);
+  EXPECT_EQ(After(run, 3), "3+3+2/512");
+  EXPECT_TRUE(run["measures"][2]["after"]["hidden"].get<bool>());
+  EXPECT_EQ(Bytes(ReadFile(cfg + "/UserDialog")), userDialog);
+  EXPECT_EQ(ReadFile(cfg + "/Presets"), presetsBefore);
+
+  outcome = Run({"--config-dir", cfg, "options", "reset"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const std::vector<std::uint8_t> reset = Bytes(ReadFile(cfg + "/UserDialog"));
+  ASSERT_EQ(reset.size(), 85u);
+  EXPECT_EQ(ReadI16(reset.data() + SettingsLayout::UseComposite), 0);
+  EXPECT_EQ(ReadI16(reset.data() + SettingsLayout::MinMeasureDuration), 1024);
+  EXPECT_EQ(ListDir(cfg), (std::vector<std::string>{"Presets", "UserDialog"}));
+}
+
+TEST(Stored, DefaultDirectoryComesFromTheEnvironment) {
+  ScratchDir dir;
+  const Outcome outcome = Run({"options", "set", "hideTimeSig=1"}, "",
+                              {"XDG_CONFIG_HOME=" + dir.path().string(), "HOME=/nonexistent"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(dir / "meterfix/UserDialog").size(), 85u);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(Stored, PresetsWithThePlugInsLimits) {
+  ScratchDir dir;
+  const std::string cfg = dir / "cfg";
+  Outcome outcome = Run({"--config-dir", cfg, "presets", "list"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(Lines(outcome.out),
+            (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
+
+  outcome = Run({"--config-dir", cfg, "presets", "save", "Mine", "--set", "minMeasureDuration=0",
+                 "--set", "useComposite=1"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  outcome = Run({"--config-dir", cfg, "presets", "show", "Mine"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("minMeasureDuration      = 0"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("useComposite            = 1"), std::string::npos);
+  // Saving over an existing name keeps its place.
+  outcome = Run({"--config-dir", cfg, "presets", "save", "Upbeats", "--set", "hideTimeSig=1"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  outcome = Run({"--config-dir", cfg, "presets", "list"});
+  EXPECT_EQ(Lines(outcome.out), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza",
+                                                          "Composite", "Mine"}));
+  // Names are exact and case-sensitive; 30 characters fit.
+  EXPECT_EQ(Run({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitFailure);
+  outcome = Run({"--config-dir", cfg, "presets", "save", std::string(30, 'x')});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  // The run uses a stored preset.
+  outcome = Run({"--config-dir", cfg, "--report", "json", "--preset", "Mine", ExamplePath()});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(After(Json::parse(outcome.err), 3), "3+3+2/512");
+
+  // Up to 20 presets, then the plug-in refuses with its message.
+  for (int i = 0; i < 14; ++i) {
+    outcome = Run({"--config-dir", cfg, "presets", "save", "P" + std::to_string(i)});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  }
+  const std::string full = ReadFile(cfg + "/Presets");
+  EXPECT_EQ(ReadI16(reinterpret_cast<const std::uint8_t*>(full.data())), 20);
+  outcome = Run({"--config-dir", cfg, "presets", "save", "One Too Many"});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_NE(outcome.err.find("Can't add more presets"), std::string::npos) << outcome.err;
+  EXPECT_EQ(ReadFile(cfg + "/Presets"), full);
+
+  outcome = Run({"--config-dir", cfg, "presets", "delete", "Mine"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  outcome = Run({"--config-dir", cfg, "presets", "delete", "Mine"});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  outcome = Run({"--config-dir", cfg, "presets", "list"});
+  EXPECT_EQ(Lines(outcome.out).size(), 19u);
+  EXPECT_EQ(Lines(outcome.out)[4], std::string(30, 'x'));
+}
+
+TEST(Stored, DamagedImagesFallBackToDefaults) {
+  ScratchDir dir;
+  const std::string cfg = dir / "cfg";
+  std::filesystem::create_directory(cfg);
+  WriteFile(cfg + "/UserDialog", std::string(86, '\x01'));  // too long: ignored
+  std::string presets(1622, '\0');
+  presets[0] = 25;  // a count beyond the 20 slots
+  WriteFile(cfg + "/Presets", presets);
+  Outcome outcome = Run({"--config-dir", cfg, "presets", "list"});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(Lines(outcome.out).size(), 4u);
+  outcome = Run({"--config-dir", cfg, "--report", "json", ExamplePath()});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(ChangedMeasures(Json::parse(outcome.err)), (std::set<int>{3, 4, 5, 6}));
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+// Running the built meterfix binary from tests, and scratch directories.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace clitest {
+
+struct Outcome {
+  int exitCode = -1;     // -1: did not exit normally (a crash)
+  std::string out;       // standard output
+  std::string err;       // standard error
+};
+
+// Runs meterfix with the arguments (each passed as one word), standard input
+// from `stdinText`, and the environment variables `env` ("NAME=value").
+Outcome Run(const std::vector<std::string>& args, const std::string& stdinText = {},
+            const std::vector<std::string>& env = {});
+
+// A fresh directory, removed when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// Names of the entries of a directory, sorted.
+std::vector<std::string> ListDir(const std::filesystem::path& dir);
+
+std::string ExamplePath();
+
+}  // namespace clitest
