@@ -347,7 +347,8 @@ int main(int argc, char** argv) {
     const std::string dir = ResolveConfigDir(configDir);
     if (options->parsed() || presets->parsed()) {
       if (!run.inputs.empty() || !run.output.empty() || run.inPlace || !run.outDir.empty() ||
-          !run.measures.empty() || !run.staves.empty()) {
+          !run.measures.empty() || !run.staves.empty() || !run.reportFile.empty() ||
+          (options->parsed() && (!run.sets.empty() || !run.preset.empty()))) {
         throw UsageError{"options and presets take no input files or run options"};
       }
     }

@@ -18,7 +18,7 @@ namespace {
 
 using clitest::Outcome;
 using clitest::ReadFile;
-using clitest::Run;
+using clitest::RunTool;
 using clitest::ScratchDir;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
@@ -41,7 +41,7 @@ std::vector<std::string> CorpusFiles() {
 class Corpus : public ::testing::TestWithParam<std::string> {};
 
 Json RunJson(const std::vector<std::string>& args) {
-  const Outcome outcome = Run(args);
+  const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   return Json::parse(outcome.err, nullptr, false);
 }

@@ -25,7 +25,7 @@ using clitest::ExamplePath;
 using clitest::ListDir;
 using clitest::Outcome;
 using clitest::ReadFile;
-using clitest::Run;
+using clitest::RunTool;
 using clitest::ScratchDir;
 using clitest::WriteFile;
 using Json = nlohmann::json;
@@ -298,7 +298,7 @@ TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
 Json RunJson(const std::vector<std::string>& extra, const ScratchDir& config) {
   std::vector<std::string> args = {"--config-dir", config.path().string(), "--report", "json"};
   args.insert(args.end(), extra.begin(), extra.end());
-  const Outcome outcome = Run(args);
+  const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   return Json::parse(outcome.err, nullptr, false);
 }
@@ -367,7 +367,7 @@ TEST(Example, PresetAndSelection) {
   report = RunJson({"--staves", "2", "--measures", "5", ExamplePath()}, config);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{5}));
   // Beyond the score.
-  const Outcome outcome = Run({"--config-dir", config.path().string(), "--measures", "40-50",
+  const Outcome outcome = RunTool({"--config-dir", config.path().string(), "--measures", "40-50",
                                ExamplePath()});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("mixed-meters.musicxml"), std::string::npos);
@@ -399,12 +399,12 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
   ScratchDir dir;
   const std::string copy = dir / "copy.musicxml";
   WriteFile(copy, ReadFile(ExamplePath()));
-  Outcome outcome = Run({"--config-dir", dir / "cfg", "--in-place", copy});
+  Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--in-place", copy});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const std::string first = ReadFile(copy);
   EXPECT_NE(first, ReadFile(ExamplePath()));
   EXPECT_NE(outcome.err.find("written to"), std::string::npos);
-  outcome = Run({"--config-dir", dir / "cfg", "--in-place", copy});
+  outcome = RunTool({"--config-dir", dir / "cfg", "--in-place", copy});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(copy), first);
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"copy.musicxml"});
@@ -412,13 +412,13 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
 
 TEST(Example, StandardInputAndOutput) {
   ScratchDir dir;
-  const Outcome outcome = Run({"--config-dir", dir.path().string(), "--report", "none", "-o", "-", "-"},
+  const Outcome outcome = RunTool({"--config-dir", dir.path().string(), "--report", "none", "-o", "-", "-"},
                               ReadFile(ExamplePath()));
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(outcome.err.empty());
   EXPECT_NE(outcome.out.find("<score-partwise"), std::string::npos);
   EXPECT_NE(outcome.out, ReadFile(ExamplePath()));
-  const Outcome again = Run({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
+  const Outcome again = RunTool({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_FALSE(Json::parse(again.err)["changed"].get<bool>());
   EXPECT_EQ(Json::parse(again.err)["file"], "<stdin>");
@@ -431,7 +431,7 @@ TEST(Example, OutDirAndReportFileForSeveralInputs) {
   WriteFile(dir / "a/one.musicxml", ReadFile(ExamplePath()));
   WriteFile(dir / "two.musicxml", ReadFile(ExamplePath()));
   const Outcome outcome =
-      Run({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
+      RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
            "--out-dir", dir / "out", dir / "a/one.musicxml", dir / "two.musicxml"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(outcome.err.empty());
@@ -447,7 +447,7 @@ TEST(Example, UnwritableOutputLeavesNoPartialFile) {
   ScratchDir dir;
   WriteFile(dir / "blocker", "not a directory");
   Outcome outcome =
-      Run({"--config-dir", dir / "cfg", "-o", dir / "blocker/out.musicxml", ExamplePath()});
+      RunTool({"--config-dir", dir / "cfg", "-o", dir / "blocker/out.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("blocker/out.musicxml"), std::string::npos);
   EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << "one line: " << outcome.err;
@@ -458,7 +458,7 @@ TEST(Example, UnwritableOutputLeavesNoPartialFile) {
     std::filesystem::create_directory(dir.path() / "locked");
     std::filesystem::permissions(dir.path() / "locked", std::filesystem::perms::owner_read |
                                                             std::filesystem::perms::owner_exec);
-    outcome = Run({"--config-dir", dir / "cfg", "-o", dir / "locked/out.musicxml", ExamplePath()});
+    outcome = RunTool({"--config-dir", dir / "cfg", "-o", dir / "locked/out.musicxml", ExamplePath()});
     EXPECT_EQ(outcome.exitCode, ExitFailure);
     EXPECT_TRUE(ListDir(dir.path() / "locked").empty());
   }
@@ -497,7 +497,7 @@ TEST(Usage, ErrorsExitWithOneLine) {
     SCOPED_TRACE(joined);
     std::vector<std::string> args = {"--config-dir", cfg};
     args.insert(args.end(), row.begin(), row.end());
-    const Outcome outcome = Run(args);
+    const Outcome outcome = RunTool(args);
     EXPECT_EQ(outcome.exitCode, ExitUsage);
     ASSERT_FALSE(outcome.err.empty());
     EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
@@ -507,7 +507,7 @@ TEST(Usage, ErrorsExitWithOneLine) {
 }
 
 TEST(Usage, HelpListsEveryField) {
-  const Outcome outcome = Run({"--help"});
+  const Outcome outcome = RunTool({"--help"});
   EXPECT_EQ(outcome.exitCode, 0);
   for (const OptionField& field : OptionFields()) {
     SCOPED_TRACE(field.name);
@@ -644,7 +644,7 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
     const std::string path = dir / row.name;
     WriteFile(path, row.bytes);
     const Outcome outcome =
-        Run({"--config-dir", dir / "cfg", "--report", "json", "-o", dir / "out.xml", path});
+        RunTool({"--config-dir", dir / "cfg", "--report", "json", "-o", dir / "out.xml", path});
     ASSERT_NE(outcome.exitCode, -1) << "crashed: " << outcome.err;
     if (outcome.exitCode == 0) {
       EXPECT_FALSE(row.mustFail) << outcome.err;
@@ -664,7 +664,7 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
 TEST(BadInput, XmlErrorsNameTheLine) {
   ScratchDir dir;
   WriteFile(dir / "bad.musicxml", "<?xml version=\"1.0\"?>\n<score-partwise>\n<part>\n</oops>\n");
-  const Outcome outcome = Run({"--config-dir", dir / "cfg", dir / "bad.musicxml"});
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", dir / "bad.musicxml"});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("bad.musicxml:4"), std::string::npos) << outcome.err;
 }
@@ -672,7 +672,7 @@ TEST(BadInput, XmlErrorsNameTheLine) {
 TEST(BadInput, MissingFileAmongSeveralStillRunsTheOthers) {
   ScratchDir dir;
   const Outcome outcome =
-      Run({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
+      RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
            dir / "missing.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("missing.musicxml"), std::string::npos);
@@ -692,12 +692,12 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   ScratchDir dir;
   const std::string cfg = dir / "cfg";
-  Outcome outcome = Run({"--config-dir", cfg, "options", "show"});
+  Outcome outcome = RunTool({"--config-dir", cfg, "options", "show"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("minMeasureDuration      = 1024"), std::string::npos) << outcome.out;
   EXPECT_FALSE(std::filesystem::exists(cfg));  // showing writes nothing
 
-  outcome = Run({"--config-dir", cfg, "options", "set", "useComposite=1", "minMeasureDuration=0"});
+  outcome = RunTool({"--config-dir", cfg, "options", "set", "useComposite=1", "minMeasureDuration=0"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const std::vector<std::uint8_t> userDialog = Bytes(ReadFile(cfg + "/UserDialog"));
   ASSERT_EQ(userDialog.size(), 85u);
@@ -706,12 +706,12 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   EXPECT_EQ(ReadI16(userDialog.data() + SettingsLayout::DialogLeft), -32768);
   ASSERT_EQ(ReadFile(cfg + "/Presets").size(), 1622u);
 
-  outcome = Run({"--config-dir", cfg, "options", "show"});
+  outcome = RunTool({"--config-dir", cfg, "options", "show"});
   EXPECT_NE(outcome.out.find("useComposite            = 1"), std::string::npos) << outcome.out;
 
   // The stored options govern a run; a run's --set does not reach them.
   const std::string presetsBefore = ReadFile(cfg + "/Presets");
-  outcome = Run({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
+  outcome = RunTool({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const Json run = Json::parse(outcome.err);
   EXPECT_EQ(After(run, 3), "3+3+2/512");
@@ -719,7 +719,7 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   EXPECT_EQ(Bytes(ReadFile(cfg + "/UserDialog")), userDialog);
   EXPECT_EQ(ReadFile(cfg + "/Presets"), presetsBefore);
 
-  outcome = Run({"--config-dir", cfg, "options", "reset"});
+  outcome = RunTool({"--config-dir", cfg, "options", "reset"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const std::vector<std::uint8_t> reset = Bytes(ReadFile(cfg + "/UserDialog"));
   ASSERT_EQ(reset.size(), 85u);
@@ -730,7 +730,7 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
 
 TEST(Stored, DefaultDirectoryComesFromTheEnvironment) {
   ScratchDir dir;
-  const Outcome outcome = Run({"options", "set", "hideTimeSig=1"}, "",
+  const Outcome outcome = RunTool({"options", "set", "hideTimeSig=1"}, "",
                               {"XDG_CONFIG_HOME=" + dir.path().string(), "HOME=/nonexistent"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(dir / "meterfix/UserDialog").size(), 85u);
@@ -751,50 +751,50 @@ std::vector<std::string> Lines(const std::string& text) {
 TEST(Stored, PresetsWithThePlugInsLimits) {
   ScratchDir dir;
   const std::string cfg = dir / "cfg";
-  Outcome outcome = Run({"--config-dir", cfg, "presets", "list"});
+  Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out),
             (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
 
-  outcome = Run({"--config-dir", cfg, "presets", "save", "Mine", "--set", "minMeasureDuration=0",
+  outcome = RunTool({"--config-dir", cfg, "presets", "save", "Mine", "--set", "minMeasureDuration=0",
                  "--set", "useComposite=1"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  outcome = Run({"--config-dir", cfg, "presets", "show", "Mine"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "show", "Mine"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("minMeasureDuration      = 0"), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("useComposite            = 1"), std::string::npos);
   // Saving over an existing name keeps its place.
-  outcome = Run({"--config-dir", cfg, "presets", "save", "Upbeats", "--set", "hideTimeSig=1"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "save", "Upbeats", "--set", "hideTimeSig=1"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  outcome = Run({"--config-dir", cfg, "presets", "list"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza",
                                                           "Composite", "Mine"}));
   // Names are exact and case-sensitive; 30 characters fit.
-  EXPECT_EQ(Run({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitFailure);
-  outcome = Run({"--config-dir", cfg, "presets", "save", std::string(30, 'x')});
+  EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitFailure);
+  outcome = RunTool({"--config-dir", cfg, "presets", "save", std::string(30, 'x')});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   // The run uses a stored preset.
-  outcome = Run({"--config-dir", cfg, "--report", "json", "--preset", "Mine", ExamplePath()});
+  outcome = RunTool({"--config-dir", cfg, "--report", "json", "--preset", "Mine", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(After(Json::parse(outcome.err), 3), "3+3+2/512");
 
   // Up to 20 presets, then the plug-in refuses with its message.
   for (int i = 0; i < 14; ++i) {
-    outcome = Run({"--config-dir", cfg, "presets", "save", "P" + std::to_string(i)});
+    outcome = RunTool({"--config-dir", cfg, "presets", "save", "P" + std::to_string(i)});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   }
   const std::string full = ReadFile(cfg + "/Presets");
   EXPECT_EQ(ReadI16(reinterpret_cast<const std::uint8_t*>(full.data())), 20);
-  outcome = Run({"--config-dir", cfg, "presets", "save", "One Too Many"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "save", "One Too Many"});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("Can't add more presets"), std::string::npos) << outcome.err;
   EXPECT_EQ(ReadFile(cfg + "/Presets"), full);
 
-  outcome = Run({"--config-dir", cfg, "presets", "delete", "Mine"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  outcome = Run({"--config-dir", cfg, "presets", "delete", "Mine"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
-  outcome = Run({"--config-dir", cfg, "presets", "list"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out).size(), 19u);
   EXPECT_EQ(Lines(outcome.out)[4], std::string(30, 'x'));
 }
@@ -807,10 +807,10 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   std::string presets(1622, '\0');
   presets[0] = 25;  // a count beyond the 20 slots
   WriteFile(cfg + "/Presets", presets);
-  Outcome outcome = Run({"--config-dir", cfg, "presets", "list"});
+  Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out).size(), 4u);
-  outcome = Run({"--config-dir", cfg, "--report", "json", ExamplePath()});
+  outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ChangedMeasures(Json::parse(outcome.err)), (std::set<int>{3, 4, 5, 6}));
 }

@@ -26,7 +26,7 @@ std::string Quote(const std::string& word) {
 
 }  // namespace
 
-Outcome Run(const std::vector<std::string>& args, const std::string& stdinText,
+Outcome RunTool(const std::vector<std::string>& args, const std::string& stdinText,
             const std::vector<std::string>& env) {
   ScratchDir io;
   WriteFile(io / "in", stdinText);

@@ -17,7 +17,7 @@ struct Outcome {
 
 // Runs meterfix with the arguments (each passed as one word), standard input
 // from `stdinText`, and the environment variables `env` ("NAME=value").
-Outcome Run(const std::vector<std::string>& args, const std::string& stdinText = {},
+Outcome RunTool(const std::vector<std::string>& args, const std::string& stdinText = {},
             const std::vector<std::string>& env = {});
 
 // A fresh directory, removed when the object goes.
