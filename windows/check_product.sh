@@ -28,6 +28,15 @@ host=$(sed -n 's/^KQ_HOST_EXECUTABLE:STRING=//p' build-win32/CMakeCache.txt)
 
 "$pe_check" "$fxt" --machine i386 --host-module "$host"
 
+# The check must bite: the same file is wrong for another machine or host.
+for wrong in "--machine amd64 --host-module $host" "--machine i386 --host-module other.exe"; do
+  # shellcheck disable=SC2086
+  if "$pe_check" "$fxt" $wrong >/dev/null; then
+    echo "FAIL: pe_check accepted the library with $wrong"
+    exit 1
+  fi
+done
+
 entry=$($triple-objdump -f "$fxt" | awk '/start address/ {print $3}')
 startup=$($triple-nm "$fxt" | awk '$3 == "_DllMainCRTStartup@12" {print $1}')
 hook=$($triple-nm "$fxt" | awk '$3 == "_DllEntryPoint@12" {print $1}')
@@ -40,4 +49,18 @@ if [ -z "$hook" ]; then
   echo "FAIL: DllEntryPoint (stdcall, 12 bytes of arguments) is not in the library"
   exit 1
 fi
+# stdcall with the specified argument sizes: each export is the decorated
+# symbol _Name@bytes that the compiler made for a WINAPI function.
+symbols=$($triple-nm "$fxt")
+for export in FinaleExtensionVersion@4 FinaleExtensionInit@8 FinaleExtensionEnumerate@12 \
+              FinaleExtensionInvoke@16 FinaleExtensionTerminate@4 FinaleExtensionGetMenuStatus@4; do
+  plain=${export%@*}
+  decorated_at=$(awk -v s="_$export" '$3 == s {print $1}' <<<"$symbols")
+  plain_at=$(awk -v s="_$plain" '$3 == s {print $1}' <<<"$symbols")
+  if [ -z "$decorated_at" ] || [ "$decorated_at" != "$plain_at" ]; then
+    echo "FAIL: $plain is not the stdcall function _$export"
+    exit 1
+  fi
+done
+echo "exports are stdcall with 4, 8, 12, 16, 4 and 4 bytes of arguments"
 echo "check_product: the 32-bit plug-in library is as required"
