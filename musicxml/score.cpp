@@ -1,0 +1,1043 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "analysis/records.h"
+#include "musicxml/meter.h"
+#include "musicxml/musicxml.h"
+#include "musicxml/text_io.h"
+
+namespace musicxml {
+
+namespace {
+
+constexpr double MaxEdus = 2147483647.0;
+
+// Keeps the DOCTYPE, comments and whitespace so that edits can be placed
+// inside the original text; line ends stay as they are for the same reason.
+constexpr unsigned ParseFlags =
+    (pugi::parse_full | pugi::parse_ws_pcdata) & ~pugi::parse_eol;
+
+std::string Trim(const char* s) {
+  std::string t = s;
+  const auto first = t.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  const auto last = t.find_last_not_of(" \t\r\n");
+  return t.substr(first, last - first + 1);
+}
+
+// A finite non-negative decimal; false for anything else.
+bool ParseNumber(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || v < 0) return false;
+  out = v;
+  return true;
+}
+
+std::int32_t NoteTypeValue(const std::string& type) {
+  static const std::map<std::string, std::int32_t> values = {
+      {"1024th", 4},   {"512th", 8},     {"256th", 16},   {"128th", 32},
+      {"64th", 64},    {"32nd", 128},    {"16th", 256},   {"eighth", 512},
+      {"quarter", 1024}, {"half", 2048}, {"whole", 4096}, {"breve", 8192},
+      {"long", 16384}, {"maxima", 32768}};
+  const auto it = values.find(type);
+  return it == values.end() ? 0 : it->second;
+}
+
+bool IsWhitespaceNode(pugi::xml_node n) {
+  if (n.type() != pugi::node_pcdata) return false;
+  for (const char* p = n.value(); *p != '\0'; ++p) {
+    if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return false;
+  }
+  return true;
+}
+
+std::string WhitespaceBefore(pugi::xml_node n) {
+  const pugi::xml_node prev = n.previous_sibling();
+  return prev && IsWhitespaceNode(prev) ? prev.value() : "";
+}
+
+std::string LastWhitespace(pugi::xml_node parent) {
+  const pugi::xml_node last = parent.last_child();
+  return last && IsWhitespaceNode(last) ? last.value() : "";
+}
+
+// The indentation step: how much deeper a child sits than its parent's
+// closing tag ("  " when the text gives no clue but is indented).
+std::string IndentUnit(const std::string& child, const std::string& closing) {
+  if (child.empty()) return "";
+  if (child.size() > closing.size() && child.compare(0, closing.size(), closing) == 0) {
+    return child.substr(closing.size());
+  }
+  return child.find('\t') != std::string::npos ? "\t" : "  ";
+}
+
+// Where element `n` stands in `text`, its tags included.
+bool ElementSpan(const std::string& text, pugi::xml_node n, std::size_t& start, std::size_t& end) {
+  const std::ptrdiff_t at = n.offset_debug();
+  if (at < 1 || static_cast<std::size_t>(at) > text.size() ||
+      text[static_cast<std::size_t>(at) - 1] != '<') {
+    return false;
+  }
+  start = static_cast<std::size_t>(at) - 1;
+  const std::size_t gt = text.find('>', start);
+  if (gt == std::string::npos) return false;
+  end = gt + 1;
+  if (text[gt - 1] == '/') return true;
+  // Elements edited here never nest inside themselves.
+  const std::size_t close = text.find("</" + std::string(n.name()), gt);
+  const std::size_t closeGt = close == std::string::npos ? close : text.find('>', close);
+  if (closeGt == std::string::npos) return false;
+  end = closeGt + 1;
+  return true;
+}
+
+std::string EscapeAttribute(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+TimeFields FieldsOf(pugi::xml_node time) {
+  TimeFields f;
+  f.symbol = time.attribute("symbol").as_string();
+  f.hidden = std::string(time.attribute("print-object").as_string()) == "no";
+  std::string beats;
+  bool haveBeats = false;
+  for (pugi::xml_node c : time.children()) {
+    const std::string name = c.name();
+    if (name == "beats") {
+      if (haveBeats) f.pairs.emplace_back(beats, "");
+      beats = c.text().as_string();
+      haveBeats = true;
+    } else if (name == "beat-type") {
+      f.pairs.emplace_back(haveBeats ? beats : std::string(), c.text().as_string());
+      haveBeats = false;
+    } else if (name == "senza-misura") {
+      f.senzaMisura = true;
+    }
+  }
+  if (haveBeats) f.pairs.emplace_back(beats, "");
+  return f;
+}
+
+// A stand-in signature for a measure that no <time> governs: its length as
+// plain beats of the largest note value from a quarter down that divides it.
+Meter SynthesizedMeter(std::int64_t length) {
+  Meter m;
+  m.hidden = true;
+  MeterGroup g;
+  g.counts = {4};
+  g.beatDuration = EdusPerQuarter;
+  for (std::int32_t d = EdusPerQuarter; d >= 1 && length > 0; d /= 2) {
+    if (length % d == 0 && length / d <= 32767) {
+      g.counts = {static_cast<std::int32_t>(length / d)};
+      g.beatDuration = d;
+      break;
+    }
+  }
+  m.groups.push_back(g);
+  return m;
+}
+
+struct LayerModel {
+  std::string voice;
+  std::int32_t duration = 0;
+  std::vector<simhost::Entry> entries;
+};
+
+struct CellModel {
+  std::vector<LayerModel> layers;  // at most four
+};
+
+struct PartModel {
+  pugi::xml_node node;
+  std::string id;
+  std::string name;
+  int staffCount = 1;
+  int firstStaff = 0;  // index into the score's staff list
+  std::vector<pugi::xml_node> measures;
+  std::vector<std::vector<pugi::xml_node>> times;  // every <time> of each measure
+  std::vector<pugi::xml_node> governing;           // the one read, per measure
+  std::vector<Meter> meters;         // what governs each measure (stand-ins included)
+  std::vector<bool> synthesized;     // no <time> governs the measure
+  std::vector<std::int64_t> lengths;
+  bool independent = false;
+};
+
+}  // namespace
+
+struct Score::Impl {
+  std::string name;
+  std::string original;
+  bool archive = false;
+  std::string rootPath;
+  XmlText xml;
+  pugi::xml_document doc;
+  std::vector<std::string> warnings;
+
+  std::vector<PartModel> parts;
+  int measureCount = 0;
+  std::vector<StaffInfo> staves;
+  std::vector<std::vector<CellModel>> cells;  // [staff index][measure]
+  std::vector<std::string> measureNumbers;
+  bool loaded = false;
+  bool built = false;
+  bool applied = false;
+  bool changed = false;
+  std::string output;
+
+  Status Fail(const std::string& message) {
+    Status s;
+    s.ok = false;
+    s.message = name + ": " + message;
+    return s;
+  }
+  void Warn(Status& status, const std::string& text) {
+    status.warnings.push_back(name + ": " + text);
+    warnings.push_back(name + ": " + text);
+  }
+  std::string Where(const PartModel& part, int measure) const {
+    std::string number = part.measures[static_cast<std::size_t>(measure)]
+                             .attribute("number")
+                             .as_string();
+    return "part " + part.id + ", measure " + std::to_string(measure + 1) +
+           (number.empty() ? "" : " (number " + number + ")");
+  }
+
+  Status Load(std::string_view bytes);
+  Status ReadScore(Status& status);
+  Status ReadPart(PartModel& part, Status& status);
+  Status Apply(const simhost::Host& host, Status& status);
+  bool RewriteTime(pugi::xml_node time, const Meter& meter, bool keepHidden,
+                   std::vector<TextEdit>& edits, Status& status);
+  bool InsertTime(pugi::xml_node measure, const Meter& meter, pugi::xml_node restate,
+                  std::vector<TextEdit>& edits, Status& status);
+};
+
+Status Score::Impl::Load(std::string_view bytes) {
+  Status status;
+  original = std::string(bytes);
+  std::string xmlBytes;
+  std::string error;
+  archive = bytes.size() >= 4 && bytes.substr(0, 2) == "PK" &&
+            ((bytes[2] == 3 && bytes[3] == 4) || (bytes[2] == 5 && bytes[3] == 6));
+  if (archive) {
+    if (!ReadArchive(bytes, rootPath, xmlBytes, status.warnings, error)) return Fail(error);
+    for (auto& w : status.warnings) {
+      w = name + ": " + w;
+      warnings.push_back(w);
+    }
+  } else {
+    xmlBytes = original;
+  }
+  const std::string label = archive ? name + ":" + rootPath : name;
+  if (!DecodeXmlText(xmlBytes, xml, error)) {
+    Status s;
+    s.ok = false;
+    s.message = label + ": " + error;
+    return s;
+  }
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(xml.text.data(), xml.text.size(), ParseFlags, pugi::encoding_utf8);
+  if (!parsed) {
+    const auto offset = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, parsed.offset));
+    const std::size_t line =
+        1 + static_cast<std::size_t>(std::count(
+                xml.text.begin(),
+                xml.text.begin() + static_cast<std::ptrdiff_t>(std::min(offset, xml.text.size())),
+                '\n'));
+    Status s;
+    s.ok = false;
+    s.message = label + ":" + std::to_string(line) + ": XML error: " + parsed.description();
+    return s;
+  }
+  Status read = ReadScore(status);
+  if (!read) return read;
+  loaded = true;
+  return status;
+}
+
+Status Score::Impl::ReadScore(Status& status) {
+  const pugi::xml_node root = doc.document_element();
+  const std::string rootName = root.name();
+  if (rootName == "score-timewise") {
+    return Fail("score-timewise documents are not supported; convert to score-partwise first");
+  }
+  if (rootName != "score-partwise") return Fail("not a MusicXML score (root element <" + rootName + ">)");
+
+  std::map<std::string, std::string> partNames;
+  for (pugi::xml_node sp : root.child("part-list").children("score-part")) {
+    partNames[sp.attribute("id").as_string()] = Trim(sp.child("part-name").text().as_string());
+  }
+  for (pugi::xml_node p : root.children("part")) {
+    PartModel part;
+    part.node = p;
+    part.id = p.attribute("id").as_string();
+    part.name = partNames[part.id];
+    for (pugi::xml_node m : p.children("measure")) part.measures.push_back(m);
+    parts.push_back(std::move(part));
+  }
+  if (parts.empty()) return Fail("the score has no parts");
+  measureCount = static_cast<int>(parts[0].measures.size());
+  for (const PartModel& part : parts) {
+    if (static_cast<int>(part.measures.size()) != measureCount) {
+      return Fail("parts of unequal length: part " + parts[0].id + " has " +
+                  std::to_string(measureCount) + " measures, part " + part.id + " has " +
+                  std::to_string(part.measures.size()));
+    }
+  }
+  if (measureCount > MaxMeasures) {
+    return Fail(std::to_string(measureCount) + " measures; at most " +
+                std::to_string(MaxMeasures) + " are supported");
+  }
+
+  // Staff counts first, so the staff list is known before the notes are read.
+  int totalStaves = 0;
+  for (PartModel& part : parts) {
+    int count = 1;
+    for (pugi::xml_node m : part.measures) {
+      for (pugi::xml_node c : m.children()) {
+        int value = 0;
+        if (std::string(c.name()) == "attributes" && c.child("staves")) {
+          value = c.child("staves").text().as_int(1);
+        } else if (c.child("staff")) {
+          value = c.child("staff").text().as_int(1);
+        }
+        if (value > MaxStaves || value < 0) {
+          return Fail("part " + part.id + ": staff number " + std::to_string(value) +
+                      " out of range (at most " + std::to_string(MaxStaves) + " staves)");
+        }
+        count = std::max(count, value);
+      }
+    }
+    part.staffCount = count;
+    part.firstStaff = totalStaves;
+    totalStaves += count;
+    if (totalStaves > MaxStaves) {
+      return Fail("the score has more than " + std::to_string(MaxStaves) +
+                  " staves; at most " + std::to_string(MaxStaves) + " are supported");
+    }
+  }
+  staves.clear();
+  for (const PartModel& part : parts) {
+    for (int s = 1; s <= part.staffCount; ++s) {
+      StaffInfo info;
+      info.staff = static_cast<std::int16_t>(staves.size() + 1);
+      info.partId = part.id;
+      info.partName = part.name;
+      info.staffInPart = s;
+      staves.push_back(info);
+    }
+  }
+  cells.assign(staves.size(), std::vector<CellModel>(static_cast<std::size_t>(measureCount)));
+
+  for (PartModel& part : parts) {
+    Status s = ReadPart(part, status);
+    if (!s) return s;
+  }
+
+  // Stand-ins for measures without a governing <time>: the longest part's length.
+  for (int m = 0; m < measureCount; ++m) {
+    std::int64_t length = 0;
+    for (const PartModel& part : parts) length = std::max(length, part.lengths[static_cast<std::size_t>(m)]);
+    for (PartModel& part : parts) {
+      if (part.synthesized[static_cast<std::size_t>(m)]) {
+        part.meters[static_cast<std::size_t>(m)] = SynthesizedMeter(length);
+      }
+    }
+  }
+  for (std::size_t p = 1; p < parts.size(); ++p) {
+    for (int m = 0; m < measureCount && !parts[p].independent; ++m) {
+      if (!parts[p].meters[static_cast<std::size_t>(m)].SameBeats(
+              parts[0].meters[static_cast<std::size_t>(m)])) {
+        parts[p].independent = true;
+      }
+    }
+    for (int s = 0; s < parts[p].staffCount; ++s) {
+      staves[static_cast<std::size_t>(parts[p].firstStaff + s)].independent = parts[p].independent;
+    }
+  }
+  measureNumbers.clear();
+  for (pugi::xml_node m : parts[0].measures) measureNumbers.push_back(m.attribute("number").as_string());
+  return status;
+}
+
+Status Score::Impl::ReadPart(PartModel& part, Status& status) {
+  const auto count = static_cast<std::size_t>(measureCount);
+  part.times.assign(count, {});
+  part.governing.assign(count, pugi::xml_node());
+  part.meters.assign(count, Meter{});
+  part.synthesized.assign(count, true);
+  part.lengths.assign(count, 0);
+
+  double divisions = 0;
+  std::map<std::string, bool> beamOpen;  // per voice of the part: cross-staff beams
+  std::optional<Meter> current;
+  int droppedVoiceMeasures = 0;
+  int firstDropped = -1;
+  int missingDurations = 0;
+  int backupsBeforeStart = 0;
+
+  for (std::size_t mi = 0; mi < count; ++mi) {
+    const pugi::xml_node measure = part.measures[mi];
+    const int m = static_cast<int>(mi);
+    double cursor = 0;
+    double maxCursor = 0;
+    double lastStart = 0;
+    bool dropped = false;
+
+    auto toEdus = [&](double amount, double& out) -> Status {
+      if (amount == 0) {
+        out = 0;
+        return Status{};
+      }
+      if (divisions <= 0) return Fail(Where(part, m) + ": a duration comes before any <divisions>");
+      out = amount * EdusPerQuarter / divisions;
+      if (!std::isfinite(out) || out > MaxEdus) {
+        return Fail(Where(part, m) + ": duration out of range (more than 2^31 EDUs)");
+      }
+      return Status{};
+    };
+    auto durationOf = [&](pugi::xml_node n, double& edus) -> Status {
+      double amount = 0;
+      const std::string text = Trim(n.child("duration").text().as_string());
+      if (!text.empty() && !ParseNumber(text, amount)) {
+        return Fail(Where(part, m) + ": invalid <duration> \"" + text + "\"");
+      }
+      return toEdus(amount, edus);
+    };
+
+    for (pugi::xml_node c : measure.children()) {
+      if (c.type() != pugi::node_element) continue;
+      const std::string what = c.name();
+      if (what == "attributes") {
+        if (c.child("divisions")) {
+          double d = 0;
+          const std::string text = Trim(c.child("divisions").text().as_string());
+          if (!ParseNumber(text, d) || d <= 0) {
+            return Fail(Where(part, m) + ": invalid <divisions> \"" + text + "\"");
+          }
+          divisions = d;
+        }
+        for (pugi::xml_node t : c.children("time")) part.times[mi].push_back(t);
+        if (mi == 0) {
+          for (pugi::xml_node sd : c.children("staff-details")) {
+            if (std::string(sd.attribute("print-object").as_string()) != "no") continue;
+            const int number = sd.attribute("number").as_int(0);
+            for (int s = 1; s <= part.staffCount; ++s) {
+              if (number == 0 || number == s) {
+                staves[static_cast<std::size_t>(part.firstStaff + s - 1)].hidden = true;
+              }
+            }
+          }
+        }
+      } else if (what == "backup" || what == "forward") {
+        double edus = 0;
+        Status s = durationOf(c, edus);
+        if (!s) return s;
+        if (what == "backup") {
+          cursor -= edus;
+          if (cursor < -0.5) ++backupsBeforeStart;
+          cursor = std::max(0.0, cursor);
+        } else {
+          const double start = cursor;
+          cursor += edus;
+          if (cursor > MaxEdus) return Fail(Where(part, m) + ": measure longer than 2^31 EDUs");
+          // An invisible rest lengthens a voice that is already there.
+          if (c.child("voice")) {
+            const std::string voice = Trim(c.child("voice").text().as_string());
+            const int staffNo = std::clamp(c.child("staff").text().as_int(1), 1, part.staffCount);
+            CellModel& cell = cells[static_cast<std::size_t>(part.firstStaff + staffNo - 1)][mi];
+            for (LayerModel& layer : cell.layers) {
+              if (layer.voice == voice) {
+                layer.duration = std::max(layer.duration,
+                                          static_cast<std::int32_t>(std::llround(start + edus)));
+              }
+            }
+          }
+        }
+        maxCursor = std::max(maxCursor, cursor);
+      } else if (what == "note") {
+        const bool grace = c.child("grace") != nullptr;
+        const bool chord = c.child("chord") != nullptr;
+        double edus = 0;
+        if (!grace) {
+          if (!c.child("duration")) ++missingDurations;
+          Status s = durationOf(c, edus);
+          if (!s) return s;
+        }
+        double start = cursor;
+        if (chord) {
+          start = lastStart;
+        } else if (!grace) {
+          lastStart = cursor;
+          cursor += edus;
+          if (cursor > MaxEdus) return Fail(Where(part, m) + ": measure longer than 2^31 EDUs");
+          maxCursor = std::max(maxCursor, cursor);
+        }
+        if (chord) continue;  // one entry per chord, from its first note
+
+        const std::string voice =
+            c.child("voice") ? Trim(c.child("voice").text().as_string()) : std::string("1");
+        const int staffNo = std::clamp(c.child("staff").text().as_int(1), 1, part.staffCount);
+
+        simhost::Entry entry;
+        entry.position = static_cast<std::int32_t>(std::llround(start));
+        std::int32_t value = NoteTypeValue(Trim(c.child("type").text().as_string()));
+        if (value > 0) {
+          std::int32_t add = value;
+          int dots = 0;
+          for (pugi::xml_node d = c.child("dot"); d && dots < 8; d = d.next_sibling("dot"), ++dots) {
+            add /= 2;
+            value += add;
+          }
+        } else {
+          value = static_cast<std::int32_t>(std::llround(edus));
+        }
+        entry.duration = value;
+        if (grace) {
+          entry.skip = true;  // grace notes neither start nor spoil a group
+        } else {
+          bool& open = beamOpen[voice];
+          pugi::xml_node beam;
+          for (pugi::xml_node b : c.children("beam")) {
+            if (b.attribute("number").as_int(1) == 1) {
+              beam = b;
+              break;
+            }
+          }
+          const bool rest = c.child("rest") != nullptr;
+          if (beam) {
+            const std::string kind = Trim(beam.text().as_string());
+            if (kind == "begin") {
+              entry.beamStart = true;
+              open = true;
+            } else if (kind == "continue" || kind == "end") {
+              entry.beamStart = !open;  // a continuation with nothing open begins anew
+              open = kind == "continue";
+            } else {
+              entry.beamStart = true;  // a primary hook: a note of its own
+              open = false;
+            }
+          } else if (rest && open) {
+            entry.beamStart = false;  // rests inside a beam continue its group
+          } else {
+            entry.beamStart = true;
+            open = false;
+          }
+        }
+
+        CellModel& cell = cells[static_cast<std::size_t>(part.firstStaff + staffNo - 1)][mi];
+        LayerModel* layer = nullptr;
+        for (LayerModel& l : cell.layers) {
+          if (l.voice == voice) layer = &l;
+        }
+        if (layer == nullptr) {
+          if (cell.layers.size() >= 4) {
+            dropped = true;
+            continue;
+          }
+          cell.layers.push_back(LayerModel{});
+          layer = &cell.layers.back();
+          layer->voice = voice;
+        }
+        if (layer->entries.size() >= static_cast<std::size_t>(MaxLayerEntries)) {
+          return Fail(Where(part, m) + ": more than " + std::to_string(MaxLayerEntries) +
+                      " notes in one voice");
+        }
+        layer->entries.push_back(entry);
+        layer->duration = std::max(layer->duration,
+                                   static_cast<std::int32_t>(std::llround(start + edus)));
+      }
+    }
+    if (dropped) {
+      if (firstDropped < 0) firstDropped = m;
+      ++droppedVoiceMeasures;
+    }
+    part.lengths[mi] = std::llround(maxCursor);
+
+    // The first <time> for the part's first staff (or for all) governs.
+    pugi::xml_node governing;
+    for (pugi::xml_node t : part.times[mi]) {
+      const int number = t.attribute("number").as_int(0);
+      if (number == 0 || number == 1) {
+        governing = t;
+        break;
+      }
+    }
+    if (!governing && !part.times[mi].empty()) governing = part.times[mi].front();
+    part.governing[mi] = governing;
+    if (governing) {
+      Meter meter;
+      const TimeRead read = ReadTime(FieldsOf(governing), meter);
+      if (read == TimeRead::Signature) {
+        current = meter;
+      } else {
+        if (read == TimeRead::Invalid) {
+          Warn(status, Where(part, m) + ": time signature not understood; the measure is read as having none");
+        }
+        current.reset();
+      }
+    }
+    if (current) {
+      part.meters[mi] = *current;
+      part.synthesized[mi] = false;
+    }
+  }
+  if (droppedVoiceMeasures > 0) {
+    Warn(status, "part " + part.id + ": more than four voices on a staff in " +
+                     std::to_string(droppedVoiceMeasures) + " measure(s), first in measure " +
+                     std::to_string(firstDropped + 1) + "; the further voices are left out");
+  }
+  if (missingDurations > 0) {
+    Warn(status, "part " + part.id + ": " + std::to_string(missingDurations) +
+                     " note(s) without <duration> read as taking no time");
+  }
+  if (backupsBeforeStart > 0) {
+    Warn(status, "part " + part.id + ": " + std::to_string(backupsBeforeStart) +
+                     " <backup>(s) reach before the measure's start; stopped at the start");
+  }
+  return Status{};
+}
+
+bool Score::Impl::RewriteTime(pugi::xml_node time, const Meter& meter, bool keepHidden,
+                              std::vector<TextEdit>& edits, Status& status) {
+  std::size_t start = 0;
+  std::size_t end = 0;
+  if (!ElementSpan(xml.text, time, start, end)) {
+    Warn(status, "cannot locate a <time> element in the text; left unchanged");
+    return false;
+  }
+  const TimeSpelling spelling = SpellMeter(meter);
+  if (!spelling.exact) {
+    Warn(status, "time signature " + MeterText(meter) + " has no exact MusicXML form; its length is kept");
+  }
+  const bool hidden = keepHidden ? std::string(time.attribute("print-object").as_string()) == "no"
+                                 : meter.hidden;
+  std::string out = "<time";
+  bool symbolDone = false;
+  bool hiddenDone = false;
+  for (pugi::xml_attribute a : time.attributes()) {
+    const std::string n = a.name();
+    if (n == "symbol") {
+      if (!spelling.symbol.empty()) out += " symbol=\"" + spelling.symbol + "\"";
+      symbolDone = true;
+    } else if (n == "print-object") {
+      if (hidden) out += " print-object=\"no\"";
+      hiddenDone = true;
+    } else {
+      out += " " + n + "=\"" + EscapeAttribute(a.value()) + "\"";
+    }
+  }
+  if (!symbolDone && !spelling.symbol.empty()) out += " symbol=\"" + spelling.symbol + "\"";
+  if (!hiddenDone && hidden) out += " print-object=\"no\"";
+  out += ">";
+  const pugi::xml_node first = time.first_child();
+  const std::string inner = first && IsWhitespaceNode(first) ? first.value() : "";
+  const std::string closing = LastWhitespace(time);
+  for (const auto& [beats, type] : spelling.pairs) {
+    out += inner + "<beats>" + beats + "</beats>" + inner + "<beat-type>" + type + "</beat-type>";
+  }
+  out += closing + "</time>";
+  edits.push_back(TextEdit{start, end - start, out});
+  return true;
+}
+
+bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::xml_node restate,
+                             std::vector<TextEdit>& edits, Status& status) {
+  const std::string& text = xml.text;
+  auto startOf = [&](pugi::xml_node n) -> std::size_t {
+    const std::ptrdiff_t at = n.offset_debug();
+    if (n.type() == pugi::node_element) {
+      if (at < 1 || static_cast<std::size_t>(at) > text.size() ||
+          text[static_cast<std::size_t>(at) - 1] != '<') {
+        return std::string::npos;
+      }
+      return static_cast<std::size_t>(at) - 1;
+    }
+    return at < 0 ? std::string::npos : static_cast<std::size_t>(at);
+  };
+  // Where the closing tag of an element begins.
+  auto closingOf = [&](pugi::xml_node n) -> std::size_t {
+    const std::size_t s = startOf(n);
+    if (s == std::string::npos) return s;
+    const std::size_t gt = text.find('>', s);
+    if (gt == std::string::npos || text[gt - 1] == '/') return std::string::npos;
+    return text.find("</" + std::string(n.name()), gt);
+  };
+  const TimeSpelling spelling = SpellMeter(meter);
+  if (!spelling.exact && !restate) {
+    Warn(status, "time signature " + MeterText(meter) + " has no exact MusicXML form; its length is kept");
+  }
+  std::size_t restateStart = 0;
+  std::size_t restateEnd = 0;
+  const bool verbatim = restate && ElementSpan(text, restate, restateStart, restateEnd);
+  auto timeText = [&](const std::string& indent, const std::string& unit) {
+    // A restated signature repeats the element that stated it, symbol and all.
+    if (verbatim) return text.substr(restateStart, restateEnd - restateStart);
+    std::string out = "<time";
+    if (!spelling.symbol.empty()) out += " symbol=\"" + spelling.symbol + "\"";
+    if (meter.hidden) out += " print-object=\"no\"";
+    out += ">";
+    const std::string inner = indent + unit;
+    for (const auto& [beats, type] : spelling.pairs) {
+      out += inner + "<beats>" + beats + "</beats>" + inner + "<beat-type>" + type + "</beat-type>";
+    }
+    return out + indent + "</time>";
+  };
+
+  pugi::xml_node firstTimed;
+  pugi::xml_node attributes;
+  for (pugi::xml_node c : measure.children()) {
+    if (c.type() != pugi::node_element) continue;
+    const std::string n = c.name();
+    if (n == "note" || n == "backup" || n == "forward") {
+      firstTimed = c;
+      break;
+    }
+    if (n == "attributes" && !attributes) attributes = c;
+  }
+  const std::string measureClose = LastWhitespace(measure);
+  if (attributes && attributes.first_child()) {
+    pugi::xml_node before;
+    pugi::xml_node firstElement;
+    for (pugi::xml_node c : attributes.children()) {
+      if (c.type() != pugi::node_element) continue;
+      if (!firstElement) firstElement = c;
+      const std::string n = c.name();
+      if (n != "footnote" && n != "level" && n != "divisions" && n != "key") {
+        before = c;
+        break;
+      }
+    }
+    const std::string closeWs = LastWhitespace(attributes);
+    const std::string childWs = firstElement ? WhitespaceBefore(firstElement) : closeWs;
+    const std::string unit = IndentUnit(childWs, closeWs);
+    if (before) {
+      const std::size_t at = startOf(before);
+      if (at == std::string::npos) return false;
+      edits.push_back(TextEdit{at, 0, timeText(childWs, unit) + WhitespaceBefore(before)});
+    } else {
+      const pugi::xml_node last = attributes.last_child();
+      const std::size_t at = IsWhitespaceNode(last) ? startOf(last) : closingOf(attributes);
+      if (at == std::string::npos) return false;
+      edits.push_back(TextEdit{at, 0, childWs + timeText(childWs, unit)});
+    }
+    return true;
+  }
+  const pugi::xml_node anchor = attributes ? attributes : firstTimed;
+  const std::string childWs = anchor ? WhitespaceBefore(anchor) : measureClose;
+  const std::string unit = IndentUnit(childWs, measureClose);
+  const std::string inner = childWs.empty() ? "" : childWs + unit;
+  const std::string block = "<attributes>" + inner + timeText(inner, unit) + childWs + "</attributes>";
+  if (attributes) {
+    // An empty <attributes/> becomes one that holds the time signature.
+    const std::size_t at = startOf(attributes);
+    const std::size_t gt = at == std::string::npos ? at : text.find('>', at);
+    if (gt == std::string::npos) return false;
+    std::size_t end = gt + 1;
+    if (text[gt - 1] != '/') {
+      const std::size_t close = text.find("</attributes", gt);
+      end = close == std::string::npos ? close : text.find('>', close);
+      if (end == std::string::npos) return false;
+      ++end;
+    }
+    edits.push_back(TextEdit{at, end - at, block});
+    return true;
+  }
+  if (firstTimed) {
+    const std::size_t at = startOf(firstTimed);
+    if (at == std::string::npos) return false;
+    edits.push_back(TextEdit{at, 0, block + childWs});
+    return true;
+  }
+  const pugi::xml_node last = measure.last_child();
+  const std::size_t at = last && IsWhitespaceNode(last) ? startOf(last) : closingOf(measure);
+  if (at == std::string::npos) {
+    Warn(status, Where(parts[0], 0) + ": an empty <measure/> element cannot take a time signature");
+    return false;
+  }
+  edits.push_back(TextEdit{at, 0, childWs + block});
+  return true;
+}
+
+Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
+  const auto count = static_cast<std::size_t>(measureCount);
+  // The records as they are now, against what BuildHost put in (parts[0]).
+  std::vector<Meter> records(count);
+  std::vector<bool> hiddenChanged(count, false);
+  for (std::size_t mi = 0; mi < count; ++mi) {
+    const Meter& before = parts[0].meters[mi];
+    records[mi] = before;
+    simhost::MeasureView view;
+    const auto measure = static_cast<std::int16_t>(mi + 1);
+    if (!host.ReadMeasure(measure, view)) {
+      Warn(status, "measure " + std::to_string(mi + 1) + " has no record; left unchanged");
+      continue;
+    }
+    Meter now;
+    if (!DecodeSignature(host, view.beats, view.beatDuration, view.signatureFlags, now)) {
+      Warn(status, "measure " + std::to_string(mi + 1) + ": its time signature cannot be read; left unchanged");
+      continue;
+    }
+    now.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
+    if (now == before) continue;
+    records[mi] = now;
+    hiddenChanged[mi] = now.hidden != before.hidden;
+    if ((view.displayFlags & DisplayInUseFlag) != 0) {
+      Warn(status, "measure " + std::to_string(mi + 1) +
+                       ": the separate display time signature has no MusicXML form; the governing one is written");
+    }
+  }
+
+  std::vector<TextEdit> edits;
+  for (PartModel& part : parts) {
+    std::vector<Meter> now(count);
+    for (std::size_t mi = 0; mi < count; ++mi) {
+      const Meter& before = part.meters[mi];
+      now[mi] = before;
+      if (!part.independent) {
+        now[mi].groups = records[mi].groups;
+        if (hiddenChanged[mi]) now[mi].hidden = records[mi].hidden;
+        continue;
+      }
+      std::optional<Meter> staffMeter;
+      for (int s = 0; s < part.staffCount; ++s) {
+        simhost::StaffTimeSigView view;
+        const auto staff = static_cast<std::int16_t>(part.firstStaff + s + 1);
+        Meter m;
+        if (!host.ReadStaffTimeSig(staff, static_cast<std::int16_t>(mi + 1), view) ||
+            !DecodeSignature(host, view.beats, view.beatDuration, view.signatureFlags, m)) {
+          continue;
+        }
+        m.hidden = before.hidden;
+        if (!staffMeter) {
+          staffMeter = m;
+        } else if (!staffMeter->SameBeats(m)) {
+          Warn(status, Where(part, static_cast<int>(mi)) +
+                           ": its staves got different time signatures; the first staff's is written");
+        }
+      }
+      if (staffMeter) now[mi] = *staffMeter;
+    }
+
+    // What the edited text states, measure by measure; empty while no <time>
+    // has been stated (a score or passage without time signature).
+    std::optional<Meter> stated;
+    pugi::xml_node origin;  // the <time> that stated the original signature
+    for (std::size_t mi = 0; mi < count; ++mi) {
+      const Meter& before = part.meters[mi];
+      const bool changedHere = !(now[mi] == before);
+      if (changedHere) changed = true;
+      if (!part.times[mi].empty()) {
+        if (changedHere) {
+          for (pugi::xml_node t : part.times[mi]) {
+            RewriteTime(t, now[mi], !part.independent && !hiddenChanged[mi], edits, status);
+          }
+          stated = now[mi];
+        } else if (part.synthesized[mi]) {
+          stated.reset();  // senza-misura or unreadable: still no signature
+        } else {
+          stated = before;
+        }
+        origin = changedHere ? pugi::xml_node() : part.governing[mi];
+        continue;
+      }
+      const Meter& target = changedHere ? now[mi] : before;
+      const bool needed = changedHere ? !(stated && stated->SameBeats(target))
+                                      : (stated && !stated->SameBeats(target)) ||
+                                            (!stated && !part.synthesized[mi]);
+      if (needed) {
+        const bool restating = !changedHere && !part.synthesized[mi];
+        if (InsertTime(part.measures[mi], target, restating ? origin : pugi::xml_node(), edits,
+                       status)) {
+          stated = target;
+        }
+      }
+    }
+  }
+  if (edits.empty()) {
+    changed = false;
+    return status;
+  }
+  const std::string text = ApplyEdits(xml.text, edits);
+  pugi::xml_document check;
+  const pugi::xml_parse_result reparsed =
+      check.load_buffer(text.data(), text.size(), ParseFlags, pugi::encoding_utf8);
+  if (!reparsed) {
+    return Fail(std::string("internal error: the edited document does not parse: ") +
+                reparsed.description());
+  }
+  const std::string bytes = EncodeXmlText(xml, text);
+  if (archive) {
+    std::string error;
+    if (!ReplaceArchiveMember(original, rootPath, bytes, output, error)) return Fail(error);
+  } else {
+    output = bytes;
+  }
+  changed = true;
+  return status;
+}
+
+bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out) {
+  simhost::MeasureView view;
+  out = SignatureText{};
+  if (!host.ReadMeasure(measure, view)) return false;
+  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
+  out.bottom = host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
+  out.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
+  out.hasDisplay = (view.displayFlags & DisplayInUseFlag) != 0;
+  if (out.hasDisplay) {
+    out.displayTop = host.FormatTop(view.displayBeats, (view.displayFlags & DisplayCompositeTopFlag) != 0);
+    out.displayBottom =
+        host.FormatBottom(view.displayBeatDuration, (view.displayFlags & DisplayCompositeBottomFlag) != 0);
+  }
+  return true;
+}
+
+bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
+                        SignatureText& out) {
+  simhost::StaffTimeSigView view;
+  out = SignatureText{};
+  if (!host.ReadStaffTimeSig(staff, measure, view)) return false;
+  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
+  out.bottom = host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
+  return true;
+}
+
+Score::Score() : impl_(std::make_unique<Impl>()) {}
+Score::~Score() = default;
+Score::Score(Score&&) noexcept = default;
+Score& Score::operator=(Score&&) noexcept = default;
+
+Status Score::LoadFile(const std::string& path) {
+  impl_ = std::make_unique<Impl>();
+  impl_->name = path;
+  std::string bytes;
+  std::string error;
+  if (!ReadWholeFile(path, bytes, error)) return impl_->Fail("cannot read: " + error);
+  try {
+    return impl_->Load(bytes);
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("cannot load: ") + e.what());
+  }
+}
+
+Status Score::LoadBytes(std::string_view bytes, const std::string& name) {
+  impl_ = std::make_unique<Impl>();
+  impl_->name = name == "-" ? "<stdin>" : name;
+  try {
+    return impl_->Load(bytes);
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("cannot load: ") + e.what());
+  }
+}
+
+Status Score::BuildHost(simhost::Host& host) {
+  Impl& d = *impl_;
+  if (!d.loaded) return d.Fail("no score loaded");
+  if (d.built) return d.Fail("the score was already put into a host");
+  try {
+    for (const StaffInfo& info : d.staves) {
+      std::uint16_t flags = 0;
+      if (info.hidden) flags |= HiddenStaffFlag;
+      if (info.independent) flags |= IndependentSignaturesFlag;
+      host.AddStaff(info.staff, flags);
+    }
+    // Equal signatures share their chains; the plug-in only ever adds chains.
+    std::map<std::string, HostSignature> chains;
+    auto store = [&](const Meter& meter) {
+      const std::string key = MeterText(meter);
+      auto it = chains.find(key);
+      if (it == chains.end()) it = chains.emplace(key, StoreMeter(host, meter)).first;
+      return it->second;
+    };
+    for (int m = 0; m < d.measureCount; ++m) {
+      const auto measure = static_cast<std::int16_t>(m + 1);
+      const Meter& meter = d.parts[0].meters[static_cast<std::size_t>(m)];
+      const HostSignature sig = store(meter);
+      simhost::MeasureView view;
+      view.beats = sig.beats;
+      view.beatDuration = sig.beatDuration;
+      view.signatureFlags = static_cast<std::uint16_t>(sig.flags | (meter.hidden ? AlwaysHideFlag : 0));
+      host.SetMeasure(measure, view);
+      for (const PartModel& part : d.parts) {
+        if (!part.independent) continue;
+        const HostSignature own = store(part.meters[static_cast<std::size_t>(m)]);
+        for (int s = 0; s < part.staffCount; ++s) {
+          host.SetStaffTimeSig(static_cast<std::int16_t>(part.firstStaff + s + 1), measure,
+                               own.beats, own.beatDuration, own.flags);
+        }
+      }
+      for (std::size_t s = 0; s < d.staves.size(); ++s) {
+        const CellModel& cell = d.cells[s][static_cast<std::size_t>(m)];
+        for (std::size_t l = 0; l < cell.layers.size(); ++l) {
+          host.SetLayer(d.staves[s].staff, measure, static_cast<int>(l), cell.layers[l].duration,
+                        cell.layers[l].entries);
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    return d.Fail(std::string("cannot build the score: ") + e.what());
+  }
+  d.built = true;
+  return Status{};
+}
+
+Status Score::ApplyHost(const simhost::Host& host) {
+  Impl& d = *impl_;
+  if (!d.built) return d.Fail("the score was not put into a host");
+  if (d.applied) return d.Fail("the host's changes were already applied");
+  d.applied = true;
+  Status status;
+  try {
+    return d.Apply(host, status);
+  } catch (const std::exception& e) {
+    return d.Fail(std::string("cannot write the changes: ") + e.what());
+  }
+}
+
+bool Score::Changed() const { return impl_->changed; }
+
+Status Score::SaveBytes(std::string& out) const {
+  if (!impl_->loaded) return impl_->Fail("no score loaded");
+  try {
+    out = impl_->changed ? impl_->output : impl_->original;
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("cannot save: ") + e.what());
+  }
+  return Status{};
+}
+
+Status Score::SaveFile(const std::string& path) const {
+  if (!impl_->loaded) return impl_->Fail("no score loaded");
+  return WriteFileAtomic(path, impl_->changed ? impl_->output : impl_->original);
+}
+
+const std::string& Score::Name() const { return impl_->name; }
+bool Score::IsArchive() const { return impl_->archive; }
+int Score::MeasureCount() const { return impl_->measureCount; }
+std::string Score::MeasureNumber(int measure) const {
+  if (measure < 1 || measure > static_cast<int>(impl_->measureNumbers.size())) return "";
+  return impl_->measureNumbers[static_cast<std::size_t>(measure - 1)];
+}
+const std::vector<StaffInfo>& Score::Staves() const { return impl_->staves; }
+const std::vector<std::string>& Score::Warnings() const { return impl_->warnings; }
+
+}  // namespace musicxml

@@ -1,0 +1,473 @@
+#include "musicxml/text_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include <pugixml.hpp>
+
+#include "musicxml/musicxml.h"
+
+namespace musicxml {
+
+namespace {
+
+// Bounds what one archive member may inflate to (guards against zip bombs).
+constexpr std::uint64_t MaxMemberSize = 1024ull * 1024 * 1024;
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence; invalid bytes read as themselves (Latin-1),
+// which only happens for text we did not produce.
+std::uint32_t NextUtf8(const std::string& s, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  auto cont = [&](std::size_t k) {
+    return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80;
+  };
+  if (b0 >= 0xF0 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
+    const std::uint32_t cp = ((b0 & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) |
+                             ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
+    i += 4;
+    return cp;
+  }
+  if (b0 >= 0xE0 && cont(i + 1) && cont(i + 2)) {
+    const std::uint32_t cp =
+        ((b0 & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+    i += 3;
+    return cp;
+  }
+  if (b0 >= 0xC0 && cont(i + 1)) {
+    const std::uint32_t cp = ((b0 & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+    i += 2;
+    return cp;
+  }
+  ++i;
+  return b0;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return s;
+}
+
+// The encoding named in the XML declaration, lower case; "" when none.
+std::string DeclaredEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 5) != "<?xml") return "";
+  const std::size_t end = bytes.find("?>");
+  const std::string_view decl = bytes.substr(0, end);
+  const std::size_t at = decl.find("encoding");
+  if (at == std::string_view::npos) return "";
+  std::size_t q = decl.find_first_of("\"'", at);
+  if (q == std::string_view::npos) return "";
+  const std::size_t close = decl.find(decl[q], q + 1);
+  if (close == std::string_view::npos) return "";
+  return Lower(std::string(decl.substr(q + 1, close - q - 1)));
+}
+
+bool DecodeUtf16(std::string_view bytes, bool littleEndian, std::string& out, std::string& error) {
+  if (bytes.size() % 2 != 0) {
+    error = "UTF-16 text with an odd number of bytes";
+    return false;
+  }
+  out.clear();
+  out.reserve(bytes.size() / 2 + bytes.size() / 8);
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<std::uint32_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    std::uint32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) {
+        error = "invalid UTF-16 (unpaired surrogate)";
+        return false;
+      }
+      const std::uint32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        error = "invalid UTF-16 (unpaired surrogate)";
+        return false;
+      }
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+      error = "invalid UTF-16 (unpaired surrogate)";
+      return false;
+    }
+    AppendUtf8(out, cp);
+  }
+  return true;
+}
+
+struct ZipCloser {
+  void operator()(zip_t* z) const { zip_discard(z); }
+};
+
+bool ReadMember(zip_t* zip, zip_int64_t index, std::string& out, std::string& error) {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
+      (st.valid & ZIP_STAT_SIZE) == 0) {
+    error = zip_strerror(zip);
+    return false;
+  }
+  if (st.size > MaxMemberSize) {
+    error = "archive member too large";
+    return false;
+  }
+  zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(index), 0);
+  if (file == nullptr) {
+    error = zip_strerror(zip);
+    return false;
+  }
+  out.assign(static_cast<std::size_t>(st.size), '\0');
+  std::size_t got = 0;
+  bool ok = true;
+  while (got < out.size()) {
+    const zip_int64_t n = zip_fread(file, out.data() + got, out.size() - got);
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  char probe = 0;
+  // Reading past the end makes libzip check the CRC of the whole member.
+  if (ok && zip_fread(file, &probe, 1) != 0) ok = false;
+  if (!ok) error = zip_file_strerror(file);
+  zip_fclose(file);
+  if (!ok && error.empty()) error = "archive member truncated";
+  return ok;
+}
+
+std::unique_ptr<zip_t, ZipCloser> OpenArchive(std::string_view bytes, int flags,
+                                              zip_source_t** keepSource, std::string& error) {
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &ze);
+  if (src == nullptr) {
+    error = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    return nullptr;
+  }
+  if (keepSource != nullptr) {
+    zip_source_keep(src);
+    *keepSource = src;
+  }
+  zip_t* zip = zip_open_from_source(src, flags, &ze);
+  if (zip == nullptr) {
+    error = zip_error_strerror(&ze);
+    zip_source_free(src);
+    if (keepSource != nullptr) {
+      zip_source_free(src);
+      *keepSource = nullptr;
+    }
+  }
+  zip_error_fini(&ze);
+  return std::unique_ptr<zip_t, ZipCloser>(zip);
+}
+
+}  // namespace
+
+bool DecodeXmlText(std::string_view bytes, XmlText& out, std::string& error) {
+  out = XmlText{};
+  auto at = [&](std::size_t i) {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u;
+  };
+  if (at(0) == 0 && at(1) == 0 && at(2) == 0xFE && at(3) == 0xFF) {
+    error = "UTF-32 text is not supported";
+    return false;
+  }
+  if (at(0) == 0xFF && at(1) == 0xFE && at(2) == 0 && at(3) == 0) {
+    error = "UTF-32 text is not supported";
+    return false;
+  }
+  if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+    out.bom = std::string(bytes.substr(0, 3));
+    out.text = std::string(bytes.substr(3));
+    return true;
+  }
+  if (at(0) == 0xFF && at(1) == 0xFE) {
+    out.encoding = XmlText::Encoding::Utf16LE;
+    out.bom = std::string(bytes.substr(0, 2));
+    return DecodeUtf16(bytes.substr(2), true, out.text, error);
+  }
+  if (at(0) == 0xFE && at(1) == 0xFF) {
+    out.encoding = XmlText::Encoding::Utf16BE;
+    out.bom = std::string(bytes.substr(0, 2));
+    return DecodeUtf16(bytes.substr(2), false, out.text, error);
+  }
+  if (at(0) == '<' && at(1) == 0 && at(2) != 0x100u && at(3) == 0) {
+    out.encoding = XmlText::Encoding::Utf16LE;
+    return DecodeUtf16(bytes, true, out.text, error);
+  }
+  if (at(0) == 0 && at(1) == '<' && at(2) == 0) {
+    out.encoding = XmlText::Encoding::Utf16BE;
+    return DecodeUtf16(bytes, false, out.text, error);
+  }
+  const std::string declared = DeclaredEncoding(bytes);
+  if (declared == "iso-8859-1" || declared == "latin1" || declared == "latin-1" ||
+      declared == "iso8859-1") {
+    out.encoding = XmlText::Encoding::Latin1;
+    out.text.reserve(bytes.size());
+    for (char c : bytes) AppendUtf8(out.text, static_cast<unsigned char>(c));
+    return true;
+  }
+  // UTF-8, ASCII, or a declaration that does not match 8-bit text: read as
+  // UTF-8 like most readers do.
+  out.text = std::string(bytes);
+  return true;
+}
+
+std::string EncodeXmlText(const XmlText& like, const std::string& text) {
+  std::string out = like.bom;
+  switch (like.encoding) {
+    case XmlText::Encoding::Utf8:
+      out += text;
+      break;
+    case XmlText::Encoding::Latin1:
+      for (std::size_t i = 0; i < text.size();) {
+        const std::uint32_t cp = NextUtf8(text, i);
+        out += static_cast<char>(cp <= 0xFF ? cp : '?');
+      }
+      break;
+    case XmlText::Encoding::Utf16LE:
+    case XmlText::Encoding::Utf16BE: {
+      const bool le = like.encoding == XmlText::Encoding::Utf16LE;
+      out.reserve(out.size() + text.size() * 2);
+      auto put = [&](std::uint32_t u) {
+        const char lo = static_cast<char>(u & 0xFF);
+        const char hi = static_cast<char>((u >> 8) & 0xFF);
+        out += le ? lo : hi;
+        out += le ? hi : lo;
+      };
+      for (std::size_t i = 0; i < text.size();) {
+        const std::uint32_t cp = NextUtf8(text, i);
+        if (cp >= 0x10000) {
+          put(0xD800 + ((cp - 0x10000) >> 10));
+          put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+          put(cp);
+        }
+      }
+      break;
+    }
+  }
+  return out;
+}
+
+std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits) {
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const TextEdit& a, const TextEdit& b) { return a.offset < b.offset; });
+  std::string out;
+  out.reserve(text.size() + 256 * edits.size());
+  std::size_t pos = 0;
+  for (const TextEdit& e : edits) {
+    const std::size_t start = std::max(pos, std::min(e.offset, text.size()));
+    out.append(text, pos, start - pos);
+    out += e.text;
+    pos = std::min(text.size(), std::max(pos, e.offset + e.length));
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& rootBytes,
+                 std::vector<std::string>& warnings, std::string& error) {
+  auto zip = OpenArchive(archive, ZIP_RDONLY | ZIP_CHECKCONS, nullptr, error);
+  if (!zip) {
+    error = "not a readable .mxl archive: " + error;
+    return false;
+  }
+  rootPath.clear();
+  const zip_int64_t container = zip_name_locate(zip.get(), "META-INF/container.xml", 0);
+  if (container >= 0) {
+    std::string bytes;
+    if (!ReadMember(zip.get(), container, bytes, error)) {
+      error = "META-INF/container.xml: " + error;
+      return false;
+    }
+    pugi::xml_document doc;
+    if (!doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default)) {
+      error = "META-INF/container.xml is not readable XML";
+      return false;
+    }
+    pugi::xml_node first;
+    for (pugi::xml_node rf : doc.child("container").child("rootfiles").children("rootfile")) {
+      const std::string type = rf.attribute("media-type").as_string();
+      if (first == nullptr && (type.empty() || type.find("musicxml") != std::string::npos)) {
+        first = rf;
+      }
+    }
+    if (first == nullptr) first = doc.child("container").child("rootfiles").child("rootfile");
+    rootPath = first.attribute("full-path").as_string();
+    if (rootPath.empty()) {
+      error = "META-INF/container.xml names no root file";
+      return false;
+    }
+  } else {
+    // Forgiving: a lone score without the container file.
+    const zip_int64_t count = zip_get_num_entries(zip.get(), 0);
+    for (zip_int64_t i = 0; i < count && rootPath.empty(); ++i) {
+      const char* name = zip_get_name(zip.get(), static_cast<zip_uint64_t>(i), 0);
+      if (name == nullptr) continue;
+      const std::string n = name;
+      if (n.rfind("META-INF/", 0) == 0) continue;
+      if ((n.size() > 4 && n.compare(n.size() - 4, 4, ".xml") == 0) ||
+          (n.size() > 9 && n.compare(n.size() - 9, 9, ".musicxml") == 0)) {
+        rootPath = n;
+      }
+    }
+    if (rootPath.empty()) {
+      error = "archive has no META-INF/container.xml and no score";
+      return false;
+    }
+    warnings.push_back("archive has no META-INF/container.xml; reading " + rootPath);
+  }
+  const zip_int64_t root = zip_name_locate(zip.get(), rootPath.c_str(), 0);
+  if (root < 0) {
+    error = "root file " + rootPath + " is missing from the archive";
+    return false;
+  }
+  if (!ReadMember(zip.get(), root, rootBytes, error)) {
+    error = rootPath + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
+                          const std::string& bytes, std::string& out, std::string& error) {
+  zip_source_t* src = nullptr;
+  auto zip = OpenArchive(archive, 0, &src, error);
+  if (!zip) return false;
+  bool ok = false;
+  const zip_int64_t index = zip_name_locate(zip.get(), path.c_str(), 0);
+  zip_source_t* member = nullptr;
+  if (index < 0) {
+    error = "root file " + path + " is missing from the archive";
+  } else if ((member = zip_source_buffer(zip.get(), bytes.data(), bytes.size(), 0)) == nullptr) {
+    error = zip_strerror(zip.get());
+  } else if (zip_file_replace(zip.get(), static_cast<zip_uint64_t>(index), member, 0) < 0) {
+    error = zip_strerror(zip.get());
+    zip_source_free(member);
+  } else {
+    zip_set_file_compression(zip.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+    if (zip_close(zip.get()) != 0) {
+      error = zip_strerror(zip.get());
+    } else {
+      zip.release();  // closed
+      zip_stat_t st;
+      zip_stat_init(&st);
+      if (zip_source_open(src) == 0) {
+        if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
+          out.assign(static_cast<std::size_t>(st.size), '\0');
+          ok = zip_source_read(src, out.data(), out.size()) ==
+               static_cast<zip_int64_t>(out.size());
+        }
+        zip_source_close(src);
+      }
+      if (!ok) error = "cannot read back the rewritten archive";
+    }
+  }
+  zip.reset();
+  zip_source_free(src);
+  return ok;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    error = "is a directory";
+    return false;
+  }
+  out.clear();
+  char buffer[1 << 16];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+Status WriteFileAtomic(const std::string& path, std::string_view bytes) {
+  Status status;
+  auto fail = [&](const std::string& what) {
+    status.ok = false;
+    status.message = path + ": cannot write: " + what;
+    return status;
+  };
+  if (path.empty()) return fail("empty path");
+  std::string tmp = path + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return fail(std::strerror(errno));
+  // Keep the mode of the file being replaced; a new file gets the umask's.
+  struct stat st {};
+  mode_t mode = 0;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  std::size_t done = 0;
+  int err = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(tmp.c_str());
+    return fail(std::strerror(err));
+  }
+  return status;
+}
+
+}  // namespace musicxml
