@@ -1,6 +1,7 @@
 #include "analysis/check.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "analysis/records.h"
 #include "plugin/host.h"
@@ -23,9 +24,10 @@ bool StartsGroup(std::int16_t slotFlags) { return (slotFlags & GroupStartFlag) !
 // Loads a chain's non-empty slots; false when it holds more than `capacity`.
 bool LoadTopChain(std::int16_t chain, TopSlot* slots, std::int16_t capacity, std::int16_t* count) {
   *count = 0;
-  std::uint8_t record[CompositeTopRecordLayout::Size];
+  std::uint8_t record[CompositeTopRecordLayout::Size]{};
   for (std::int32_t sequence = 0; sequence <= INT16_MAX; ++sequence) {
     RecordKeyBytes key = MakeRecordKey(chain, static_cast<std::int16_t>(sequence));
+    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
     std::int32_t size = CompositeTopRecordLayout::Size;
     if (!HostSucceeded(HostLoadRecord(CompositeTopRecordTag, key.bytes, record, &size,
                                       HostInterfaceVersion))) {
@@ -47,9 +49,10 @@ bool LoadTopChain(std::int16_t chain, TopSlot* slots, std::int16_t capacity, std
 bool LoadBottomChain(std::int16_t chain, BottomSlot* slots, std::int16_t capacity,
                      std::int16_t* count) {
   *count = 0;
-  std::uint8_t record[CompositeBottomRecordLayout::Size];
+  std::uint8_t record[CompositeBottomRecordLayout::Size]{};
   for (std::int32_t sequence = 0; sequence <= INT16_MAX; ++sequence) {
     RecordKeyBytes key = MakeRecordKey(chain, static_cast<std::int16_t>(sequence));
+    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
     std::int32_t size = CompositeBottomRecordLayout::Size;
     if (!HostSucceeded(HostLoadRecord(CompositeBottomRecordTag, key.bytes, record, &size,
                                       HostInterfaceVersion))) {
@@ -145,7 +148,7 @@ std::int16_t ExpandCompositeStarts(const std::uint8_t* measureRecord, BeatList* 
 
 std::int16_t CheckExistingSignature(std::int16_t measure, std::int32_t measureLength,
                                     const BeatList* lists, std::int16_t n) {
-  std::uint8_t record[MeasureRecordLayout::Size];
+  std::uint8_t record[MeasureRecordLayout::Size]{};
   RecordKeyBytes key = MakeRecordKey(measure, 0);
   std::int32_t size = MeasureRecordLayout::Size;
   // Without the present signature nothing can agree with it: let the derivation decide.

@@ -13,7 +13,7 @@ namespace {
 
 // The staff at a slot of the score's staff list; false past its end.
 bool StaffAtListSlot(std::int32_t slot, std::int16_t* staff) {
-  std::uint8_t record[StaffListRecordLayout::Size];
+  std::uint8_t record[StaffListRecordLayout::Size]{};
   RecordKeyBytes key = MakeRecordKey(0, static_cast<std::int16_t>(slot));
   std::int32_t size = StaffListRecordLayout::Size;
   if (!HostSucceeded(
@@ -70,7 +70,7 @@ bool StaffInSelection(std::int16_t staff, const std::uint8_t* region) {
 }
 
 bool StaffHasFlag(std::int16_t staff, std::uint16_t mask) {
-  std::uint8_t record[StaffRecordLayout::Size];
+  std::uint8_t record[StaffRecordLayout::Size]{};
   RecordKeyBytes key = MakeRecordKey(staff, 0);
   std::int32_t size = StaffRecordLayout::Size;
   if (!HostSucceeded(

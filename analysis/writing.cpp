@@ -85,10 +85,11 @@ ChainFormat FormatChain(char* buffer, std::int16_t value, bool composite, ChainK
       top ? CompositeTopRecordLayout::SlotSize : CompositeBottomRecordLayout::SlotSize;
   const std::size_t flagsOffset =
       top ? CompositeTopRecordLayout::SlotFlags : CompositeBottomRecordLayout::SlotFlags;
-  std::uint8_t record[CompositeTopRecordLayout::Size];
+  std::uint8_t record[CompositeTopRecordLayout::Size]{};
   static_assert(CompositeTopRecordLayout::Size == CompositeBottomRecordLayout::Size);
   for (std::int32_t sequence = 0; sequence <= INT16_MAX && text.complete; ++sequence) {
     RecordKeyBytes key = MakeRecordKey(value, static_cast<std::int16_t>(sequence));
+    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
     std::int32_t size = sizeof record;
     if (!HostSucceeded(HostLoadRecord(tag, key.bytes, record, &size, HostInterfaceVersion))) break;
     for (std::size_t s = 0; s < slotCount; ++s) {
@@ -180,7 +181,7 @@ std::int16_t DisplayPresent(std::int16_t measure, const PresentPart& upper,
   if (upper.format.complete && lower.format.complete) {
     return SetDisplaySignature(measure, upper.text, lower.text, abbreviate);
   }
-  std::uint8_t record[MeasureRecordLayout::Size];
+  std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return 0;
   std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
@@ -217,7 +218,7 @@ std::int16_t CreateChain(const char* text, ChainKind kind) {
 
   char copy[FormatBufferSize];
   CopyText(copy, text);
-  std::uint8_t record[CompositeTopRecordLayout::Size];
+  std::uint8_t record[CompositeTopRecordLayout::Size]{};
   std::int16_t chain = static_cast<std::int16_t>(NewChainNumber);
   std::size_t slot = 0;
   bool group = true;
@@ -300,7 +301,7 @@ std::int16_t FormatBottomChain(char* buffer, std::int16_t value, int composite) 
 }
 
 void ClearDisplaySignature(std::int16_t measure) {
-  std::uint8_t record[MeasureRecordLayout::Size];
+  std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return;
   std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
@@ -312,7 +313,7 @@ void ClearDisplaySignature(std::int16_t measure) {
 
 std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
                                  const char* lowerText, std::int16_t abbreviate) {
-  std::uint8_t record[MeasureRecordLayout::Size];
+  std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return 0;
   std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
@@ -327,7 +328,7 @@ std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
 
 std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
                                    const char* bottomText) {
-  std::uint8_t record[MeasureRecordLayout::Size];
+  std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return 0;
 
@@ -370,7 +371,7 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
 
 std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
                                  const char* bottomText, std::int16_t staff) {
-  std::uint8_t record[StaffTimeSigRecordLayout::Size];
+  std::uint8_t record[StaffTimeSigRecordLayout::Size]{};
   StaffMeasureKeyBytes key = MakeStaffMeasureKey(staff, measure, 0);
   std::int32_t size = StaffTimeSigRecordLayout::Size;
   if (!HostSucceeded(HostLoadRecord(StaffTimeSigRecordTag, key.bytes, record, &size,

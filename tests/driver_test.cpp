@@ -281,6 +281,14 @@ TEST_F(StaffFilterTest, StaffFlagsAndSelectionHelpers) {
   EXPECT_TRUE(StaffInSelection(2, region.data()));
   EXPECT_TRUE(StaffInSelection(3, region.data()));
   EXPECT_FALSE(StaffInSelection(4, region.data()));
+
+  // The region's staff list is the one asked.
+  host.SetStaffList(5, {3, 1, 2});
+  Region other = Select(1, 0, 1, EndOfMeasure, 0, 1);
+  WriteI16(other.data() + SelectionRegionLayout::StaffList, 5);
+  EXPECT_TRUE(StaffInSelection(1, other.data()));
+  EXPECT_TRUE(StaffInSelection(3, other.data()));
+  EXPECT_FALSE(StaffInSelection(2, other.data()));
 }
 
 TEST_F(StaffFilterTest, IndependentStavesAreWrittenBeforeAndBesideTheMeasure) {

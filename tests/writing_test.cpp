@@ -310,6 +310,19 @@ TEST_F(WritingTest, FailedSaveChangesNothingButLeavesItsChains) {
   EXPECT_EQ(host.RecordCount(CompositeTopRecordTag), chains + 2);
 }
 
+TEST_F(WritingTest, RecordLongerThanItsLayoutIsSavedFromNoMoreThanTheBuffer) {
+  // The host reports 30 bytes; display saves pass the loaded size, capped.
+  std::vector<std::uint8_t> bytes(30, 0);
+  WriteI16(bytes.data() + MeasureRecordLayout::Beats, 4);
+  WriteI16(bytes.data() + MeasureRecordLayout::BeatDuration, 1024);
+  host.PutRecord(MeasureRecordTag, Key(1, 0), bytes);
+  globalSettings.displayCurrentTimeSig = 1;
+  EXPECT_NE(WriteMeasureSignature(1, "2", "2048"), 0);
+  const MeasureView view = Measure(1);
+  EXPECT_EQ(view.beats, 2);
+  EXPECT_EQ(view.displayBeats, 4);
+}
+
 TEST_F(WritingTest, MissingMeasureIsNotWritten) {
   EXPECT_EQ(WriteMeasureSignature(5, "3+3+2", "512"), 0);
   EXPECT_EQ(host.RecordCount(), 0u);
