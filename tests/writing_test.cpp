@@ -254,6 +254,15 @@ TEST_F(WritingTest, CompositeWrittenOnceIsAlreadyThereTheSecondTime) {
   EXPECT_NE(WriteMeasureSignature(1, "1+1+3", "1024+512"), 0);
 }
 
+TEST_F(WritingTest, ReplacedChainsStayInTheScore) {
+  host.SetMeasure(1, 8, 512);
+  EXPECT_NE(WriteMeasureSignature(1, "3+3+2", "512"), 0);
+  const std::int16_t chain = Measure(1).beats;
+  EXPECT_NE(WriteMeasureSignature(1, "4", "1024"), 0);
+  EXPECT_EQ(Measure(1).beats, 4);
+  EXPECT_EQ(host.ChainRecordCount(CompositeTopRecordTag, chain), 2);
+}
+
 TEST_F(WritingTest, BottomGroupOfSeveralSlotsIsNotTheSameAsSeveralGroups) {
   // 1024 and 512 in one group (a beat of 1536) formats with a single plus.
   MeasureView view;
