@@ -119,13 +119,18 @@ std::string ConventionalForm(const SignatureText& signature) {
       factor = 3;
       duration /= 3;
     }
+    // One group keeps its additive counts (3+3+2/8); of several, each is
+    // read as its total (1+1++3 over 1024+512 is 2/4+3/8).
     std::string numbers;
+    std::int64_t total = 0;
     for (const std::string& part : Split(groups[g], "+")) {
       std::int64_t count = 0;
       if (!ToNumber(part, count)) return {};
       if (!numbers.empty()) numbers += "+";
       numbers += std::to_string(count * factor);
+      total += count * factor;
     }
+    if (groups.size() > 1) numbers = std::to_string(total);
     if (!result.empty()) result += "+";
     result += numbers + "/" + std::to_string(4096 / duration);
   }

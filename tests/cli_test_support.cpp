@@ -30,8 +30,9 @@ Outcome RunTool(const std::vector<std::string>& args, const std::string& stdinTe
             const std::vector<std::string>& env) {
   ScratchDir io;
   WriteFile(io / "in", stdinText);
-  std::string command;
-  for (const std::string& variable : env) command += Quote(variable) + " ";
+  std::string command = "env";
+  for (const std::string& variable : env) command += " " + Quote(variable);
+  command += " ";
   command += Quote(MeterfixPath);
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " <" + Quote(io / "in") + " >" + Quote(io / "out") + " 2>" + Quote(io / "err");
