@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -314,6 +315,18 @@ TEST_F(SessionTest, StoredOptionsAndPresetsComeBackInTheNextSession) {
   EXPECT_EQ(PresetCount(), 5);
   EXPECT_EQ(FindPreset("Mine", nullptr), 1);
   FinaleExtensionTerminate(0);
+}
+
+// Whatever goes wrong below an export stays inside it: here the host itself
+// throws while the dialog runs.
+TEST_F(SessionTest, AnExceptionDoesNotLeaveInvoke) {
+  Load();
+  HoldCtrlShift(true);
+  simhost::SetScript({user::Inspect([](HWND) { throw std::runtime_error("host failure"); })});
+  EXPECT_EQ(Invoke(&region), 0);
+  EXPECT_EQ(Measure(2), "2/2048");
+  simhost::ResetDialogService();
+  EXPECT_EQ(FinaleExtensionTerminate(0), 0);
 }
 
 TEST_F(SessionTest, TerminationReportsAKeyThatCannotBeCreated) {

@@ -131,13 +131,12 @@ void SetMenuStringUnterminated(bool on);
 // How many GetMenuStringA calls were made (to see that a search stopped).
 int MenuStringCallCount();
 
-// --- dialog windows (dialog_windows.cpp) ---
-// Resets the dialog stand-in; dialog_windows.cpp defines it (a weak default
-// that does nothing keeps ResetAll linkable without it).
+// --- dialog windows (dialog_windows.h has the rest) ---
 void ResetDialogWindows();
 
 // Resets every part of the stand-in: boxes, beeps, registry, keys, windows,
-// menus, hooks, timers, posted messages and dialog windows.
+// menus, hooks, timers, posted messages and dialog windows. (The simulated
+// host's dialog script is simhost's: simhost::ResetDialogService.)
 void ResetAll();
 
 }  // namespace standin

@@ -177,9 +177,6 @@ void AppendSeparator(HMENU menu) { menus[menu].push_back(MenuItem{"", 0, nullptr
 void SetMenuStringUnterminated(bool on) { menuStringUnterminated = on; }
 int MenuStringCallCount() { return menuStringCalls; }
 
-// Kept linkable when the dialog stand-in is not part of the program.
-__attribute__((weak)) void ResetDialogWindows() {}
-
 void ResetAll() {
   ResetMessageBoxes();
   ClearRegistry();
