@@ -215,10 +215,11 @@ std::string RunHostData(const std::uint8_t* data, std::size_t size) {
   for (int i = 0; i < raw; ++i) {
     const std::uint32_t tag = Tags[in.U8() % Tags.size()];
     const std::vector<std::uint8_t> key = in.Bytes(6);
-    // At least one byte: an empty stored record trips the simulated host's
-    // HostLoadRecord (memcpy from null; fuzz/regressions/host_data/
-    // empty_staff_list_record). Back to 0.. once that is fixed.
-    const std::vector<std::uint8_t> bytes = in.Bytes(std::size_t{1} + in.U8());
+    // Never empty: a stored record of 0 bytes trips the simulated host's
+    // HostLoadRecord (memcpy from null, FuzzRegressionTest.EmptyStoredRecordLoads).
+    // Allow it again once that is fixed.
+    std::vector<std::uint8_t> bytes = in.Bytes(in.U8());
+    if (bytes.empty()) bytes.push_back(0);
     host.PutRecord(tag, key, bytes);
   }
   const auto region = DecodeRegion(in, firstMeasure, measureCount, staves.size());

@@ -125,6 +125,45 @@ def host_seeds():
     return seeds
 
 
+def preset_image(names, count=None):
+    block = settings()[:50]
+    img = struct.pack('<h', len(names) if count is None else count)
+    for i in range(20):
+        name = names[i] if i < len(names) else b''
+        img += block + name.ljust(31, b'\0')
+    assert len(img) == 1622
+    return img
+
+
+def registry_seed(present, user_dialog, presets, actions=b'', name=b'Mine'):
+    b = bytes([present])
+    b += struct.pack('<H', len(user_dialog)) + user_dialog
+    b += struct.pack('<H', len(presets)) + presets
+    b += bytes([len(actions) // 2]) + actions
+    b += bytes([len(name)]) + name
+    return b
+
+
+def registry_seeds():
+    stored = settings(useComposite=1, name=b'Mine')
+    two = preset_image([b'Upbeats', b'Mine'])
+    full = preset_image([('P%d' % i).encode() for i in range(20)])
+    return {
+        'first_run': registry_seed(0, b'', b''),
+        'stored': registry_seed(3, stored, two, actions=bytes([0, 3, 3, 1])),
+        'string_type': registry_seed(7, stored, two),
+        'too_long': registry_seed(3, stored + b'x', two + b'x'),
+        'too_short': registry_seed(3, stored[:40], two[:100]),
+        'count_25': registry_seed(2, b'', preset_image([b'A'], count=25)),
+        'count_negative': registry_seed(2, b'', preset_image([b'A'], count=-1)),
+        'full_table': registry_seed(3, stored, full, name=b'New one'),
+        'overwrite_and_bad_duration': registry_seed(
+            3, stored, two, actions=bytes([1, 0]) + b'' , name=b'Upbeats'),
+        'long_name': registry_seed(1, stored, b'', name=b'N' * 40),
+        'no_beats': registry_seed(1, settings(allow=(0, 0, 0, 0, 0, 0)), b''),
+    }
+
+
 def write(target, seeds):
     d = os.path.join(ROOT, 'corpus', target)
     os.makedirs(d, exist_ok=True)
@@ -135,6 +174,7 @@ def write(target, seeds):
 
 def main():
     write('host_data', host_seeds())
+    write('registry_images', registry_seeds())
     return 0
 
 

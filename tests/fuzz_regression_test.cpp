@@ -30,9 +30,7 @@ struct Target {
 
 const Target Targets[] = {
     {"host_data", kqfuzz::RunHostData},
-#ifdef KQ_FUZZ_REGISTRY
     {"registry_images", kqfuzz::RunRegistryImages},
-#endif
 #ifdef KQ_FUZZ_MUSICXML
     {"musicxml", kqfuzz::RunMusicXml},
 #endif
