@@ -43,8 +43,8 @@ LONG SaveSettings(const Settings* settings) {
   if (settings == nullptr) return ErrorInvalidParameter;
   HKEY key = nullptr;
   DWORD disposition = 0;
-  const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, nullptr, 0,
-                                       KEY_WRITE, nullptr, &key, &disposition);
+  const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, nullptr, 0, KEY_WRITE,
+                                       nullptr, &key, &disposition);
   if (created != ERROR_SUCCESS) return created;
   std::uint8_t image[SettingsLayout::Size];
   WriteSettingsImage(*settings, image);

@@ -1,3 +1,5 @@
+#include "plugin/entry.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,7 +13,6 @@
 #include "dialogs/control_ids.h"
 #include "platform/le_bytes.h"
 #include "platform/standin/standin.h"
-#include "plugin/entry.h"
 #include "plugin/host.h"
 #include "settings/persistence.h"
 #include "settings/presets.h"
@@ -47,7 +48,8 @@ TEST(Exports, EnumerateFillsTheOneCommand) {
     SCOPED_TRACE(row.offset);
     const std::size_t length = std::strlen(row.text);
     EXPECT_EQ(std::memcmp(info + row.offset, row.text, length), 0);
-    for (std::size_t i = length; i < 64; ++i) ASSERT_EQ(info[row.offset + i], 0) << i;  // NUL-padded
+    for (std::size_t i = length; i < 64; ++i)
+      ASSERT_EQ(info[row.offset + i], 0) << i;  // NUL-padded
   }
   EXPECT_EQ(ReadI16(info + 192), 0);
   EXPECT_EQ(ReadI16(info + 194), 0);
@@ -86,7 +88,8 @@ std::vector<Entry> Beamed(const std::vector<std::pair<std::int32_t, std::int32_t
   std::vector<Entry> entries;
   std::int32_t position = 0;
   for (const auto& [length, value] : groups) {
-    for (std::int32_t p = 0; p < length; p += value) entries.push_back({position + p, value, p == 0});
+    for (std::int32_t p = 0; p < length; p += value)
+      entries.push_back({position + p, value, p == 0});
     position += length;
   }
   return entries;
@@ -222,8 +225,8 @@ TEST_F(SessionTest, WithoutARegionThePlugInOnlyBeeps) {
 TEST_F(SessionTest, CtrlShiftOkAndYesRunsWithTheNewOptions) {
   Load();
   HoldCtrlShift(true);
-  simhost::SetScript({user::Click(IDC_ONLY_CHANGE_AT_CONFLICTS), user::Click(IDC_AUTO_UPDATE_LAYOUT),
-                      user::Press(IDOK)});
+  simhost::SetScript({user::Click(IDC_ONLY_CHANGE_AT_CONFLICTS),
+                      user::Click(IDC_AUTO_UPDATE_LAYOUT), user::Press(IDOK)});
   standin::ExpectMessageBox(IDYES);
   EXPECT_EQ(Invoke(&region), 1);
   ASSERT_EQ(simhost::DialogRuns().size(), 1u);

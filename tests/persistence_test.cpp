@@ -1,3 +1,5 @@
+#include "settings/persistence.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 
 #include "platform/le_bytes.h"
 #include "platform/standin/standin.h"
-#include "settings/persistence.h"
 #include "settings/presets.h"
 
 namespace {
@@ -54,7 +55,8 @@ Bytes StoredPresets(const std::vector<std::string>& names, std::int16_t count) {
   Bytes image(PresetTableLayout::Size, 0xC5);
   WriteI16(image.data(), count);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    std::uint8_t* slot = image.data() + PresetTableLayout::FirstSlot + PresetTableLayout::SlotSize * i;
+    std::uint8_t* slot =
+        image.data() + PresetTableLayout::FirstSlot + PresetTableLayout::SlotSize * i;
     std::memset(slot, static_cast<int>(i + 1), SettingsLayout::OptionBlockSize);
     std::memset(slot + PresetTableLayout::Name, 0, PresetNameSize);
     std::memcpy(slot + PresetTableLayout::Name, names[i].c_str(), names[i].size());
@@ -148,9 +150,9 @@ TEST_F(PersistenceTest, ValuesOfTheWrongSizeAreIgnoredOneByOne) {
   // Shorter values are ignored like longer ones (they would only fill the
   // front of the record).
   const Row rows[] = {
-      {85, 1622, true, true},  {86, 1622, false, true}, {85, 1623, true, false},
+      {85, 1622, true, true},    {86, 1622, false, true}, {85, 1623, true, false},
       {200, 5000, false, false}, {84, 1622, false, true}, {85, 1621, true, false},
-      {1, 2, false, false},     {0, 0, false, false},
+      {1, 2, false, false},      {0, 0, false, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.userDialogSize) + "/" + std::to_string(row.presetsSize));
@@ -161,7 +163,8 @@ TEST_F(PersistenceTest, ValuesOfTheWrongSizeAreIgnoredOneByOne) {
     Store(SettingsValueName, StoredUserDialog(row.userDialogSize));
     Store(PresetsValueName, presets);
     EXPECT_EQ(LoadSettings(&settings), ERROR_SUCCESS);
-    EXPECT_EQ(SettingsBytes(settings), row.settingsUsed ? StoredUserDialog() : DefaultSettingsBytes());
+    EXPECT_EQ(SettingsBytes(settings),
+              row.settingsUsed ? StoredUserDialog() : DefaultSettingsBytes());
     EXPECT_EQ(Names(), row.presetsUsed ? std::vector<std::string>{"Stored"} : BuiltInNames);
   }
 }

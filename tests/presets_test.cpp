@@ -1,3 +1,5 @@
+#include "settings/presets.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "platform/le_bytes.h"
 #include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"
-#include "settings/presets.h"
 #include "simhost/dialog_service.h"
 
 namespace {
@@ -61,7 +62,8 @@ class PresetTableTest : public ::testing::Test {
 TEST_F(PresetTableTest, ResetStoresTheFourBuiltInsExactlyAsTabled) {
   ResetPresets();
   EXPECT_EQ(ReadI16(presetTable), 4);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
   struct Row {
     const char* name;
     std::int16_t fields[13];
@@ -78,7 +80,8 @@ TEST_F(PresetTableTest, ResetStoresTheFourBuiltInsExactlyAsTabled) {
     ASSERT_EQ(CopyPresetSettings(row.name, block), 1);
     for (int f = 0; f < 13; ++f) EXPECT_EQ(ReadI16(block + 2 * f), row.fields[f]) << "field " << f;
     const std::int16_t allow[] = {0, 1, 1, 1, 1, 1};
-    for (int b = 0; b < 6; ++b) EXPECT_EQ(ReadI16(block + SettingsLayout::AllowBeat + 2 * b), allow[b]);
+    for (int b = 0; b < 6; ++b)
+      EXPECT_EQ(ReadI16(block + SettingsLayout::AllowBeat + 2 * b), allow[b]);
     for (int r = 0; r < 6; ++r) EXPECT_EQ(ReadI16(block + SettingsLayout::Reserved + 2 * r), 0);
   }
 }
@@ -96,7 +99,8 @@ TEST_F(PresetTableTest, StoringAnExistingNameOverwritesInPlace) {
   ResetPresets();
   ASSERT_EQ(StorePreset(Owner, "Cadenza", Block(0x11).data()), 1);
   EXPECT_EQ(PresetCount(), 4);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
   std::uint8_t block[SettingsLayout::OptionBlockSize];
   ASSERT_EQ(CopyPresetSettings("Cadenza", block), 1);
   EXPECT_EQ(Image(block, block + sizeof block), Block(0x11));
@@ -265,8 +269,9 @@ TEST_F(PresetTableTest, TheComboBoxListsThePresetsInSlotOrder) {
   ResetPresets();
   StorePreset(Owner, "Mine", Block(1).data());
   FillPresetList(dialog, IDC_PRESET_LIST);
-  EXPECT_EQ(simhost::ListEntries(dialog, IDC_PRESET_LIST),
-            (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite", "Mine"}));
+  EXPECT_EQ(
+      simhost::ListEntries(dialog, IDC_PRESET_LIST),
+      (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite", "Mine"}));
   // Refilling after a deletion starts from an empty box.
   DeletePreset("Complex Beating");
   FillPresetList(dialog, IDC_PRESET_LIST);

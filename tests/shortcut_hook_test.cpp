@@ -1,3 +1,5 @@
+#include "plugin/shortcut_hook.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -6,7 +8,6 @@
 
 #include "platform/standin/standin.h"
 #include "plugin/entry.h"
-#include "plugin/shortcut_hook.h"
 
 namespace {
 
@@ -42,8 +43,8 @@ MenuBar BuildMenuBar(bool blankFirst = false) {
   MenuBar result;
   result.bar = standin::NewMenu();
   if (blankFirst) standin::AppendSubMenu(result.bar, "", MenuOfShape(3, {}));
-  const char* titles[] = {"&File", "&Edit", "&View", "&Options", "&Tools", "Plug-&ins", "&Window",
-                          "&Help"};
+  const char* titles[] = {"&File",  "&Edit",     "&View",   "&Options",
+                          "&Tools", "Plug-&ins", "&Window", "&Help"};
   for (int i = 0; i < 8; ++i) {
     result.menus[i] = (i == 5) ? standin::NewMenu() : MenuOfShape(5, {});
     standin::AppendSubMenu(result.bar, titles[i], result.menus[i]);
@@ -242,10 +243,14 @@ TEST_F(ShortcutTest, MatchesOnlyTheFirstTwelveCharactersExactly) {
     bool found;
   };
   const Row rows[] = {
-      {"KQ Me&terfix [v. 1.01]", true},  {"KQ Me&terfix [v. 2.00]", true},
-      {"KQ Me&terfix", true},            {"KQ Me&terfix, other", true},
-      {"KQ Meterfix [v. 1.01]", false},  {"kq me&terfix [v. 1.01]", false},
-      {"KQ ME&TERFIX [v. 1.01]", false}, {"KQ Me&terfi", false},
+      {"KQ Me&terfix [v. 1.01]", true},
+      {"KQ Me&terfix [v. 2.00]", true},
+      {"KQ Me&terfix", true},
+      {"KQ Me&terfix, other", true},
+      {"KQ Meterfix [v. 1.01]", false},
+      {"kq me&terfix [v. 1.01]", false},
+      {"KQ ME&TERFIX [v. 1.01]", false},
+      {"KQ Me&terfi", false},
       {" KQ Me&terfix [v. 1.01]", false},
   };
   for (const Row& row : rows) {
@@ -346,7 +351,10 @@ class ProbeTest : public ShortcutTest, public ::testing::WithParamInterface<Prob
     bar.bar = standin::NewMenu();
     if (blankFirst) standin::AppendMenuItem(bar.bar, "", 0);
     for (int i = 0; i < 8; ++i) {
-      bar.menus[i] = i == 6 ? menu6 : i == 7 ? menu7 : i == 5 ? standin::NewMenu() : MenuOfShape(4, {});
+      bar.menus[i] = i == 6   ? menu6
+                     : i == 7 ? menu7
+                     : i == 5 ? standin::NewMenu()
+                              : MenuOfShape(4, {});
       standin::AppendSubMenu(bar.bar, "Menu " + std::to_string(i), bar.menus[i]);
     }
     AddPluginItem(bar.plugins());
@@ -395,26 +403,25 @@ TEST_P(ProbeTest, MissingSubmenuAtTwo) {
 
 TEST_P(ProbeTest, FirstShapeWithoutItsSubmenuStaysOnMenuSix) {
   const ProbeRow row = GetParam();
-  EXPECT_FALSE(LeftToHost(BarWith(MenuOfShape(row.firstCount, {}),
-                                  MenuOfShape(row.secondCount, {1, 2}))));
+  EXPECT_FALSE(
+      LeftToHost(BarWith(MenuOfShape(row.firstCount, {}), MenuOfShape(row.secondCount, {1, 2}))));
 }
 
-INSTANTIATE_TEST_SUITE_P(Editions, ProbeTest,
-                         ::testing::Values(ProbeRow{0x03800000, 28, 20, 14},
-                                           ProbeRow{0x04000000, 28, 20, 14},
-                                           ProbeRow{0x05000005, 28, 20, 14},
-                                           ProbeRow{0x06000000, 22, 0, 26},
-                                           ProbeRow{0x07000000, 23, 0, 26},
-                                           ProbeRow{0x0800FFFF, 23, 0, 26},
-                                           ProbeRow{0x09000000, 23, 0, 26},
-                                           ProbeRow{0, 23, 0, 26}));
+INSTANTIATE_TEST_SUITE_P(
+    Editions, ProbeTest,
+    ::testing::Values(ProbeRow{0x03800000, 28, 20, 14}, ProbeRow{0x04000000, 28, 20, 14},
+                      ProbeRow{0x05000005, 28, 20, 14}, ProbeRow{0x06000000, 22, 0, 26},
+                      ProbeRow{0x07000000, 23, 0, 26}, ProbeRow{0x0800FFFF, 23, 0, 26},
+                      ProbeRow{0x09000000, 23, 0, 26}, ProbeRow{0, 23, 0, 26}));
 
 TEST_F(ShortcutTest, AnotherEditionsShapeDoesNotCount) {
   // The 2000 edition's shape under a 2002 host.
   MenuBar bar;
   bar.bar = standin::NewMenu();
   for (int i = 0; i < 8; ++i) {
-    bar.menus[i] = i == 6 ? MenuOfShape(28, {20}) : i == 7 ? MenuOfShape(14, {1, 2}) : standin::NewMenu();
+    bar.menus[i] = i == 6   ? MenuOfShape(28, {20})
+                   : i == 7 ? MenuOfShape(14, {1, 2})
+                            : standin::NewMenu();
     standin::AppendSubMenu(bar.bar, "Menu", bar.menus[i]);
   }
   AddPluginItem(bar.plugins());

@@ -172,7 +172,8 @@ extern "C" LONG RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD reserved, LPST
   if (failCreate) return ERROR_ACCESS_DENIED;
   bool created = false;
   Key* key = Walk(from, SplitPath(subKey), true, &created);
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewHandle(key, access);
   return ERROR_SUCCESS;
 }

@@ -141,7 +141,8 @@ int FireTimers() {
   tickCount += 100;
   for (UINT_PTR id : due) {
     // A procedure may kill its own or another timer.
-    auto it = std::find_if(timers.begin(), timers.end(), [id](const Timer& t) { return t.id == id; });
+    auto it =
+        std::find_if(timers.begin(), timers.end(), [id](const Timer& t) { return t.id == id; });
     if (it == timers.end()) continue;
     TIMERPROC proc = it->proc;
     if (proc != nullptr) proc(nullptr, WM_TIMER, id, tickCount);
@@ -229,7 +230,9 @@ extern "C" HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
   return handle;
 }
 
-extern "C" BOOL CloseHandle(HANDLE handle) { return processHandles.erase(handle) != 0 ? TRUE : FALSE; }
+extern "C" BOOL CloseHandle(HANDLE handle) {
+  return processHandles.erase(handle) != 0 ? TRUE : FALSE;
+}
 
 // Thread hooks only for the simulated user-interface thread; threadId 0
 // (a global hook) needs a module, as Windows requires.
@@ -249,7 +252,8 @@ extern "C" LRESULT CallNextHookEx(HHOOK, int, WPARAM, LPARAM) {
 
 extern "C" BOOL UnhookWindowsHookEx(HHOOK hook) {
   ++unhookCalls;
-  auto it = std::find_if(hooks.begin(), hooks.end(), [hook](const Hook& h) { return h.handle == hook; });
+  auto it =
+      std::find_if(hooks.begin(), hooks.end(), [hook](const Hook& h) { return h.handle == hook; });
   if (it == hooks.end()) return FALSE;
   hooks.erase(it);
   return TRUE;
