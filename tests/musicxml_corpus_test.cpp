@@ -156,6 +156,7 @@ void CheckIdempotent(const std::string& rel, bool conflictsOnly) {
   ASSERT_TRUE(applied.ok) << applied.message;
   std::string first;
   ASSERT_TRUE(score.SaveBytes(first).ok);
+  ::testing::Test::RecordProperty("changed", score.Changed() ? "yes" : "no");
 
   musicxml::Score again;
   const musicxml::Status reloaded = again.LoadBytes(first, rel);

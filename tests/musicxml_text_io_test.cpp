@@ -1,1 +1,224 @@
-// filled below
+// Encodings, text edits, .mxl archives and atomic writes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "musicxml/musicxml.h"
+#include "musicxml/text_io.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using musicxml::XmlText;
+
+std::string Utf16(const std::string& ascii, bool le, bool bom) {
+  std::string out;
+  if (bom) out += le ? std::string("\xFF\xFE") : std::string("\xFE\xFF");
+  for (char c : ascii) {
+    out += le ? c : '\0';
+    out += le ? '\0' : c;
+  }
+  return out;
+}
+
+TEST(XmlTextTest, Utf16WithAndWithoutMarkRoundTrips) {
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>x</a>";
+  for (bool le : {true, false}) {
+    for (bool bom : {true, false}) {
+      SCOPED_TRACE(std::string(le ? "LE" : "BE") + (bom ? " with mark" : ""));
+      const std::string bytes = Utf16(xml, le, bom);
+      XmlText text;
+      std::string error;
+      ASSERT_TRUE(musicxml::DecodeXmlText(bytes, text, error)) << error;
+      EXPECT_EQ(text.text, xml);
+      EXPECT_EQ(musicxml::EncodeXmlText(text, text.text), bytes);
+    }
+  }
+}
+
+TEST(XmlTextTest, SurrogatePairsSurvive) {
+  // U+1D11E MUSICAL SYMBOL G CLEF, as UTF-16LE D834 DD1E.
+  const std::string bytes = std::string("\xFF\xFE<\0a\0>\0\x34\xD8\x1E\xDD<\0/\0a\0>\0", 20);
+  XmlText text;
+  std::string error;
+  ASSERT_TRUE(musicxml::DecodeXmlText(bytes, text, error)) << error;
+  EXPECT_EQ(text.text, "<a>\xF0\x9D\x84\x9E</a>");
+  EXPECT_EQ(musicxml::EncodeXmlText(text, text.text), bytes);
+}
+
+TEST(XmlTextTest, BadUtf16AndUtf32AreErrors) {
+  XmlText text;
+  std::string error;
+  EXPECT_FALSE(musicxml::DecodeXmlText(std::string("\xFF\xFE<\0\x00\xDC", 6), text, error));
+  EXPECT_NE(error.find("surrogate"), std::string::npos);
+  EXPECT_FALSE(musicxml::DecodeXmlText(std::string("\xFF\xFE<\0a", 5), text, error));
+  EXPECT_FALSE(musicxml::DecodeXmlText(std::string("\xFF\xFE\0\0<\0\0\0", 8), text, error));
+  EXPECT_NE(error.find("UTF-32"), std::string::npos);
+}
+
+TEST(XmlTextTest, Utf8MarkAndLatin1) {
+  XmlText text;
+  std::string error;
+  ASSERT_TRUE(musicxml::DecodeXmlText("\xEF\xBB\xBF<a/>", text, error));
+  EXPECT_EQ(text.text, "<a/>");
+  EXPECT_EQ(musicxml::EncodeXmlText(text, text.text), "\xEF\xBB\xBF<a/>");
+
+  const std::string latin = "<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xE9</a>";
+  ASSERT_TRUE(musicxml::DecodeXmlText(latin, text, error));
+  EXPECT_EQ(text.encoding, XmlText::Encoding::Latin1);
+  EXPECT_NE(text.text.find("caf\xC3\xA9"), std::string::npos);
+  EXPECT_EQ(musicxml::EncodeXmlText(text, text.text), latin);
+}
+
+TEST(ApplyEditsTest, ReplacesAndInsertsInOrder) {
+  const std::string text = "0123456789";
+  EXPECT_EQ(musicxml::ApplyEdits(text, {{5, 2, "ab"}, {1, 0, "X"}, {1, 0, "Y"}, {10, 0, "!"}}),
+            "0XY1234ab789!");
+  EXPECT_EQ(musicxml::ApplyEdits(text, {}), text);
+}
+
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &ze);
+  zip_source_keep(src);
+  zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &ze);
+  for (const auto& [name, data] : members) {
+    zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
+    zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
+  }
+  zip_close(z);
+  std::string out;
+  zip_stat_t st;
+  zip_source_open(src);
+  zip_source_stat(src, &st);
+  out.resize(st.size);
+  zip_source_read(src, out.data(), out.size());
+  zip_source_close(src);
+  zip_source_free(src);
+  zip_error_fini(&ze);
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> Members(const std::string& archive) {
+  std::vector<std::pair<std::string, std::string>> out;
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(archive.data(), archive.size(), 0, &ze);
+  zip_t* z = zip_open_from_source(src, ZIP_RDONLY, &ze);
+  EXPECT_NE(z, nullptr);
+  if (z == nullptr) return out;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &st);
+    std::string data(st.size, '\0');
+    zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0);
+    zip_fread(f, data.data(), data.size());
+    zip_fclose(f);
+    out.emplace_back(zip_get_name(z, static_cast<zip_uint64_t>(i), 0), data);
+  }
+  zip_discard(z);
+  zip_error_fini(&ze);
+  return out;
+}
+
+const char* Container(const char* root) {
+  static std::string s;
+  s = std::string("<?xml version=\"1.0\"?><container><rootfiles><rootfile full-path=\"") + root +
+      "\" media-type=\"application/vnd.recordare.musicxml+xml\"/></rootfiles></container>";
+  return s.c_str();
+}
+
+TEST(ArchiveTest, RootFromContainerAndOthersKept) {
+  const std::string archive = MakeZip({{"mimetype", "application/vnd.recordare.musicxml"},
+                                       {"META-INF/container.xml", Container("b/score.xml")},
+                                       {"a/other.xml", "<other/>"},
+                                       {"b/score.xml", "<score-partwise/>"},
+                                       {"extra.bin", std::string("\0\1\2", 3)}});
+  std::string root;
+  std::string bytes;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(musicxml::ReadArchive(archive, root, bytes, warnings, error)) << error;
+  EXPECT_EQ(root, "b/score.xml");
+  EXPECT_EQ(bytes, "<score-partwise/>");
+
+  std::string rewritten;
+  ASSERT_TRUE(musicxml::ReplaceArchiveMember(archive, root, "<new/>", rewritten, error)) << error;
+  const auto before = Members(archive);
+  const auto after = Members(rewritten);
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].first, before[i].first);
+    EXPECT_EQ(after[i].second, after[i].first == root ? "<new/>" : before[i].second);
+  }
+}
+
+TEST(ArchiveTest, TruncatedAndBrokenArchivesAreErrors) {
+  const std::string archive = MakeZip({{"META-INF/container.xml", Container("s.xml")},
+                                       {"s.xml", std::string(5000, 'x')}});
+  std::string root;
+  std::string bytes;
+  std::vector<std::string> warnings;
+  std::string error;
+  for (std::size_t cut : {archive.size() / 2, archive.size() - 10, std::size_t{30}}) {
+    SCOPED_TRACE(cut);
+    EXPECT_FALSE(musicxml::ReadArchive(archive.substr(0, cut), root, bytes, warnings, error));
+    EXPECT_FALSE(error.empty());
+  }
+  const std::string missing = MakeZip({{"META-INF/container.xml", Container("gone.xml")}});
+  EXPECT_FALSE(musicxml::ReadArchive(missing, root, bytes, warnings, error));
+  EXPECT_NE(error.find("gone.xml"), std::string::npos);
+  const std::string noRoot = MakeZip({{"META-INF/container.xml", "<container/>"}});
+  EXPECT_FALSE(musicxml::ReadArchive(noRoot, root, bytes, warnings, error));
+}
+
+class AtomicWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "kq_mxl_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::size_t Entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+  }
+  fs::path dir_;
+};
+
+TEST_F(AtomicWriteTest, WritesAndKeepsMode) {
+  const std::string path = (dir_ / "out.xml").string();
+  ASSERT_TRUE(musicxml::WriteFileAtomic(path, "one").ok);
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(musicxml::WriteFileAtomic(path, "two").ok);
+  std::string back;
+  std::string error;
+  ASSERT_TRUE(musicxml::ReadWholeFile(path, back, error));
+  EXPECT_EQ(back, "two");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Entries(), 1u);
+}
+
+TEST_F(AtomicWriteTest, FailureLeavesTargetAndNoTemporary) {
+  const fs::path target = dir_ / "taken";
+  fs::create_directory(target);
+  fs::create_directory(target / "inside");
+  const musicxml::Status s = musicxml::WriteFileAtomic(target.string(), "data");
+  EXPECT_FALSE(s.ok);
+  EXPECT_NE(s.message.find(target.string()), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(target / "inside"));
+  EXPECT_EQ(Entries(), 1u);
+  EXPECT_FALSE(musicxml::WriteFileAtomic((dir_ / "no" / "such.xml").string(), "x").ok);
+  EXPECT_EQ(Entries(), 1u);
+}
+
+}  // namespace
