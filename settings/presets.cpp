@@ -20,14 +20,15 @@ char* SlotName(std::int16_t index) {
 
 void SetCount(std::int16_t count) { WriteI16(presetTable + PresetTableLayout::Count, count); }
 
-// Equal in every byte up to and including the terminator; a slot name
-// without a terminator in its 31 bytes equals nothing.
+// Equal in every byte up to and including the terminator. A slot name
+// without a terminator in its first 30 characters counts as cut there, as
+// PresetName shows it.
 bool SameName(const char* slotName, const char* name) {
-  for (std::size_t i = 0; i < PresetNameSize; ++i) {
+  for (std::size_t i = 0; i + 1 < PresetNameSize; ++i) {
     if (slotName[i] != name[i]) return false;
     if (name[i] == '\0') return true;
   }
-  return false;
+  return name[PresetNameSize - 1] == '\0';
 }
 
 struct BuiltInPreset {

@@ -247,6 +247,11 @@ TEST_F(PresetTableTest, ACountOutsideTheSlotsIsLimitedToThem) {
     EXPECT_EQ(PresetCount(), row.seen);
     EXPECT_EQ(FindPreset("nnn", nullptr), 0);
     EXPECT_EQ(DeletePreset("nnn"), 0);
+    // A name without a terminator counts as its first 30 characters.
+    std::int16_t index = -1;
+    EXPECT_EQ(FindPreset(std::string(30, 'n').c_str(), &index), row.seen > 0 ? 1 : 0);
+    EXPECT_EQ(index, row.seen > 0 ? 0 : -1);
+    EXPECT_EQ(FindPreset(std::string(31, 'n').c_str(), nullptr), 0);
     if (row.seen > 0) {
       EXPECT_EQ(Name(row.seen - 1), std::string(30, 'n'));  // terminated within the slot
       EXPECT_EQ(Name(row.seen), "");
