@@ -31,6 +31,7 @@ struct Target {
 const Target Targets[] = {
     {"host_data", kqfuzz::RunHostData},
     {"registry_images", kqfuzz::RunRegistryImages},
+// The MusicXML driver exists once the importer is part of the build.
 #ifdef KQ_FUZZ_MUSICXML
     {"musicxml", kqfuzz::RunMusicXml},
 #endif
