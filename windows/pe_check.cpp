@@ -118,7 +118,8 @@ struct ResourceEntry {
 };
 
 bool ReadHeaders(Image& image, std::uint16_t& machine, std::uint16_t& characteristics,
-                 std::uint32_t& entryPoint, std::vector<std::pair<std::uint32_t, std::uint32_t>>& dirs) {
+                 std::uint32_t& entryPoint,
+                 std::vector<std::pair<std::uint32_t, std::uint32_t>>& dirs) {
   const auto& b = image.bytes;
   if (b.size() < 0x40 || b[0] != 'M' || b[1] != 'Z') return false;
   const std::uint32_t pe = ReadU32(b.data() + 0x3C);
@@ -146,7 +147,8 @@ bool ReadHeaders(Image& image, std::uint16_t& machine, std::uint16_t& characteri
   for (std::uint16_t i = 0; i < sectionCount; ++i) {
     const std::uint8_t* s = b.data() + sectionsAt + 40 * i;
     Section section;
-    section.name.assign(reinterpret_cast<const char*>(s), strnlen(reinterpret_cast<const char*>(s), 8));
+    section.name.assign(reinterpret_cast<const char*>(s),
+                        strnlen(reinterpret_cast<const char*>(s), 8));
     section.virtualSize = ReadU32(s + 8);
     section.virtualAddress = ReadU32(s + 12);
     section.rawSize = ReadU32(s + 16);
@@ -157,7 +159,8 @@ bool ReadHeaders(Image& image, std::uint16_t& machine, std::uint16_t& characteri
   return true;
 }
 
-std::vector<std::string> ReadExports(const Image& image, std::uint32_t rva, std::uint32_t& functionCount) {
+std::vector<std::string> ReadExports(const Image& image, std::uint32_t rva,
+                                     std::uint32_t& functionCount) {
   std::vector<std::string> names;
   functionCount = 0;
   const std::uint8_t* dir = image.At(rva, 40);
@@ -220,8 +223,7 @@ std::vector<ResourceEntry> ReadResources(const Image& image, std::uint32_t rootR
       const std::uint32_t target = ReadU32(e + 4);
       const std::uint32_t key = (nameField & 0x80000000u) != 0 ? 0xFFFFFFFFu : nameField;
       if ((target & 0x80000000u) != 0) {
-        self(self, target & 0x7FFFFFFFu, level + 1, level == 0 ? key : type,
-             level == 1 ? key : id);
+        self(self, target & 0x7FFFFFFFu, level + 1, level == 0 ? key : type, level == 1 ? key : id);
       } else if (level == 2) {
         const std::uint8_t* data = image.At(rootRva + target, 16);
         if (data != nullptr) entries.push_back({type, id, ReadU32(data), ReadU32(data + 4)});
@@ -292,7 +294,8 @@ int main(int argc, char** argv) {
   Report report;
   const bool want32 = machineName == "i386";
   std::printf("%s: %s, machine 0x%04X, characteristics 0x%04X, entry point RVA 0x%08X\n",
-              file.c_str(), image.pe32Plus ? "PE32+" : "PE32", machine, characteristics, entryPoint);
+              file.c_str(), image.pe32Plus ? "PE32+" : "PE32", machine, characteristics,
+              entryPoint);
   report.Expect(image.pe32Plus != want32, want32 ? "not a PE32 image" : "not a PE32+ image");
   report.Expect(machine == (want32 ? MachineI386 : MachineAmd64), "wrong machine type");
   report.Expect((characteristics & CharacteristicDll) != 0, "not marked as a DLL");
@@ -350,7 +353,8 @@ int main(int argc, char** argv) {
     if (entry.type == ResourceTypeString && entry.id != 0xFFFFFFFFu) {
       const std::vector<std::string> block = StringBlock(image, entry);
       for (std::size_t i = 0; i < block.size(); ++i) {
-        if (!block[i].empty()) strings[(entry.id - 1) * 16 + static_cast<std::uint32_t>(i)] = block[i];
+        if (!block[i].empty())
+          strings[(entry.id - 1) * 16 + static_cast<std::uint32_t>(i)] = block[i];
       }
     }
   }

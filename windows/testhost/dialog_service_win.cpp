@@ -3,7 +3,11 @@
 // Item values and texts go through the real controls.
 #include "windows/testhost/dialog_service.h"
 
+// commctrl.h needs windows.h before it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include "plugin/host.h"
 

@@ -6,8 +6,11 @@
 //   host.exe PLUGIN [--screenshot DIR]
 // Prints one line per scenario and per failed check; exit status 0 when all
 // checks passed.
+// commctrl.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include <atomic>
 #include <chrono>
@@ -54,22 +57,22 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
-#define CHECK(cond) \
-  do { \
+#define CHECK(cond)                               \
+  do {                                            \
     if (!(cond)) Fail(__FILE__, __LINE__, #cond); \
   } while (0)
-#define CHECK_EQ_INT(actual, expected) \
-  do { \
-    const long long a_ = static_cast<long long>(actual); \
-    const long long e_ = static_cast<long long>(expected); \
+#define CHECK_EQ_INT(actual, expected)                                                            \
+  do {                                                                                            \
+    const long long a_ = static_cast<long long>(actual);                                          \
+    const long long e_ = static_cast<long long>(expected);                                        \
     if (a_ != e_) Fail(__FILE__, __LINE__, Format("%s is %lld, expected %lld", #actual, a_, e_)); \
   } while (0)
-#define CHECK_EQ_STR(actual, expected) \
-  do { \
-    const std::string a_ = (actual); \
-    const std::string e_ = (expected); \
-    if (a_ != e_) \
-      Fail(__FILE__, __LINE__, \
+#define CHECK_EQ_STR(actual, expected)                                                \
+  do {                                                                                \
+    const std::string a_ = (actual);                                                  \
+    const std::string e_ = (expected);                                                \
+    if (a_ != e_)                                                                     \
+      Fail(__FILE__, __LINE__,                                                        \
            Format("%s is \"%s\", expected \"%s\"", #actual, a_.c_str(), e_.c_str())); \
   } while (0)
 
@@ -103,8 +106,9 @@ void Resolve(HMODULE module, const char* name, F& out) {
 bool Load(Plugin& p) {
   p.module = LoadLibraryA(pluginPath.c_str());
   if (p.module == nullptr) {
-    Fail(__FILE__, __LINE__, Format("LoadLibrary(%s) failed: %lu", pluginPath.c_str(),
-                                    static_cast<unsigned long>(GetLastError())));
+    Fail(__FILE__, __LINE__,
+         Format("LoadLibrary(%s) failed: %lu", pluginPath.c_str(),
+                static_cast<unsigned long>(GetLastError())));
     return false;
   }
   testhost::SetPluginModule(p.module);
@@ -302,9 +306,7 @@ bool WaitForBoxes(std::size_t count) {
 // Clicks that only change check marks return when the dialog has handled them.
 void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 // Clicks that open a modal window must not block the driver.
-void ClickAsync(HWND dialog, int id) {
-  SendNotifyMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
+void ClickAsync(HWND dialog, int id) { SendNotifyMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 std::string ItemText(HWND dialog, int id) {
@@ -532,9 +534,8 @@ void InvocationOverSmallScore() {
   }
   const std::string before2 = host.FormatMeasure(2);
   const auto region = simhost::MakeSelectionRegion(0, 0, 1, 0, 1, 2, EndOfMeasure);
-  PluginLife([&](Plugin& plugin) {
-    CHECK_EQ_INT(plugin.invoke(hostWindow, 0, region.data(), 0), 1);
-  });
+  PluginLife(
+      [&](Plugin& plugin) { CHECK_EQ_INT(plugin.invoke(hostWindow, 0, region.data(), 0), 1); });
   CHECK_EQ_STR(host.FormatMeasure(1), "2/1536");
   CHECK_EQ_STR(host.FormatMeasure(2), before2);
   CHECK_EQ_INT(host.OutstandingLayers(), 0);
@@ -585,8 +586,9 @@ void OptionsDialogStatesAndRules() {
           SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
           Sleep(100);
           HoverOver(d, GetDlgItem(d, 103));
-          CHECK_EQ_STR(HelpLine(d),
-                       "Only analyze the selected staves. (The changes usually affect all staves.)");
+          CHECK_EQ_STR(
+              HelpLine(d),
+              "Only analyze the selected staves. (The changes usually affect all staves.)");
           TakeScreenshot(d);
 
           for (int id : {103, 116, 114, 107, 128, 127, 120, 119, 118}) {
@@ -726,8 +728,7 @@ void PresetsThroughTheComboBox() {
           ClickAsync(n, IDOK);
           CHECK(WaitUntil([&] { return !IsWindow(n); }));
           CHECK(WaitUntil([&] { return ComboItems(d, 123).size() == 5; }));
-          CHECK_EQ_STR(Join(ComboItems(d, 123)),
-                       "Upbeats|Complex Beating|Cadenza|Composite|Mine");
+          CHECK_EQ_STR(Join(ComboItems(d, 123)), "Upbeats|Complex Beating|Cadenza|Composite|Mine");
           CHECK_EQ_INT(SendMessageA(combo, CB_GETCURSEL, 0, 0), 4);
 
           // Saving "Mine" again asks before overwriting; No keeps the name dialog open.
@@ -751,8 +752,7 @@ void PresetsThroughTheComboBox() {
             CHECK_EQ_STR(boxes[1].text, "OK to overwrite the existing preset?");
             Note("overwrite question caption: \"" + boxes[0].caption + "\"");
           }
-          CHECK_EQ_STR(Join(ComboItems(d, 123)),
-                       "Upbeats|Complex Beating|Cadenza|Composite|Mine");
+          CHECK_EQ_STR(Join(ComboItems(d, 123)), "Upbeats|Complex Beating|Cadenza|Composite|Mine");
           CHECK_EQ_INT(SendMessageA(combo, CB_GETCURSEL, 0, 0), 4);
 
           // Deleting "Cadenza" after the question.
@@ -840,7 +840,6 @@ void CtrlT() {
     CHECK_EQ_INT(otherCommands.load(), 0);
   });
 }
-
 
 void DialogPositionRemembered() {
   Begin("options dialog: a stored position is used, one off the screen is not");
@@ -1095,8 +1094,8 @@ void PlatformBehaviours() {
                                 reinterpret_cast<HMENU>(126), nullptr, nullptr);
   SendMessageA(status, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>("help"));
   std::memset(buffer, 'x', sizeof buffer);
-  const LRESULT notSimple255 = SendMessageA(status, SB_GETTEXTA, SB_SIMPLEID,
-                                            reinterpret_cast<LPARAM>(buffer));
+  const LRESULT notSimple255 =
+      SendMessageA(status, SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(buffer));
   const bool written255 = buffer[0] != 'x';
   SendMessageA(status, SB_SIMPLE, TRUE, 0);
   std::memset(buffer, 'x', sizeof buffer);
@@ -1108,8 +1107,7 @@ void PlatformBehaviours() {
   Compare(notSimple255 == 0 && written255 && simple255Written,
           Format("SB_GETTEXTA of part 255 returns 0; the buffer is %s out of simple mode, %s in "
                  "it (stand-in: an empty text is written)",
-                 written255 ? "written" : "untouched",
-                 simple255Written ? "written" : "untouched"));
+                 written255 ? "written" : "untouched", simple255Written ? "written" : "untouched"));
   Compare(simple0.substr(0, 4) != "help",
           Format("in simple mode SB_GETTEXTA of part 0 reads the simple text (\"%s\"); "
                  "stand-in: part 0's own text",
@@ -1154,9 +1152,10 @@ void PlatformBehaviours() {
           Format("GetWindowThreadProcessId of an invalid window gives thread %lu, process %lu "
                  "(stand-in: 0 and 0)",
                  static_cast<unsigned long>(thread), static_cast<unsigned long>(nobody)));
-  Compare(SetWindowsHookExA(WH_KEYBOARD, [](int c, WPARAM w, LPARAM l) -> LRESULT {
-            return CallNextHookEx(nullptr, c, w, l);
-          }, nullptr, 0) == nullptr,
+  Compare(SetWindowsHookExA(
+              WH_KEYBOARD,
+              [](int c, WPARAM w, LPARAM l) -> LRESULT { return CallNextHookEx(nullptr, c, w, l); },
+              nullptr, 0) == nullptr,
           "a global keyboard hook without a module is refused");
 }
 }  // namespace
@@ -1191,9 +1190,10 @@ int main(int argc, char** argv) {
   UnhookWindowsHookEx(cbtHook);
   DestroyWindow(hostWindow);
   CHECK_EQ_INT(testhost::DialogServiceBadCalls(), 0);
-  std::printf("testhost: %zu Win32 behaviours differ from the Linux stand-in\n", differences.size());
+  std::printf("testhost: %zu Win32 behaviours differ from the Linux stand-in\n",
+              differences.size());
   for (const auto& d : differences) std::printf("  difference: %s\n", d.c_str());
-  std::printf("testhost: %s (%d failed checks)\n", failures == 0 ? "all scenarios passed" : "FAILED",
-              failures);
+  std::printf("testhost: %s (%d failed checks)\n",
+              failures == 0 ? "all scenarios passed" : "FAILED", failures);
   return failures == 0 ? 0 : 1;
 }
