@@ -15,7 +15,6 @@ namespace standin {
 
 namespace {
 
-// ---- Resource script parsing ----
 
 enum class TokenKind { End, Identifier, Number, String, Punct };
 
@@ -384,9 +383,8 @@ class ScriptParser {
   bool ok_ = true;
 };
 
-// ---- Windows ----
 
-struct Registry {
+struct WindowTable {
   std::vector<std::unique_ptr<DialogState>> dialogs;
   // Handle value -> (dialog, control index or -1 for the dialog itself).
   std::map<std::uintptr_t, std::pair<DialogState*, int>> handles;
@@ -397,13 +395,13 @@ struct Registry {
   int screenHeight = 768;
 };
 
-Registry& Windows() {
-  static Registry registry;
-  return registry;
+WindowTable& Windows() {
+  static WindowTable table;
+  return table;
 }
 
 HWND NewHandle() {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   r.nextHandle += 0x10;
   return reinterpret_cast<HWND>(r.nextHandle);
 }
@@ -567,7 +565,7 @@ HWND CreateDialogWindow(int resourceId, HWND owner) {
   auto found = resources.dialogs.find(resourceId);
   if (found == resources.dialogs.end()) return nullptr;
   const DialogTemplate& t = found->second;
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   auto dialog = std::make_unique<DialogState>();
   dialog->handle = NewHandle();
   dialog->owner = owner;
@@ -609,7 +607,7 @@ void DestroyDialogWindow(HWND dialog) {
 }
 
 DialogState* FindDialog(HWND dialog) {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   auto it = r.handles.find(reinterpret_cast<std::uintptr_t>(dialog));
   if (it == r.handles.end() || it->second.second != -1) return nullptr;
   return it->second.first;
@@ -625,7 +623,7 @@ ControlState* FindControl(HWND dialog, int id) {
 }
 
 ControlState* FindControlByHandle(HWND control) {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   auto it = r.handles.find(reinterpret_cast<std::uintptr_t>(control));
   if (it == r.handles.end() || it->second.second < 0) return nullptr;
   return &it->second.first->controls[static_cast<std::size_t>(it->second.second)];
@@ -637,14 +635,14 @@ HWND ControlHandle(HWND dialog, int id) {
 }
 
 HWND ParentDialog(HWND control) {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   auto it = r.handles.find(reinterpret_cast<std::uintptr_t>(control));
   if (it == r.handles.end() || it->second.second < 0) return nullptr;
   return it->second.first->handle;
 }
 
 HWND LastDialog(int resourceId) {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   for (auto it = r.dialogs.rbegin(); it != r.dialogs.rend(); ++it)
     if ((*it)->resourceId == resourceId) return (*it)->handle;
   return nullptr;
@@ -673,7 +671,7 @@ void SetScreenSize(int width, int height) {
 }
 
 void ResetDialogWindows() {
-  Registry& r = Windows();
+  WindowTable& r = Windows();
   r.dialogs.clear();
   r.handles.clear();
   r.sent.clear();
