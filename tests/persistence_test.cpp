@@ -234,6 +234,48 @@ TEST_F(PersistenceTest, SavingWritesAllTwentySlotsWhateverTheCount) {
   EXPECT_EQ(ReadI16(presets.data()), 4);
 }
 
+// The stand-in answers as Windows documents RegQueryValueExA.
+TEST_F(PersistenceTest, TheRegistryStandInQueriesAsWindowsDoes) {
+  Store("Probe", Bytes(86, 0x11), REG_SZ);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+  std::uint8_t buffer[100];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  DWORD type = 0;
+  DWORD size = 85;
+  EXPECT_EQ(RegQueryValueExA(key, "Probe", nullptr, &type, buffer, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 86u);
+  EXPECT_EQ(buffer[0], 0xEE);  // left alone
+  size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Probe", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 86u);
+  size = 100;
+  EXPECT_EQ(RegQueryValueExA(key, "probe", nullptr, &type, buffer, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 86u);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(buffer[85], 0x11);
+  EXPECT_EQ(buffer[86], 0xEE);
+  EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, nullptr, buffer, &size),
+            ERROR_FILE_NOT_FOUND);
+  // A key opened for reading cannot be written.
+  EXPECT_EQ(RegSetValueExA(key, "Probe", 0, REG_BINARY, buffer, 1), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  EXPECT_EQ(RegQueryValueExA(key, "Probe", nullptr, nullptr, buffer, &size), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST_F(PersistenceTest, ResetWithoutARecordDoesNothing) {
   std::memset(presetTable, 0x42, sizeof presetTable);
   ResetSettings(nullptr);

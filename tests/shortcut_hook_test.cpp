@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -114,6 +115,42 @@ TEST(HostYear, FromTheHostVersion) {
     FinaleExtensionVersion(static_cast<std::int32_t>(row.version));
     EXPECT_EQ(HostYear(), row.year);
   }
+}
+
+// The stand-in's menus and timers answer as Windows documents them.
+TEST_F(ShortcutTest, TheStandInMenusAndTimersBehaveAsDocumented) {
+  HMENU menu = standin::NewMenu();
+  AddPluginItem(menu);
+  standin::AppendSeparator(menu);
+  standin::AppendSubMenu(menu, "Sub", standin::NewMenu());
+  char buffer[16];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(GetMenuStringA(menu, 0, buffer, 12, MF_BYPOSITION), 11);
+  EXPECT_EQ(std::string(buffer), "KQ Me&terfi");
+  EXPECT_EQ(GetMenuStringA(menu, 0, nullptr, 0, MF_BYPOSITION), 22);
+  EXPECT_EQ(GetMenuStringA(menu, PluginItemId, buffer, 16, MF_BYCOMMAND), 15);
+  EXPECT_EQ(GetMenuStringA(menu, 1, buffer, 16, MF_BYPOSITION), 0);
+  EXPECT_EQ(GetMenuStringA(menu, 9, buffer, 16, MF_BYPOSITION), 0);
+  standin::SetMenuStringUnterminated(true);
+  std::memset(buffer, '#', sizeof buffer);
+  GetMenuStringA(menu, 0, buffer, 12, MF_BYPOSITION);
+  EXPECT_EQ(buffer[11], 'x');
+  EXPECT_EQ(GetMenuItemCount(menu), 3);
+  EXPECT_EQ(GetMenuItemCount(nullptr), -1);
+  EXPECT_EQ(GetMenuItemID(menu, 0), PluginItemId);
+  EXPECT_EQ(GetMenuItemID(menu, 2), 0xFFFFFFFFu);
+  EXPECT_EQ(GetSubMenu(menu, 0), nullptr);
+  EXPECT_NE(GetSubMenu(menu, 2), nullptr);
+
+  const UINT_PTR first = SetTimer(nullptr, 0, 5, nullptr);
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(standin::TimerPeriod(first), 10u);               // USER_TIMER_MINIMUM
+  EXPECT_EQ(SetTimer(nullptr, first, 100, nullptr), first);  // replaces it
+  EXPECT_EQ(standin::ActiveTimerCount(), 1);
+  EXPECT_NE(SetTimer(nullptr, 12345, 100, nullptr), 12345u);
+  EXPECT_EQ(KillTimer(nullptr, first), TRUE);
+  EXPECT_EQ(KillTimer(nullptr, first), FALSE);
+  standin::ResetAll();
 }
 
 TEST_F(ShortcutTest, InitInstallsAThreadHookAndARetryTimer) {
