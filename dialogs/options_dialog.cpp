@@ -67,8 +67,8 @@ constexpr CheckField LoadedChecks[] = {
 
 // The beat boxes as they are read: thirty-second first, half note last.
 constexpr std::int32_t BeatChecks[BeatDurationCount] = {
-    IDC_BEAT_32ND, IDC_BEAT_16TH, IDC_BEAT_8TH, IDC_BEAT_QUARTER, IDC_BEAT_DOTTED_QUARTER,
-    IDC_BEAT_HALF};
+    IDC_BEAT_32ND,    IDC_BEAT_16TH,           IDC_BEAT_8TH,
+    IDC_BEAT_QUARTER, IDC_BEAT_DOTTED_QUARTER, IDC_BEAT_HALF};
 
 // The other check boxes in the order they are read and stored.
 constexpr CheckField ReadChecks[] = {
@@ -225,8 +225,8 @@ void UpdateOptionStates(HWND dialog) {
 void ShowControlHelp(HWND dialog, HWND windowUnderMouse) {
   std::int16_t id = 0;
   if (windowUnderMouse != dialog) {
-    const std::int16_t control = static_cast<std::int16_t>(LOWORD(
-        static_cast<std::uintptr_t>(static_cast<unsigned>(GetDlgCtrlID(windowUnderMouse)))));
+    const std::int16_t control = static_cast<std::int16_t>(
+        LOWORD(static_cast<std::uintptr_t>(static_cast<unsigned>(GetDlgCtrlID(windowUnderMouse)))));
     for (const ControlHelpPair& pair : ControlHelpTable) {
       if (pair.controlId == control) {
         id = pair.stringId;
@@ -236,7 +236,8 @@ void ShowControlHelp(HWND dialog, HWND windowUnderMouse) {
   }
   if (id == shownHelpId) return;
   char text[HelpTextSize] = {};
-  if (id != 0) LoadStringA(moduleHandle, static_cast<UINT>(id), text, static_cast<int>(HelpTextSize));
+  if (id != 0)
+    LoadStringA(moduleHandle, static_cast<UINT>(id), text, static_cast<int>(HelpTextSize));
   SendDlgItemMessageA(dialog, IDC_HELP_LINE, SB_SETTEXTA, SB_SIMPLEID,
                       reinterpret_cast<LPARAM>(text));
   shownHelpId = id;

@@ -26,7 +26,8 @@ void CopyName(char* destination, const char* source, std::size_t limit) {
 
 void InitPresetList(HWND dialog) {
   FillPresetList(dialog, IDC_PRESET_LIST);
-  if (dialogSettings != nullptr) SelectPresetInList(dialog, IDC_PRESET_LIST, dialogSettings->presetName);
+  if (dialogSettings != nullptr)
+    SelectPresetInList(dialog, IDC_PRESET_LIST, dialogSettings->presetName);
 }
 
 std::int16_t GetSelectedPresetName(HWND dialog, char* name) {
@@ -77,8 +78,8 @@ void DeleteSelectedPreset(HWND dialog) {
 std::int16_t AskPresetName(HWND dialog, char* name) {
   GetSelectedPresetName(dialog, name);
   nameConfirmed = false;
-  HostRunDialog(IDD_PRESET_NAME, PresetNameDialogProc, dialog, 1, reinterpret_cast<std::intptr_t>(name),
-                HostInterfaceVersion);
+  HostRunDialog(IDD_PRESET_NAME, PresetNameDialogProc, dialog, 1,
+                reinterpret_cast<std::intptr_t>(name), HostInterfaceVersion);
   if (!nameConfirmed) name[0] = '\0';
   return name[0] != '\0' ? 1 : 0;
 }
@@ -96,7 +97,8 @@ std::int32_t HOSTAPI PresetNameDialogProc(HWND nameDialog, UINT message, WPARAM 
   switch (LOWORD(wParam)) {
     case IDOK: {
       char typed[NameBufferSize] = {};
-      HostGetItemText(nameDialog, IDC_PRESET_NAME, typed, MaxPresetNameLength, HostInterfaceVersion);
+      HostGetItemText(nameDialog, IDC_PRESET_NAME, typed, MaxPresetNameLength,
+                      HostInterfaceVersion);
       // Whatever the host wrote, a name never exceeds 30 characters.
       typed[MaxPresetNameLength] = '\0';
       if (ConfirmPresetOverwrite(nameDialog, typed) == 0) break;  // another name may be typed

@@ -47,12 +47,15 @@ bool IsClass(const standin::ControlState& c, const char* name) {
   const std::string& cls = c.source.className;
   if (cls.size() != std::strlen(name)) return false;
   for (std::size_t i = 0; i < cls.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(cls[i])) != std::tolower(static_cast<unsigned char>(name[i])))
+    if (std::tolower(static_cast<unsigned char>(cls[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i])))
       return false;
   return true;
 }
 
-DWORD ButtonType(const standin::ControlState& c) { return c.source.style & standin::Style::ButtonTypeMask; }
+DWORD ButtonType(const standin::ControlState& c) {
+  return c.source.style & standin::Style::ButtonTypeMask;
+}
 
 Running* FindRunning(HWND dialog) {
   for (Running& r : State().stack)
@@ -241,7 +244,8 @@ std::int32_t ParseInteger(const std::string& text) {
   if (huge || value > std::numeric_limits<std::int32_t>::max())
     return negative ? std::numeric_limits<std::int32_t>::min()
                     : std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  if (value < std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
   return static_cast<std::int32_t>(value);
 }
 
@@ -397,7 +401,8 @@ extern "C" std::int32_t HOSTAPI HostRunDialog(std::int32_t resourceId, HostDialo
   auto ended = [&]() { return simhost::FindRunning(run.dialog)->ended; };
   while (!ended()) {
     if (s.script.empty()) {
-      simhost::Error("script ran out in dialog " + std::to_string(resourceId) + "; ended as Cancel");
+      simhost::Error("script ran out in dialog " + std::to_string(resourceId) +
+                     "; ended as Cancel");
       simhost::SendCommand(running, IDCANCEL, BN_CLICKED,
                            standin::ControlHandle(run.dialog, IDCANCEL));
       if (!ended()) simhost::Error("dialog " + std::to_string(resourceId) + " ignored Cancel");

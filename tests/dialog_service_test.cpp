@@ -1,5 +1,7 @@
 // The simulated host's dialog service, driven with a small recording
 // procedure: what a scripted user can and cannot do, and the item functions.
+#include "simhost/dialog_service.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,7 +13,6 @@
 #include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"
 #include "plugin/host.h"
-#include "simhost/dialog_service.h"
 
 namespace {
 
@@ -98,8 +99,7 @@ TEST_F(DialogServiceTest, DisabledControlsCannotBeClickedTypedOrPicked) {
          HostEnableItem(d, 112, 0, HostInterfaceVersion);
          HostEnableItem(d, 123, 0, HostInterfaceVersion);
        }),
-       Click(105), Type(112, "12"), Pick(123, "x"),
-       Inspect([](HWND d) {
+       Click(105), Type(112, "12"), Pick(123, "x"), Inspect([](HWND d) {
          EXPECT_EQ(simhost::ItemCheck(d, 105), 0);
          EXPECT_EQ(simhost::ItemText(d, 112), "");
        }),
@@ -110,14 +110,12 @@ TEST_F(DialogServiceTest, DisabledControlsCannotBeClickedTypedOrPicked) {
 
 TEST_F(DialogServiceTest, TypingKeepsDigitsUpToTheLimitPastingOnlyTheLimit) {
   Run({Inspect([](HWND d) { SendDlgItemMessageA(d, 112, EM_LIMITTEXT, 5, 0); }),
-       Type(112, "1a2-3456"),
-       Inspect([](HWND d) {
+       Type(112, "1a2-3456"), Inspect([](HWND d) {
          EXPECT_EQ(simhost::ItemText(d, 112), "12345");
          EXPECT_EQ(simhost::FocusedItem(d), 112);
        }),
        Paste(112, "-7xyzabc"),
-       Inspect([](HWND d) { EXPECT_EQ(simhost::ItemText(d, 112), "-7xyz"); }),
-       Inspect([](HWND d) {
+       Inspect([](HWND d) { EXPECT_EQ(simhost::ItemText(d, 112), "-7xyz"); }), Inspect([](HWND d) {
          // Text set by the program is not bound by the typing limit.
          HostSetItemText(d, 112, "1234567", HostInterfaceVersion);
          EXPECT_EQ(simhost::ItemText(d, 112), "1234567");
@@ -134,10 +132,19 @@ TEST_F(DialogServiceTest, IntegerValueOfTheFieldText) {
     std::int32_t value;
   };
   const Row rows[] = {
-      {"1024", 1024},      {"0", 0},          {"", 0},       {"  42 ", 42},
-      {"-5", -5},          {"+7", 7},         {"12a", 0},    {"abc", 0},
-      {"-", 0},            {"2147483647", INT_MAX},          {"2147483648", INT_MAX},
-      {"99999999999999999999", INT_MAX},      {"-99999999999", INT_MIN},
+      {"1024", 1024},
+      {"0", 0},
+      {"", 0},
+      {"  42 ", 42},
+      {"-5", -5},
+      {"+7", 7},
+      {"12a", 0},
+      {"abc", 0},
+      {"-", 0},
+      {"2147483647", INT_MAX},
+      {"2147483648", INT_MAX},
+      {"99999999999999999999", INT_MAX},
+      {"-99999999999", INT_MIN},
   };
   Run({Inspect([&](HWND d) {
          for (const Row& row : rows) {
@@ -188,8 +195,8 @@ TEST_F(DialogServiceTest, ItemTextLengthCountsCharactersNotTheNul) {
 
 TEST_F(DialogServiceTest, HoverGivesTheWindowUnderTheMouse) {
   std::vector<int> ids;
-  Run({Inspect([](HWND d) { HostEnableItem(d, 106, 0, HostInterfaceVersion); }),
-       Hover(109), Hover(106), Hover(101), Hover(113), Hover(126), HoverDialog(), Press(IDOK)});
+  Run({Inspect([](HWND d) { HostEnableItem(d, 106, 0, HostInterfaceVersion); }), Hover(109),
+       Hover(106), Hover(101), Hover(113), Hover(126), HoverDialog(), Press(IDOK)});
   HWND dialog = simhost::DialogRuns()[0].dialog;
   for (const Message& m : received)
     if (m.message == WM_SETCURSOR) {

@@ -117,8 +117,7 @@ TEST_F(OptionsDialog, DisablingKeepsCheckMarksAndOkStoresThem) {
                     EXPECT_TRUE(ItemEnabled(d, 106));
                     EXPECT_TRUE(ItemEnabled(d, 121));
                   }),
-                  Click(105),
-                  Inspect([](HWND d) {
+                  Click(105), Inspect([](HWND d) {
                     for (int id : {106, 107, 121}) {
                       SCOPED_TRACE(id);
                       EXPECT_FALSE(ItemEnabled(d, id));
@@ -171,9 +170,8 @@ TEST_F(OptionsDialog, NumberOutsideTheRangeIsRefusedWithFocusOnTheField) {
       {"8193 typed", Type(112, "8193")},
       {"six digits typed, five kept", Type(112, "999999")},
       {"negative pasted", Paste(112, "-1")},
-      {"huge from elsewhere", Inspect([](HWND d) {
-         HostSetItemText(d, 112, "4294967296", HostInterfaceVersion);
-       })},
+      {"huge from elsewhere",
+       Inspect([](HWND d) { HostSetItemText(d, 112, "4294967296", HostInterfaceVersion); })},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.story);
@@ -181,8 +179,7 @@ TEST_F(OptionsDialog, NumberOutsideTheRangeIsRefusedWithFocusOnTheField) {
     const auto before = Image(settings);
     standin::ExpectMessageBox(IDOK);
     HWND dialog = nullptr;
-    EXPECT_EQ(Open({row.edit, Click(109), Press(IDOK),
-                    Inspect([&](HWND d) {
+    EXPECT_EQ(Open({row.edit, Click(109), Press(IDOK), Inspect([&](HWND d) {
                       dialog = d;
                       EXPECT_EQ(simhost::FocusedItem(d), 112);
                       EXPECT_TRUE(standin::FindDialog(d)->alive);
@@ -248,10 +245,10 @@ TEST_F(OptionsDialog, CancelKeepsTheOptionsButStoresThePosition) {
   settings.dialogLeft = 200;
   settings.dialogTop = 100;
   const auto before = OptionBlock(settings);
-  EXPECT_EQ(Open({Click(109), Click(105), Type(112, "256"),
-                  Inspect([](HWND d) { MoveWindow(d, 333, 222, 452, 359, TRUE); }),
-                  Press(IDCANCEL)}),
-            0);
+  EXPECT_EQ(
+      Open({Click(109), Click(105), Type(112, "256"),
+            Inspect([](HWND d) { MoveWindow(d, 333, 222, 452, 359, TRUE); }), Press(IDCANCEL)}),
+      0);
   EXPECT_EQ(OptionBlock(settings), before);
   EXPECT_EQ(settings.dialogLeft, 333);
   EXPECT_EQ(settings.dialogTop, 222);
@@ -271,9 +268,9 @@ TEST_F(OptionsDialog, RememberedPositionIsUsedWhileOnTheScreen) {
   };
   // Screen 1024 x 768; both bounds inclusive.
   const Row rows[] = {
-      {0, 0, true},          {1024, 768, true},     {1025, 100, false},  {100, 769, false},
-      {-1, 100, false},      {100, -1, false},      {NeverPlaced, 50, false},
-      {50, NeverPlaced, false}, {500, 300, true},
+      {0, 0, true},     {1024, 768, true}, {1025, 100, false},       {100, 769, false},
+      {-1, 100, false}, {100, -1, false},  {NeverPlaced, 50, false}, {50, NeverPlaced, false},
+      {500, 300, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.left) + "," + std::to_string(row.top));

@@ -39,8 +39,7 @@ class PresetControls : public DialogSession {
 
 TEST_F(PresetControls, ChoosingAPresetShowsItButCancelKeepsTheSettings) {
   const auto before = Image(settings);
-  EXPECT_EQ(Open({Pick(123, "Composite"),
-                  Inspect([](HWND d) {
+  EXPECT_EQ(Open({Pick(123, "Composite"), Inspect([](HWND d) {
                     for (int id : {105, 106, 107}) EXPECT_EQ(ItemCheck(d, id), 1) << id;
                     for (int id : {106, 107, 121}) EXPECT_TRUE(ItemEnabled(d, id)) << id;
                     EXPECT_EQ(ItemCheck(d, 116), 0);
@@ -71,20 +70,19 @@ TEST_F(PresetControls, ChoosingRestartsTheHelpLine) {
 TEST_F(PresetControls, SavingOverASelectedPresetAsksAndKeepsItsPlace) {
   standin::ExpectMessageBox(IDYES);
   HWND nameDialog = nullptr;
-  EXPECT_EQ(Open({Pick(123, "Cadenza"), Click(109), Type(112, "768"), Press(124),
-                  Inspect([&](HWND d) {
-                    nameDialog = d;
-                    ExpectNameDialog(d, "Cadenza");
-                    EXPECT_EQ(standin::FindControl(d, IDC_PRESET_NAME)->textLimit, 30u);
-                  }),
-                  Press(IDOK),
-                  Inspect([](HWND d) {
-                    EXPECT_EQ(standin::FindDialog(d)->resourceId, IDD_OPTIONS);
-                    EXPECT_EQ(simhost::ListEntries(d, 123), BuiltIns);
-                    EXPECT_EQ(simhost::ListSelection(d, 123), 2);
-                  }),
-                  Press(IDCANCEL)}),
-            0);
+  EXPECT_EQ(
+      Open({Pick(123, "Cadenza"), Click(109), Type(112, "768"), Press(124), Inspect([&](HWND d) {
+              nameDialog = d;
+              ExpectNameDialog(d, "Cadenza");
+              EXPECT_EQ(standin::FindControl(d, IDC_PRESET_NAME)->textLimit, 30u);
+            }),
+            Press(IDOK), Inspect([](HWND d) {
+              EXPECT_EQ(standin::FindDialog(d)->resourceId, IDD_OPTIONS);
+              EXPECT_EQ(simhost::ListEntries(d, 123), BuiltIns);
+              EXPECT_EQ(simhost::ListSelection(d, 123), 2);
+            }),
+            Press(IDCANCEL)}),
+      0);
   ASSERT_EQ(standin::MessageBoxCalls().size(), 1u);
   const auto& box = standin::MessageBoxCalls()[0];
   EXPECT_EQ(box.caption, "Overwrite?");
@@ -105,9 +103,8 @@ TEST_F(PresetControls, AnsweringNoKeepsTheNameDialogOpen) {
   standin::ExpectMessageBox(IDNO);
   const auto cadenza = PresetBlock("Cadenza");
   Open({Pick(123, "Cadenza"), Press(124), Press(IDOK),
-        Inspect([](HWND d) { ExpectNameDialog(d, "Cadenza"); }),
-        Type(IDC_PRESET_NAME, "Cadenza 2"), Press(IDOK),
-        Inspect([](HWND d) {
+        Inspect([](HWND d) { ExpectNameDialog(d, "Cadenza"); }), Type(IDC_PRESET_NAME, "Cadenza 2"),
+        Press(IDOK), Inspect([](HWND d) {
           EXPECT_EQ(simhost::ListEntries(d, 123).size(), 5u);
           EXPECT_EQ(simhost::ListSelection(d, 123), 4);
         }),
@@ -121,8 +118,8 @@ TEST_F(PresetControls, AnsweringNoKeepsTheNameDialogOpen) {
 }
 
 TEST_F(PresetControls, SavingWithoutSelectionStartsEmptyAndAppends) {
-  Open({Press(124), Inspect([](HWND d) { ExpectNameDialog(d, ""); }),
-        Type(IDC_PRESET_NAME, "Mine"), Press(IDOK), Press(IDOK)});
+  Open({Press(124), Inspect([](HWND d) { ExpectNameDialog(d, ""); }), Type(IDC_PRESET_NAME, "Mine"),
+        Press(IDOK), Press(IDOK)});
   EXPECT_TRUE(standin::MessageBoxCalls().empty());
   ASSERT_EQ(Names().size(), 5u);
   EXPECT_EQ(Names()[4], "Mine");
@@ -164,8 +161,7 @@ TEST_F(PresetControls, NameDialogCancelledOrEmptySavesNothing) {
 
 TEST_F(PresetControls, InvalidControlsStopSaveBeforeTheNameDialog) {
   standin::ExpectMessageBox(IDOK);
-  Open({Type(112, "9000"), Press(124),
-        Inspect([](HWND d) {
+  Open({Type(112, "9000"), Press(124), Inspect([](HWND d) {
           EXPECT_EQ(standin::FindDialog(d)->resourceId, IDD_OPTIONS);
           EXPECT_EQ(simhost::FocusedItem(d), 112);
         }),
@@ -185,8 +181,7 @@ TEST_F(PresetControls, SavingANewNameWhenTwentyExistIsRefused) {
   Open({Inspect([&](HWND d) {
           resetsBefore = standin::SentItemMessages(d, 123, CB_RESETCONTENT).size();
         }),
-        Press(124), Type(IDC_PRESET_NAME, "One more"), Press(IDOK),
-        Inspect([&](HWND d) {
+        Press(124), Type(IDC_PRESET_NAME, "One more"), Press(IDOK), Inspect([&](HWND d) {
           // The list was not refilled.
           EXPECT_EQ(standin::SentItemMessages(d, 123, CB_RESETCONTENT).size(), resetsBefore);
           EXPECT_EQ(simhost::ListEntries(d, 123).size(), 20u);
@@ -216,8 +211,7 @@ TEST_F(PresetControls, DeleteAsksAndEmptiesTheSelection) {
   standin::ExpectMessageBox(IDYES);
   Open({Pick(123, "Upbeats"),
         Inspect([](HWND d) { EXPECT_EQ(ItemCheck(d, 122), 1); }),  // Upbeats shows current sig
-        Press(125),
-        Inspect([](HWND d) {
+        Press(125), Inspect([](HWND d) {
           EXPECT_EQ(simhost::ListEntries(d, 123),
                     (std::vector<std::string>{"Complex Beating", "Cadenza", "Composite"}));
           EXPECT_EQ(simhost::ListSelection(d, 123), -1);
@@ -236,8 +230,7 @@ TEST_F(PresetControls, DeleteAsksAndEmptiesTheSelection) {
 
 TEST_F(PresetControls, DeleteAnsweredNoChangesNothing) {
   standin::ExpectMessageBox(IDNO);
-  Open({Pick(123, "Cadenza"), Press(125),
-        Inspect([](HWND d) {
+  Open({Pick(123, "Cadenza"), Press(125), Inspect([](HWND d) {
           EXPECT_EQ(simhost::ListEntries(d, 123).size(), 4u);
           EXPECT_EQ(simhost::ListSelection(d, 123), 2);
         }),

@@ -28,12 +28,15 @@ struct ControlRow {
 const ControlRow OptionsControls[] = {
     {101, "Button", "Analyze options", GroupBox, 9, 5, 141, 47},
     {109, "Button", "&Auto-update layout", AutoCheckBox | ButtonLeft | TabStop, 14, 16, 131, 10},
-    {103, "Button", "Only analyze &selected staves", AutoCheckBox | ButtonLeft | TabStop, 14, 27, 131, 10},
+    {103, "Button", "Only analyze &selected staves", AutoCheckBox | ButtonLeft | TabStop, 14, 27,
+     131, 10},
     {104, "Button", "Include hidden sta&ves", AutoCheckBox | ButtonLeft | TabStop, 14, 39, 131, 10},
     {115, "Button", "Time sig result options", GroupBox, 9, 54, 141, 74},
     {116, "Button", "Only change at conflicts", AutoCheckBox | TabStop, 14, 64, 131, 12},
-    {110, "Button", "Change '&independent time sig' staves", AutoCheckBox | ButtonLeft | TabStop, 14, 77, 131, 10},
-    {122, "Button", "Cu&rrent time sig for display", AutoCheckBox | ButtonLeft | TabStop, 14, 89, 131, 10},
+    {110, "Button", "Change '&independent time sig' staves", AutoCheckBox | ButtonLeft | TabStop,
+     14, 77, 131, 10},
+    {122, "Button", "Cu&rrent time sig for display", AutoCheckBox | ButtonLeft | TabStop, 14, 89,
+     131, 10},
     {114, "Button", "Abbreviate", AutoCheckBox | TabStop, 30, 100, 115, 10},
     {102, "Button", "&Hide time signature", AutoCheckBox | ButtonLeft | TabStop, 14, 113, 131, 10},
     {117, "Button", "Allowed beat durations", GroupBox, 9, 131, 141, 44},
@@ -44,10 +47,14 @@ const ControlRow OptionsControls[] = {
     {128, "Button", "Dotted Q (3/8)", AutoCheckBox | TabStop, 84, 143, 60, 12},
     {129, "Button", "Half note", AutoCheckBox | TabStop, 84, 159, 60, 12},
     {108, "Button", "Composite time signatures", GroupBox | ButtonLeft, 162, 5, 134, 70},
-    {105, "Button", "&Use composite time signatures", AutoCheckBox | ButtonLeft | TabStop, 169, 16, 119, 10},
-    {106, "Button", "&Prefer composite version", AutoCheckBox | ButtonLeft | TabStop, 169, 29, 119, 10},
-    {107, "Button", "&Compact beat duration", AutoCheckBox | ButtonLeft | TabStop, 169, 49, 119, 10},
-    {121, "Button", "Largest possible beat duration", AutoCheckBox | ButtonLeft | TabStop, 169, 62, 119, 10},
+    {105, "Button", "&Use composite time signatures", AutoCheckBox | ButtonLeft | TabStop, 169, 16,
+     119, 10},
+    {106, "Button", "&Prefer composite version", AutoCheckBox | ButtonLeft | TabStop, 169, 29, 119,
+     10},
+    {107, "Button", "&Compact beat duration", AutoCheckBox | ButtonLeft | TabStop, 169, 49, 119,
+     10},
+    {121, "Button", "Largest possible beat duration", AutoCheckBox | ButtonLeft | TabStop, 169, 62,
+     119, 10},
     {111, "Button", "Don't effect &measures less than", GroupBox | ButtonLeft, 162, 82, 134, 33},
     {112, "Edit", "", Border | TabStop | EditNumber | EditAutoHScroll, 175, 96, 28, 12},
     {113, "Static", "EDUs    (1024 = 1/4)", StaticLeft | Group, 206, 98, 68, 8},
@@ -93,7 +100,8 @@ const std::pair<UINT, const char*> HelpTexts[] = {
     {224, "No processing, no changing of new defaults."},
 };
 
-void ExpectControls(const standin::DialogTemplate& dialog, const ControlRow* rows, std::size_t count) {
+void ExpectControls(const standin::DialogTemplate& dialog, const ControlRow* rows,
+                    std::size_t count) {
   ASSERT_EQ(dialog.controls.size(), count);
   for (std::size_t i = 0; i < count; ++i) {
     const ControlRow& row = rows[i];
@@ -188,7 +196,8 @@ TEST_F(ResourcesTest, ParserReportsWhatItCannotRead) {
   EXPECT_EQ(ok.strings.at(7), "a\tb");
 
   standin::ResourceScript unknown = standin::ParseResourceScript(
-      "IDD_X DIALOGEX 1, 2, 3, 4\nBEGIN\n  CONTROL \"t\", 1, \"Button\", BS_FANCY, 1, 2, 3, 4\nEND\n",
+      "IDD_X DIALOGEX 1, 2, 3, 4\nBEGIN\n  CONTROL \"t\", 1, \"Button\", BS_FANCY, 1, 2, 3, "
+      "4\nEND\n",
       header);
   ASSERT_EQ(unknown.errors.size(), 1u);
   EXPECT_EQ(unknown.errors[0], "line 3: unknown symbol BS_FANCY");
@@ -254,7 +263,8 @@ TEST_F(ResourcesTest, ComboBoxMessagesFollowWindows) {
   char text[100];
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text)), 4);
   EXPECT_STREQ(text, "Beta");
-  EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(text)), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(text)),
+            CB_ERR);
   // An index past the end clears the selection and answers CB_ERR.
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_SETCURSEL, 5, 0), CB_ERR);
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETCURSEL, 0, 0), CB_ERR);

@@ -15,7 +15,6 @@ namespace standin {
 
 namespace {
 
-
 enum class TokenKind { End, Identifier, Number, String, Punct };
 
 struct Token {
@@ -383,7 +382,6 @@ class ScriptParser {
   bool ok_ = true;
 };
 
-
 struct WindowTable {
   std::vector<std::unique_ptr<DialogState>> dialogs;
   // Handle value -> (dialog, control index or -1 for the dialog itself).
@@ -410,7 +408,8 @@ bool SameClass(const std::string& a, const char* b) {
   std::size_t n = std::strlen(b);
   if (a.size() != n) return false;
   for (std::size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -516,8 +515,10 @@ ResourceScript ParseResourceScript(const std::string& script, const std::string&
   std::vector<std::string> headerErrors;
   Tokenize(idHeader, headerErrors, [&](const std::string& directive, int line) {
     std::vector<std::string> unused;
-    std::vector<Token> parts = Tokenize(directive.substr(1), unused, [](const std::string&, int) {});
-    if (parts.empty() || parts[0].kind != TokenKind::Identifier || parts[0].text != "define") return;
+    std::vector<Token> parts =
+        Tokenize(directive.substr(1), unused, [](const std::string&, int) {});
+    if (parts.empty() || parts[0].kind != TokenKind::Identifier || parts[0].text != "define")
+      return;
     if (parts.size() < 3 || parts[1].kind != TokenKind::Identifier) {
       out.errors.push_back("header line " + std::to_string(line) + ": bad #define");
       return;
@@ -597,7 +598,8 @@ HWND CreateDialogWindow(int resourceId, HWND owner) {
   DialogState* raw = dialog.get();
   r.handles[reinterpret_cast<std::uintptr_t>(raw->handle)] = {raw, -1};
   for (std::size_t i = 0; i < raw->controls.size(); ++i)
-    r.handles[reinterpret_cast<std::uintptr_t>(raw->controls[i].handle)] = {raw, static_cast<int>(i)};
+    r.handles[reinterpret_cast<std::uintptr_t>(raw->controls[i].handle)] = {raw,
+                                                                            static_cast<int>(i)};
   r.dialogs.push_back(std::move(dialog));
   return raw->handle;
 }

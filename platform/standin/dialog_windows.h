@@ -35,11 +35,11 @@ constexpr DWORD DefPushButton = 0x1;  // BS_DEFPUSHBUTTON
 constexpr DWORD AutoCheckBox = 0x3;   // BS_AUTOCHECKBOX
 constexpr DWORD GroupBox = 0x7;       // BS_GROUPBOX
 constexpr DWORD ButtonTypeMask = 0xF;
-constexpr DWORD ButtonLeft = 0x100;    // BS_LEFT
-constexpr DWORD EditNumber = 0x2000;   // ES_NUMBER
+constexpr DWORD ButtonLeft = 0x100;      // BS_LEFT
+constexpr DWORD EditNumber = 0x2000;     // ES_NUMBER
 constexpr DWORD EditAutoHScroll = 0x80;  // ES_AUTOHSCROLL
-constexpr DWORD StaticLeft = 0x0;      // SS_LEFT
-constexpr DWORD DropDownList = 0x3;    // CBS_DROPDOWNLIST
+constexpr DWORD StaticLeft = 0x0;        // SS_LEFT
+constexpr DWORD DropDownList = 0x3;      // CBS_DROPDOWNLIST
 }  // namespace Style
 
 struct ControlTemplate {
@@ -88,11 +88,11 @@ struct ControlState {
   std::string text;  // window text (edit contents, caption of a button)
   int check = 0;
   bool enabled = true;
-  std::size_t textLimit = 32767;  // edit controls before EM_LIMITTEXT
-  std::vector<std::string> items;  // combo box entries
-  int selection = -1;              // combo box, -1 = none
-  bool simpleMode = false;         // status bar
-  std::string simpleText;          // status bar part 255
+  std::size_t textLimit = 32767;         // edit controls before EM_LIMITTEXT
+  std::vector<std::string> items;        // combo box entries
+  int selection = -1;                    // combo box, -1 = none
+  bool simpleMode = false;               // status bar
+  std::string simpleText;                // status bar part 255
   std::map<int, std::string> partTexts;  // status bar parts 0..254
   RECT rect{};                           // screen pixels
 };
