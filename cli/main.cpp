@@ -300,8 +300,7 @@ int main(int argc, char** argv) {
       ->type_name("NAME");
   app.add_option("--set", run.sets, "set one option field for this run (repeatable)")
       ->type_name("FIELD=VALUE")
-      ->take_all()
-      ->expected(1);
+      ->allow_extra_args(false);
   app.add_option("--measures", run.measures, "measures to process, 1-based (default all)")
       ->type_name("A-B");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")
