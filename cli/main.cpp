@@ -164,7 +164,7 @@ void ShowProgress(std::size_t done, std::size_t total, const std::string& file) 
   std::fflush(stderr);
 }
 void ClearProgress() {
-  std::fprintf(stderr, "\r%*s\r", 80, "");
+  std::fprintf(stderr, "\r%*s\r", 90, "");
   std::fflush(stderr);
 }
 
@@ -284,7 +284,14 @@ int main(int argc, char** argv) {
   CLI::App app{"Derives time signatures from the beaming of MusicXML scores, with the "
                "plug-in's own analysis.",
                "meterfix"};
-  app.footer(OptionFieldsHelp());
+  app.footer(OptionFieldsHelp() +
+             "\nStored options and presets (in the settings directory):\n"
+             "  meterfix options show | set FIELD=VALUE... | reset\n"
+             "  meterfix presets list | show NAME | save NAME [--preset NAME] [--set F=V]... | "
+             "delete NAME\n"
+             "\nWithout -o, --in-place or --out-dir nothing is written; the report says what "
+             "would change.\nExit status: 0 on success, changed or not; 1 when an input cannot "
+             "be read or an output cannot be written; 2 for usage errors.\n");
   app.fallthrough();
 
   RunArguments run;

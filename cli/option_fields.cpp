@@ -151,10 +151,14 @@ std::string FormatOptionBlock(const OptionBlock& block) {
 }
 
 std::string OptionFieldsHelp() {
+  Settings defaults{};
+  ApplyDefaultSettings(defaults);
+  const OptionBlock block = OptionBlockOf(defaults);
   std::string text = "Option fields for --set FIELD=VALUE (flags 0/1):\n";
   for (const OptionField& field : fields) {
-    std::string line = std::string("  ") + field.name;
-    if (field.maximum != 1) line += " (0.." + std::to_string(field.maximum) + ")";
+    std::string line = std::string("  ") + field.name + " (";
+    if (field.maximum != 1) line += "0.." + std::to_string(field.maximum) + ", ";
+    line += "default " + std::to_string(GetField(block, field)) + ")";
     text += line + "\n      " + field.help + "\n";
   }
   return text;

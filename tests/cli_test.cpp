@@ -469,6 +469,48 @@ TEST(Example, UnwritableOutputLeavesNoPartialFile) {
   }
 }
 
+// Two parts: the second keeps 2/2 of its own against the first part's 4/4;
+// both are beamed 3+3+2.
+std::string IndependentScore() {
+  auto part = [](const std::string& id, const std::string& beats, const std::string& type) {
+    std::string xml = "<part id=\"" + id + "\"><measure number=\"1\"><attributes><divisions>2"
+                      "</divisions><time><beats>" + beats + "</beats><beat-type>" + type +
+                      "</beat-type></time></attributes>";
+    const char* beams[] = {"begin", "continue", "end", "begin", "continue", "end", "begin", "end"};
+    for (const char* beam : beams) {
+      xml += std::string("<note><pitch><step>C</step><octave>4</octave></pitch><duration>1"
+                         "</duration><voice>1</voice><type>eighth</type><beam number=\"1\">") +
+             beam + "</beam></note>";
+    }
+    return xml + "</measure></part>";
+  };
+  return "<?xml version=\"1.0\"?><score-partwise><part-list><score-part id=\"P1\"/>"
+         "<score-part id=\"P2\"/></part-list>" + part("P1", "4", "4") + part("P2", "2", "2") +
+         "</score-partwise>";
+}
+
+TEST(Example, IndependentStaffSignaturesAreReported) {
+  ScratchDir dir;
+  WriteFile(dir / "two.musicxml", IndependentScore());
+  Json report = RunJson({"--set", "changeIndependentStaves=1", "-o", dir / "out.musicxml",
+                         dir / "two.musicxml"}, dir);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1}));
+  ASSERT_EQ(report["staves"].size(), 1u) << report.dump(1);
+  EXPECT_EQ(report["staves"][0]["staff"], 2);
+  EXPECT_EQ(report["staves"][0]["measure"], 1);
+  EXPECT_EQ(report["staves"][0]["before"]["top"], "2");
+  EXPECT_EQ(report["staves"][0]["before"]["bottom"], "2048");
+  EXPECT_EQ(report["staves"][0]["after"]["top"], "8");
+  EXPECT_EQ(report["staves"][0]["after"]["bottom"], "512");
+  report = RunJson({"--set", "changeIndependentStaves=1", dir / "out.musicxml"}, dir);
+  EXPECT_FALSE(report["changed"].get<bool>()) << report.dump(1);
+
+  // Without the option the independent staff keeps its signature.
+  report = RunJson({dir / "two.musicxml"}, dir);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1}));
+  EXPECT_TRUE(report["staves"].empty());
+}
+
 // --- usage errors ---
 
 TEST(Usage, ErrorsExitWithOneLine) {
