@@ -70,7 +70,7 @@ class Score {
  public:
   Score();
   ~Score();
-  Score(Score&&) noexcept;
+  Score(Score&&) noexcept;  // a moved-from Score may only be assigned or destroyed
   Score& operator=(Score&&) noexcept;
   Score(const Score&) = delete;
   Score& operator=(const Score&) = delete;

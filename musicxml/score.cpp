@@ -895,7 +895,7 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
   return status;
 }
 
-bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out) {
+bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out) try {
   simhost::MeasureView view;
   out = SignatureText{};
   if (!host.ReadMeasure(measure, view)) return false;
@@ -909,16 +909,20 @@ bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, Signa
         host.FormatBottom(view.displayBeatDuration, (view.displayFlags & DisplayCompositeBottomFlag) != 0);
   }
   return true;
+} catch (...) {
+  return false;
 }
 
 bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
-                        SignatureText& out) {
+                        SignatureText& out) try {
   simhost::StaffTimeSigView view;
   out = SignatureText{};
   if (!host.ReadStaffTimeSig(staff, measure, view)) return false;
   out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
   out.bottom = host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
   return true;
+} catch (...) {
+  return false;
 }
 
 Score::Score() : impl_(std::make_unique<Impl>()) {}
@@ -926,26 +930,37 @@ Score::~Score() = default;
 Score::Score(Score&&) noexcept = default;
 Score& Score::operator=(Score&&) noexcept = default;
 
+namespace {
+Status OutOfMemory(const std::string& name) {
+  Status s;
+  s.ok = false;
+  s.message = name + ": out of memory";
+  return s;
+}
+}  // namespace
+
 Status Score::LoadFile(const std::string& path) {
-  impl_ = std::make_unique<Impl>();
-  impl_->name = path;
-  std::string bytes;
-  std::string error;
-  if (!ReadWholeFile(path, bytes, error)) return impl_->Fail("cannot read: " + error);
   try {
+    impl_ = std::make_unique<Impl>();
+    impl_->name = path;
+    std::string bytes;
+    std::string error;
+    if (!ReadWholeFile(path, bytes, error)) return impl_->Fail("cannot read: " + error);
     return impl_->Load(bytes);
-  } catch (const std::exception& e) {
-    return impl_->Fail(std::string("cannot load: ") + e.what());
+  } catch (...) {
+    if (impl_) impl_->loaded = impl_->built = false;
+    return OutOfMemory(path);
   }
 }
 
 Status Score::LoadBytes(std::string_view bytes, const std::string& name) {
-  impl_ = std::make_unique<Impl>();
-  impl_->name = name == "-" ? "<stdin>" : name;
   try {
+    impl_ = std::make_unique<Impl>();
+    impl_->name = name == "-" ? "<stdin>" : name;
     return impl_->Load(bytes);
-  } catch (const std::exception& e) {
-    return impl_->Fail(std::string("cannot load: ") + e.what());
+  } catch (...) {
+    if (impl_) impl_->loaded = impl_->built = false;
+    return OutOfMemory(name);
   }
 }
 
@@ -993,8 +1008,8 @@ Status Score::BuildHost(simhost::Host& host) {
         }
       }
     }
-  } catch (const std::exception& e) {
-    return d.Fail(std::string("cannot build the score: ") + e.what());
+  } catch (...) {
+    return OutOfMemory(d.name);
   }
   d.built = true;
   return Status{};
@@ -1008,8 +1023,9 @@ Status Score::ApplyHost(const simhost::Host& host) {
   Status status;
   try {
     return d.Apply(host, status);
-  } catch (const std::exception& e) {
-    return d.Fail(std::string("cannot write the changes: ") + e.what());
+  } catch (...) {
+    d.changed = false;
+    return OutOfMemory(d.name);
   }
 }
 
@@ -1019,15 +1035,19 @@ Status Score::SaveBytes(std::string& out) const {
   if (!impl_->loaded) return impl_->Fail("no score loaded");
   try {
     out = impl_->changed ? impl_->output : impl_->original;
-  } catch (const std::exception& e) {
-    return impl_->Fail(std::string("cannot save: ") + e.what());
+  } catch (...) {
+    return OutOfMemory(impl_->name);
   }
   return Status{};
 }
 
 Status Score::SaveFile(const std::string& path) const {
   if (!impl_->loaded) return impl_->Fail("no score loaded");
-  return WriteFileAtomic(path, impl_->changed ? impl_->output : impl_->original);
+  try {
+    return WriteFileAtomic(path, impl_->changed ? impl_->output : impl_->original);
+  } catch (...) {
+    return OutOfMemory(path);
+  }
 }
 
 const std::string& Score::Name() const { return impl_->name; }

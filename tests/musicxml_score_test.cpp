@@ -2,6 +2,7 @@
 // time signatures back into the text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
