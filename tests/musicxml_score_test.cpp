@@ -12,6 +12,9 @@
 #include "musicxml/text_io.h"
 #include "simhost/simhost.h"
 
+// In musicxml_text_io_test.cpp.
+std::string MakeTestZip(const std::vector<std::pair<std::string, std::string>>& members);
+
 namespace {
 
 using musicxml::Score;
@@ -570,6 +573,35 @@ TEST(Export, Utf16StaysUtf16) {
   Loaded back;
   Load(back, out);
   EXPECT_EQ(Sig(back.host, 1), "2/2048");
+}
+
+TEST(Export, ArchiveKeepsItsOtherMembers) {
+  const std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters()})});
+  const std::string container =
+      "<container><rootfiles><rootfile full-path=\"score.musicxml\"/></rootfiles></container>";
+  const std::string archive = MakeTestZip({{"mimetype", "application/vnd.recordare.musicxml"},
+                                           {"META-INF/container.xml", container},
+                                           {"other.musicxml", "<score-partwise/>"},
+                                           {"score.musicxml", xml}});
+  Loaded l;
+  Load(l, archive, "s.mxl");
+  EXPECT_TRUE(l.score.IsArchive());
+  Loaded same;
+  Load(same, archive, "s.mxl");
+  EXPECT_EQ(Export(same), archive);
+
+  Write(l.host, 1, Plain(2, 1536));
+  const std::string out = Export(l);
+  std::string root;
+  std::string bytes;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(musicxml::ReadArchive(out, root, bytes, warnings, error)) << error;
+  EXPECT_EQ(root, "score.musicxml");
+  EXPECT_NE(bytes.find("<beats>6</beats>"), std::string::npos);
+  Loaded back;
+  Load(back, out, "s.mxl");
+  EXPECT_EQ(Sig(back.host, 1), "2/1536");
 }
 
 TEST(Export, ApplyOnlyOnceAndOnlyAfterBuild) {

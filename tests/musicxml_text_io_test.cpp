@@ -12,6 +12,30 @@
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
 
+// Also used by the score tests.
+std::string MakeTestZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &ze);
+  zip_source_keep(src);
+  zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &ze);
+  for (const auto& [name, data] : members) {
+    zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
+    zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
+  }
+  zip_close(z);
+  std::string out;
+  zip_stat_t st;
+  zip_source_open(src);
+  zip_source_stat(src, &st);
+  out.resize(st.size);
+  zip_source_read(src, out.data(), out.size());
+  zip_source_close(src);
+  zip_source_free(src);
+  zip_error_fini(&ze);
+  return out;
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,28 +107,6 @@ TEST(ApplyEditsTest, ReplacesAndInsertsInOrder) {
   EXPECT_EQ(musicxml::ApplyEdits(text, {}), text);
 }
 
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& members) {
-  zip_error_t ze;
-  zip_error_init(&ze);
-  zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &ze);
-  zip_source_keep(src);
-  zip_t* z = zip_open_from_source(src, ZIP_TRUNCATE, &ze);
-  for (const auto& [name, data] : members) {
-    zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
-    zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
-  }
-  zip_close(z);
-  std::string out;
-  zip_stat_t st;
-  zip_source_open(src);
-  zip_source_stat(src, &st);
-  out.resize(st.size);
-  zip_source_read(src, out.data(), out.size());
-  zip_source_close(src);
-  zip_source_free(src);
-  zip_error_fini(&ze);
-  return out;
-}
 
 std::vector<std::pair<std::string, std::string>> Members(const std::string& archive) {
   std::vector<std::pair<std::string, std::string>> out;
@@ -136,7 +138,7 @@ const char* Container(const char* root) {
 }
 
 TEST(ArchiveTest, RootFromContainerAndOthersKept) {
-  const std::string archive = MakeZip({{"mimetype", "application/vnd.recordare.musicxml"},
+  const std::string archive = MakeTestZip({{"mimetype", "application/vnd.recordare.musicxml"},
                                        {"META-INF/container.xml", Container("b/score.xml")},
                                        {"a/other.xml", "<other/>"},
                                        {"b/score.xml", "<score-partwise/>"},
@@ -161,7 +163,7 @@ TEST(ArchiveTest, RootFromContainerAndOthersKept) {
 }
 
 TEST(ArchiveTest, TruncatedAndBrokenArchivesAreErrors) {
-  const std::string archive = MakeZip({{"META-INF/container.xml", Container("s.xml")},
+  const std::string archive = MakeTestZip({{"META-INF/container.xml", Container("s.xml")},
                                        {"s.xml", std::string(5000, 'x')}});
   std::string root;
   std::string bytes;
@@ -172,10 +174,10 @@ TEST(ArchiveTest, TruncatedAndBrokenArchivesAreErrors) {
     EXPECT_FALSE(musicxml::ReadArchive(archive.substr(0, cut), root, bytes, warnings, error));
     EXPECT_FALSE(error.empty());
   }
-  const std::string missing = MakeZip({{"META-INF/container.xml", Container("gone.xml")}});
+  const std::string missing = MakeTestZip({{"META-INF/container.xml", Container("gone.xml")}});
   EXPECT_FALSE(musicxml::ReadArchive(missing, root, bytes, warnings, error));
   EXPECT_NE(error.find("gone.xml"), std::string::npos);
-  const std::string noRoot = MakeZip({{"META-INF/container.xml", "<container/>"}});
+  const std::string noRoot = MakeTestZip({{"META-INF/container.xml", "<container/>"}});
   EXPECT_FALSE(musicxml::ReadArchive(noRoot, root, bytes, warnings, error));
 }
 
