@@ -4,7 +4,7 @@ kq_add_test(musicxml_tests SOURCES
   musicxml_meter_test.cpp
   musicxml_text_io_test.cpp
   musicxml_score_test.cpp
-  LIBS kq_musicxml PkgConfig::KQ_LIBZIP)
+  LIBS kq_musicxml kq_libzip)
 kq_add_test(musicxml_corpus_tests SOURCES
   musicxml_corpus_test.cpp
   LIBS kq_musicxml)
