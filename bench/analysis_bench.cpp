@@ -81,6 +81,7 @@ void Check(benchmark::State& state, bool compositePresent) {
   simhost::SetCurrentHost(&host);
   if (compositePresent) {
     std::vector<simhost::TopSlot> top;
+    top.reserve(static_cast<std::size_t>(state.range(2)));
     for (int g = 0; g < state.range(2); ++g) {
       top.push_back({static_cast<std::int16_t>(GroupPattern[g % 3] / 512),
                      static_cast<std::int16_t>(g == 0 ? GroupStartFlag : 0)});

@@ -13,6 +13,10 @@ class ByteReader {
   ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
   std::uint8_t U8() { return pos_ < size_ ? data_[pos_++] : 0; }
+  int I8() {
+    const int v = U8();
+    return v < 128 ? v : v - 256;
+  }
   std::uint16_t U16() {
     const std::uint16_t low = U8();
     return static_cast<std::uint16_t>(low | (U8() << 8));

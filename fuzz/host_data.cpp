@@ -76,7 +76,7 @@ void DecodeLayers(ByteReader& in, simhost::Host& host, const std::vector<std::in
 std::int16_t DecodeTopChain(ByteReader& in, simhost::Host& host) {
   std::vector<simhost::TopSlot> slots(in.Count(1000));
   for (simhost::TopSlot& s : slots) {
-    s.beatCount = static_cast<std::int8_t>(in.U8());
+    s.beatCount = static_cast<std::int16_t>(in.I8());
     s.slotFlags = in.U8();
   }
   return host.AddTopChain(slots);
@@ -135,15 +135,16 @@ std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& i
                                                                   std::size_t measureCount,
                                                                   std::size_t staffCount) {
   const std::uint8_t mode = in.U8();
-  const std::int16_t staffList = (mode & 0x01) != 0 ? in.I16() : 0;
+  const std::int16_t staffList = (mode & 0x01) != 0 ? in.I16() : std::int16_t{0};
   std::int32_t firstSlot = 0;
   std::int32_t lastSlot = static_cast<std::int32_t>(staffCount) - 1;
   if ((mode & 0x02) != 0) {
     firstSlot = in.I16();
     lastSlot = in.I16();
   } else {
-    firstSlot = in.U8() % (staffCount + 1);
-    lastSlot = std::max<std::int32_t>(firstSlot, lastSlot - in.U8() % (staffCount + 1));
+    const auto range = static_cast<std::int32_t>(staffCount + 1);
+    firstSlot = in.U8() % range;
+    lastSlot = std::max<std::int32_t>(firstSlot, lastSlot - in.U8() % range);
   }
   std::int32_t first = firstMeasure;
   std::int32_t last = firstMeasure + static_cast<std::int32_t>(measureCount) - 1;
@@ -151,8 +152,8 @@ std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& i
     first = in.I16();
     last = in.I16();
   } else {
-    first += static_cast<std::int8_t>(in.U8()) / 32;
-    last += static_cast<std::int8_t>(in.U8()) / 32;
+    first += in.I8() / 32;
+    last += in.I8() / 32;
   }
   const std::int32_t start = (mode & 0x08) != 0 ? in.I32() : 0;
   const std::int32_t end = (mode & 0x10) != 0 ? in.I32() : EndOfMeasure;

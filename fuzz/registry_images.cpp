@@ -99,8 +99,9 @@ std::string RunRegistryImages(const std::uint8_t* data, std::size_t size) {
   LoadSettings(&globalSettings);
   if (PresetCount() < 0 || PresetCount() > MaxPresets) return "preset count outside 0..20 after load";
 
-  std::vector<simhost::UserAction> script;
   const int actions = in.U8() % 8;
+  std::vector<simhost::UserAction> script;
+  script.reserve(static_cast<std::size_t>(actions) + 6);
   for (int i = 0; i < actions; ++i) script.push_back(DecodeAction(in));
   const std::string name = Text(in, 40);
   script.push_back(simhost::user::Press(IDC_PRESET_SAVE));
