@@ -1,19 +1,17 @@
 # The command-line tool: its library functions, and the built binary run on
 # the example, on generated bad inputs and on the shared corpus.
-if(TARGET meterfix)
-  kq_add_test(cli_tests SOURCES cli_test.cpp cli_test_support.cpp LIBS meterfix_cli)
-  target_compile_definitions(cli_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
-  add_dependencies(cli_tests meterfix)
-  # The plug-in calls the host functions that simhost defines: link it after kqplugin.
-  target_link_libraries(cli_tests PRIVATE kqplugin simhost)
+kq_add_test(cli_tests SOURCES cli_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_tests meterfix)
+# The plug-in calls the host functions that simhost defines: link it after kqplugin.
+target_link_libraries(cli_tests PRIVATE kqplugin simhost)
 
-  kq_add_test(cli_corpus_tests SOURCES cli_corpus_test.cpp cli_test_support.cpp LIBS meterfix_cli)
-  target_compile_definitions(cli_corpus_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>"
-                             KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
-  add_dependencies(cli_corpus_tests meterfix)
-  target_link_libraries(cli_corpus_tests PRIVATE kqplugin simhost)
-  if(KQ_SANITIZE)
-    # Sanitized runs are several times slower: big scores get one option set.
-    target_compile_definitions(cli_corpus_tests PRIVATE KQ_SANITIZED=1)
-  endif()
+kq_add_test(cli_corpus_tests SOURCES cli_corpus_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_corpus_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>"
+                           KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
+add_dependencies(cli_corpus_tests meterfix)
+target_link_libraries(cli_corpus_tests PRIVATE kqplugin simhost)
+if(KQ_SANITIZE)
+  # Sanitized runs are several times slower: big scores get one option set.
+  target_compile_definitions(cli_corpus_tests PRIVATE KQ_SANITIZED=1)
 endif()
