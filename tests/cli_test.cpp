@@ -361,6 +361,26 @@ TEST(Example, WithoutConflictCheckTheOneBeamBarBecomesSixEight) {
   EXPECT_EQ(After(report, 2), "4/1024");
 }
 
+TEST(Example, MessageBoxesAreReported) {
+  ScratchDir config;
+  // Only half-note beats: the 3/4 bars (3072 EDUs) and the pickup have none.
+  const Json report = RunJson({"--set", "allowBeat[0]=1", "--set", "allowBeat[1]=0", "--set",
+                               "allowBeat[2]=0", "--set", "allowBeat[3]=0", "--set",
+                               "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
+                              config);
+  std::vector<std::string> texts;
+  for (const Json& message : report["messages"]) {
+    EXPECT_EQ(message["caption"], "Error");
+    texts.push_back(message["text"].get<std::string>());
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "Couldn't find any valid time signature for measure: 1",
+                       "Couldn't find any valid time signature for measure: 5",
+                       "Couldn't find any valid time signature for measure: 6"}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4}));
+  EXPECT_EQ(After(report, 3), "2/2048");
+}
+
 TEST(Example, PresetAndSelection) {
   ScratchDir config;
   // "Composite": composite, preferred, without the conflict check.
