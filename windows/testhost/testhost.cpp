@@ -582,9 +582,7 @@ void OptionsDialogStatesAndRules() {
         [&] {
           HWND d = WaitForDialog(OptionsCaption);
           if (d == nullptr) return;
-          // Keep the real pointer from sending help texts of its own.
-          SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-          Sleep(100);
+          CHECK_EQ_STR(HelpLine(d), "");
           HoverOver(d, GetDlgItem(d, 103));
           CHECK_EQ_STR(
               HelpLine(d),
@@ -826,6 +824,14 @@ void CtrlT() {
       Pump(200);
     }
     CHECK_EQ_INT(pluginCommands.load(), 2);
+    // Held down: the repeats carry the previous-state bit and are passed on.
+    SendKey(VK_CONTROL, false);
+    for (int repeat = 0; repeat < 4; ++repeat) SendKey('T', false);
+    SendKey('T', true);
+    SendKey(VK_CONTROL, true);
+    Pump(200);
+    CHECK_EQ_INT(pluginCommands.load(), 3);
+    pluginCommands = 2;
     // T alone and Ctrl+Alt+T are passed on.
     SendKey('T', false);
     SendKey('T', true);
@@ -839,6 +845,33 @@ void CtrlT() {
     CHECK_EQ_INT(pluginCommands.load(), 2);
     CHECK_EQ_INT(otherCommands.load(), 0);
   });
+  // After termination and unloading the hook is gone.
+  SendKey(VK_CONTROL, false);
+  SendKey('T', false);
+  SendKey('T', true);
+  SendKey(VK_CONTROL, true);
+  Pump(200);
+  CHECK_EQ_INT(pluginCommands.load(), 2);
+}
+
+// A host menu without the plug-in's item keeps the retry timer running; it
+// must not fire into the unloaded library (that would crash this process).
+void RetryTimerEndsWithTheLibrary() {
+  Begin("the retry timer does not outlive the library");
+  HWND bare = CreateWindowExA(0, "KqTestHostWindow", "Bare host", WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                              300, nullptr, CreateMenu(), GetModuleHandleA(nullptr), nullptr);
+  Plugin plugin;
+  if (!Load(plugin)) return;
+  currentPlugin = plugin.module;
+  plugin.version(TestHostVersion);
+  CHECK_EQ_INT(plugin.init(bare, 0), 1);
+  Pump(350);  // several unsuccessful searches
+  plugin.terminate(0);
+  Unload(plugin);
+  currentPlugin = nullptr;
+  Pump(500);
+  Note("no timer fired into the unloaded library");
+  DestroyWindow(bare);
 }
 
 void DialogPositionRemembered() {
@@ -1172,6 +1205,9 @@ int main(int argc, char** argv) {
   }
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
   if (!InitCommonControlsEx(&controls)) std::printf("InitCommonControlsEx failed\n");
+  // The pointer rests in a corner that no window covers, so that no real
+  // WM_SETCURSOR interferes with the help line checks.
+  SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
   CreateHostWindow();
   cbtHook = SetWindowsHookExA(WH_CBT, CbtProc, nullptr, GetCurrentThreadId());
   Pump(100);
@@ -1182,6 +1218,7 @@ int main(int argc, char** argv) {
   OptionsDialogStatesAndRules();
   PresetsThroughTheComboBox();
   CtrlT();
+  RetryTimerEndsWithTheLibrary();
   DialogPositionRemembered();
   ApplyQuestion();
   LongPresetName();
