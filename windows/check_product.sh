@@ -23,7 +23,8 @@ if ((status != 0)); then
   echo "FAIL: the 32-bit build failed"
   exit 1
 fi
-fxt=build-win32/kqmeterfix2000.fxt
+fxt=build-win32/kqmeterfix2000.fxt              # the deliverable, stripped
+symbols_fxt=build-win32/windows/kqmeterfix2000.fxt  # the same link with its symbols
 host=$(sed -n 's/^KQ_HOST_EXECUTABLE:STRING=//p' build-win32/CMakeCache.txt)
 
 "$pe_check" "$fxt" --machine i386 --host-module "$host"
@@ -38,8 +39,13 @@ for wrong in "--machine amd64 --host-module $host" "--machine i386 --host-module
 done
 
 entry=$($triple-objdump -f "$fxt" | awk '/start address/ {print $3}')
-startup=$($triple-nm "$fxt" | awk '$3 == "_DllMainCRTStartup@12" {print $1}')
-hook=$($triple-nm "$fxt" | awk '$3 == "_DllEntryPoint@12" {print $1}')
+entry_with_symbols=$($triple-objdump -f "$symbols_fxt" | awk '/start address/ {print $3}')
+if [ "$entry" != "$entry_with_symbols" ]; then
+  echo "FAIL: the stripped library differs from the linked one ($entry, $entry_with_symbols)"
+  exit 1
+fi
+startup=$($triple-nm "$symbols_fxt" | awk '$3 == "_DllMainCRTStartup@12" {print $1}')
+hook=$($triple-nm "$symbols_fxt" | awk '$3 == "_DllEntryPoint@12" {print $1}')
 echo "entry point $entry; _DllMainCRTStartup@12 at ${startup:-?}; _DllEntryPoint@12 at ${hook:-?}"
 if [ -z "$startup" ] || [ $((entry)) -ne $((16#$startup)) ]; then
   echo "FAIL: the entry point is not mingw-w64's DllMainCRTStartup"
@@ -51,7 +57,7 @@ if [ -z "$hook" ]; then
 fi
 # stdcall with the specified argument sizes: each export is the decorated
 # symbol _Name@bytes that the compiler made for a WINAPI function.
-symbols=$($triple-nm "$fxt")
+symbols=$($triple-nm "$symbols_fxt")
 for export in FinaleExtensionVersion@4 FinaleExtensionInit@8 FinaleExtensionEnumerate@12 \
               FinaleExtensionInvoke@16 FinaleExtensionTerminate@4 FinaleExtensionGetMenuStatus@4; do
   plain=${export%@*}
