@@ -27,6 +27,28 @@ bool Checked(std::int32_t version, HWND dialog = nullptr, bool needDialog = fals
   return ok;
 }
 
+// A number field's value: optional blanks and sign, then digits, then blanks;
+// anything else is 0. Values beyond 32 bits are clamped rather than dropped
+// (GetDlgItemInt gives 0 for them), so a huge number stays out of range.
+std::int32_t ParseInteger(const char* text) {
+  const char* p = text;
+  while (*p == ' ') ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const char* digits = p;
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= 0x80000000LL) value = value * 10 + (*p - '0');
+  }
+  const char* end = p;
+  while (*p == ' ') ++p;
+  if (end == digits || *p != '\0') return 0;
+  if (negative) value = -value;
+  if (value > 0x7FFFFFFFLL) return 0x7FFFFFFF;
+  if (value < -0x80000000LL) return static_cast<std::int32_t>(-0x7FFFFFFF - 1);
+  return static_cast<std::int32_t>(value);
+}
+
 INT_PTR CALLBACK ForwardingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrA(dialog, DWLP_USER, lParam);
@@ -84,9 +106,9 @@ std::int32_t HOSTAPI HostGetItemValue(HWND dialog, std::int32_t itemId, std::int
     case ItemKindCheck:
       return IsDlgButtonChecked(dialog, itemId) == BST_CHECKED ? 1 : 0;
     case ItemKindInteger: {
-      BOOL ok = FALSE;
-      const UINT value = GetDlgItemInt(dialog, itemId, &ok, TRUE);
-      return ok ? static_cast<std::int32_t>(value) : 0;
+      char text[64] = {};
+      GetDlgItemTextA(dialog, itemId, text, sizeof text);
+      return ParseInteger(text);
     }
     default:
       ++badCalls;
