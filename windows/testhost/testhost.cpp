@@ -884,13 +884,19 @@ void RetryTimerEndsWithTheLibrary() {
 }
 
 void DialogPositionRemembered() {
-  Begin("options dialog: a stored position is used, one off the screen is not");
+  Begin(
+      "options dialog: a stored position is used, one off the screen is not; Cancel, the close "
+      "box and Escape all cancel");
   const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  enum class Close { CancelButton, CloseBox, EscapeKey };
   struct Row {
     int left, top;
     bool used;
+    Close close;
   };
-  const Row rows[] = {{100, 60, true}, {screenWidth, 0, true}, {screenWidth + 1, 60, false}};
+  const Row rows[] = {{100, 60, true, Close::CancelButton},
+                      {screenWidth, 0, true, Close::CloseBox},
+                      {screenWidth + 1, 60, false, Close::EscapeKey}};
   for (const Row& row : rows) {
     std::vector<std::uint8_t> settings = defaultSettingsImage;
     WriteI16(settings.data() + SettingsLayout::DialogLeft, static_cast<std::int16_t>(row.left));
@@ -903,8 +909,20 @@ void DialogPositionRemembered() {
             HWND d = WaitForDialog(OptionsCaption);
             if (d == nullptr) return;
             GetWindowRect(d, &shown);
-            ClickAsync(d, IDCANCEL);
-            WaitUntil([&] { return !IsWindow(d); });
+            Click(d, 109);  // an edit that cancelling drops
+            switch (row.close) {
+              case Close::CancelButton:
+                ClickAsync(d, IDCANCEL);
+                break;
+              case Close::CloseBox:
+                PostMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+                break;
+              case Close::EscapeKey:
+                SendKey(VK_ESCAPE, false);
+                SendKey(VK_ESCAPE, true);
+                break;
+            }
+            CHECK(WaitUntil([&] { return !IsWindow(d); }, 5000));
           },
           [&] {
             SetShortcutKeys(true);
@@ -919,8 +937,9 @@ void DialogPositionRemembered() {
     } else {
       CHECK(shown.left != row.left);
     }
-    // Cancel stores where the dialog stood.
+    // Cancel stores where the dialog stood, and not the edited options.
     if (stored.bytes.size() == SettingsLayout::Size) {
+      CHECK_EQ_INT(ReadI16(stored.bytes.data() + SettingsLayout::AutoUpdateLayout), 0);
       CHECK_EQ_INT(ReadI16(stored.bytes.data() + SettingsLayout::DialogLeft),
                    static_cast<std::int16_t>(shown.left));
       CHECK_EQ_INT(ReadI16(stored.bytes.data() + SettingsLayout::DialogTop),
