@@ -534,8 +534,11 @@ void InvocationOverSmallScore() {
   }
   const std::string before2 = host.FormatMeasure(2);
   const auto region = simhost::MakeSelectionRegion(0, 0, 1, 0, 1, 2, EndOfMeasure);
-  PluginLife(
-      [&](Plugin& plugin) { CHECK_EQ_INT(plugin.invoke(hostWindow, 0, region.data(), 0), 1); });
+  PluginLife([&](Plugin& plugin) {
+    // Without a region only a beep: result 0, no message.
+    CHECK_EQ_INT(plugin.invoke(hostWindow, 0, nullptr, 0), 0);
+    CHECK_EQ_INT(plugin.invoke(hostWindow, 0, region.data(), 0), 1);
+  });
   CHECK_EQ_STR(host.FormatMeasure(1), "2/1536");
   CHECK_EQ_STR(host.FormatMeasure(2), before2);
   CHECK_EQ_INT(host.OutstandingLayers(), 0);
