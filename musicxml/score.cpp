@@ -597,6 +597,8 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
     }
     if (current) {
       part.meters[mi] = *current;
+      // print-object="no" hides that <time> only; later measures show none.
+      part.meters[mi].hidden = governing && current->hidden;
       part.synthesized[mi] = false;
     }
   }
@@ -689,8 +691,18 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::x
   std::size_t restateEnd = 0;
   const bool verbatim = restate && ElementSpan(text, restate, restateStart, restateEnd);
   auto timeText = [&](const std::string& indent, const std::string& unit) {
-    // A restated signature repeats the element that stated it, symbol and all.
-    if (verbatim) return text.substr(restateStart, restateEnd - restateStart);
+    // A restated signature repeats the element that stated it, symbol and
+    // all; only its visibility is this measure's.
+    if (verbatim) {
+      const std::size_t gt = text.find('>', restateStart);
+      std::string out = "<time";
+      for (pugi::xml_attribute a : restate.attributes()) {
+        if (std::string(a.name()) == "print-object") continue;
+        out += " " + std::string(a.name()) + "=\"" + EscapeAttribute(a.value()) + "\"";
+      }
+      if (meter.hidden) out += " print-object=\"no\"";
+      return out + text.substr(gt, restateEnd - gt);
+    }
     std::string out = "<time";
     if (!spelling.symbol.empty()) out += " symbol=\"" + spelling.symbol + "\"";
     if (meter.hidden) out += " print-object=\"no\"";
@@ -860,9 +872,12 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
         continue;
       }
       const Meter& target = changedHere ? now[mi] : before;
-      const bool needed = changedHere ? !(stated && stated->SameBeats(target))
+      // Reading back must give `target`: beats from the last stated <time>,
+      // hidden only where a <time> of this measure says so.
+      const bool needed = changedHere ? !(stated && stated->SameBeats(target)) || target.hidden
                                       : (stated && !stated->SameBeats(target)) ||
-                                            (!stated && !part.synthesized[mi]);
+                                            (!stated && !part.synthesized[mi]) ||
+                                            (stated && part.synthesized[mi]);
       if (needed) {
         const bool restating = !changedHere && !part.synthesized[mi];
         if (InsertTime(part.measures[mi], target, restating ? origin : pugi::xml_node(), edits,

@@ -242,6 +242,16 @@ TEST(Import, TimeSignaturesCarryForward) {
   EXPECT_EQ(Sig(l.host, 6), "1/1536");
 }
 
+// print-object="no" hides the <time> of its own measure; the measures that
+// follow state nothing, so they are not hidden.
+TEST(Import, HiddenDoesNotCarryForward) {
+  Loaded l;
+  Load(l, Doc({Part("P1", {Attr(Time("3", "4", " print-object=\"no\"")) + N(6, "half", "<dot/>"),
+                           N(6, "half", "<dot/>")})}));
+  EXPECT_EQ(Sig(l.host, 1), "3/1024 hidden");
+  EXPECT_EQ(Sig(l.host, 2), "3/1024");
+}
+
 // Measures no <time> governs get their own length, hidden, in quarters or
 // the largest smaller value that divides it.
 TEST(Import, MeasuresWithoutSignatureGetHiddenStandIns) {
@@ -507,6 +517,27 @@ TEST(Export, HidingAndShowing) {
   Load(back, out);
   EXPECT_EQ(Sig(back.host, 1), "4/1024");
   EXPECT_EQ(Sig(back.host, 2), "3/1024 hidden");
+}
+
+// Reading the result back gives what the plug-in left, visibility included.
+TEST(Export, VisibilityReadsBack) {
+  const std::string xml =
+      Doc({Part("P1", {Attr(Time("3", "4", " print-object=\"no\" symbol=\"normal\"")) + N(6, "half", "<dot/>"),
+                       N(6, "half", "<dot/>"), N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
+  Loaded l;
+  Load(l, xml);
+  musicxml::Meter hidden = Plain(3, 1024);
+  hidden.hidden = true;
+  Write(l.host, 2, Plain(6, 512));  // a change; measure 3 needs the old 3/4 again, shown
+  Write(l.host, 4, hidden);         // same beats, now hidden: stated hidden
+  const std::string out = Export(l);
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 1), "3/1024 hidden");
+  EXPECT_EQ(Sig(back.host, 2), "6/512");
+  EXPECT_EQ(Sig(back.host, 3), "3/1024");
+  EXPECT_EQ(Sig(back.host, 4), "3/1024 hidden");
+  EXPECT_NE(out.find("<time symbol=\"normal\">\n          <beats>3</beats>"), std::string::npos) << out;
 }
 
 TEST(Export, ScoreWithoutSignatureGetsOne) {
