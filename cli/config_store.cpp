@@ -59,6 +59,20 @@ bool ReadStoredImages(const std::string& dir, StoredImages& images, std::string&
          ReadImageFile(dir + "/" + PresetsValue, images.presets, error);
 }
 
+std::vector<std::string> ImageWarnings(const std::string& dir, const StoredImages& images) {
+  std::vector<std::string> warnings;
+  auto check = [&](const char* name, const std::optional<std::vector<std::uint8_t>>& image,
+                   std::size_t expected) {
+    if (image && image->size() != expected) {
+      warnings.push_back(dir + "/" + name + " holds " + std::to_string(image->size()) +
+                         " bytes, not " + std::to_string(expected) + "; the defaults are used");
+    }
+  };
+  check(UserDialogValue, images.userDialog, 85);
+  check(PresetsValue, images.presets, 1622);
+  return warnings;
+}
+
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                          std::string& error) {
   std::string temp = path + ".XXXXXX";

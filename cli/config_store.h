@@ -26,6 +26,10 @@ struct StoredImages {
 // be read is, with a one-line message.
 bool ReadStoredImages(const std::string& dir, StoredImages& images, std::string& error);
 
+// One line per stored image whose size the plug-in will not take (it then
+// keeps its defaults for that record).
+std::vector<std::string> ImageWarnings(const std::string& dir, const StoredImages& images);
+
 // Writes both files, creating the directory; each through a temporary file
 // renamed into place, so a failure never leaves a partial file behind.
 bool WriteStoredImages(const std::string& dir, const StoredImages& images, std::string& error);

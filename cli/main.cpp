@@ -44,10 +44,20 @@ std::vector<OptionAssignment> ParseAssignments(const std::vector<std::string>& t
   return assignments;
 }
 
-StoredImages LoadImages(const std::string& configDir) {
+// Warnings about the stored images go to `warnings` when given (a run puts
+// them in its report), else to stderr.
+StoredImages LoadImages(const std::string& configDir,
+                        std::vector<std::string>* warnings = nullptr) {
   StoredImages images;
   std::string error;
   if (!ReadStoredImages(configDir, images, error)) throw Failure{error};
+  for (const std::string& warning : ImageWarnings(configDir, images)) {
+    if (warnings != nullptr) {
+      warnings->push_back(warning);
+    } else {
+      std::fprintf(stderr, "meterfix: warning: %s\n", warning.c_str());
+    }
+  }
   return images;
 }
 
@@ -225,7 +235,8 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     base.staves = range;
   }
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
-  base.images = LoadImages(configDir);
+  std::vector<std::string> settingsWarnings;
+  base.images = LoadImages(configDir, &settingsWarnings);
   {
     // What the plug-in would load, with this run's changes over it; the
     // session's registry is dropped, so nothing stored changes.
@@ -256,6 +267,8 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
       std::fprintf(stderr, "meterfix: %s\n", result.error.c_str());
       continue;
     }
+    result.report.warnings.insert(result.report.warnings.begin(), settingsWarnings.begin(),
+                                  settingsWarnings.end());
     reports.push_back(std::move(result.report));
   }
   if (progress) {

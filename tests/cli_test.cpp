@@ -877,9 +877,15 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out).size(), 4u);
+  EXPECT_NE(outcome.err.find("UserDialog holds 86 bytes, not 85"), std::string::npos)
+      << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  EXPECT_EQ(ChangedMeasures(Json::parse(outcome.err)), (std::set<int>{1, 3, 4, 5, 6}));
+  const Json report = Json::parse(outcome.err);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  ASSERT_FALSE(report["warnings"].empty());
+  EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog holds 86 bytes"),
+            std::string::npos);
 }
 
 }  // namespace
