@@ -152,6 +152,7 @@ void CheckIdempotent(const std::string& rel, bool conflictsOnly) {
   simhost::Host host;
   ASSERT_TRUE(score.BuildHost(host).ok);
   RunPlugin(host, score, conflictsOnly);
+  const std::vector<std::string> result = Signatures(score, host);
   const musicxml::Status applied = score.ApplyHost(host);
   ASSERT_TRUE(applied.ok) << applied.message;
   std::string first;
@@ -163,7 +164,11 @@ void CheckIdempotent(const std::string& rel, bool conflictsOnly) {
   ASSERT_TRUE(reloaded.ok) << reloaded.message;
   simhost::Host host2;
   ASSERT_TRUE(again.BuildHost(host2).ok);
+  const std::vector<std::string> reread = Signatures(again, host2);
+  // The exported text reads back as what the plug-in left.
+  EXPECT_EQ(reread, result);
   RunPlugin(host2, again, conflictsOnly);
+  EXPECT_EQ(Signatures(again, host2), reread) << "a second run changed a time signature";
   ASSERT_TRUE(again.ApplyHost(host2).ok);
   EXPECT_FALSE(again.Changed()) << "a second run changed the exported score";
   std::string second;
