@@ -293,6 +293,8 @@ TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
   EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, error));
 }
 
+std::string ExampleMxl();
+
 // --- the binary: the example with several option sets ---
 
 Json RunJson(const std::vector<std::string>& extra, const ScratchDir& config) {
@@ -433,6 +435,21 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(copy), first);
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"copy.musicxml"});
+}
+
+TEST(Example, ArchivesStayArchives) {
+  ScratchDir dir;
+  const std::string mxl = dir / "score.mxl";
+  WriteFile(mxl, ExampleMxl());
+  Json report = RunJson({"--in-place", mxl}, dir);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  const std::string written = ReadFile(mxl);
+  EXPECT_EQ(written.substr(0, 2), "PK");
+  EXPECT_NE(written, ExampleMxl());
+  EXPECT_NE(written.find("mimetype"), std::string::npos);  // other members kept
+  report = RunJson({"--in-place", mxl}, dir);
+  EXPECT_FALSE(report["changed"].get<bool>());
+  EXPECT_EQ(ReadFile(mxl), written);
 }
 
 TEST(Example, StandardInputAndOutput) {
