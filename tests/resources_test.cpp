@@ -265,8 +265,11 @@ TEST_F(ResourcesTest, ComboBoxMessagesFollowWindows) {
   EXPECT_STREQ(text, "Beta");
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(text)),
             CB_ERR);
-  // An index past the end clears the selection and answers CB_ERR.
+  // An index past the end answers CB_ERR and keeps the selection (as Wine
+  // does); -1 clears it.
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_SETCURSEL, 5, 0), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_SETCURSEL, static_cast<WPARAM>(-1), 0), CB_ERR);
   EXPECT_EQ(SendDlgItemMessageA(dialog, 123, CB_GETCURSEL, 0, 0), CB_ERR);
   SendDlgItemMessageA(dialog, 123, CB_SETCURSEL, 0, 0);
   SendDlgItemMessageA(dialog, 123, CB_RESETCONTENT, 0, 0);
@@ -286,6 +289,12 @@ TEST_F(ResourcesTest, StatusBarShowsPart255OnlyInSimpleMode) {
   EXPECT_EQ(standin::StatusBarDisplay(dialog, 126), "");
   SendDlgItemMessageA(dialog, 126, SB_SIMPLE, TRUE, 0);
   EXPECT_EQ(standin::StatusBarDisplay(dialog, 126), "Help");
+  // Read back as Wine answers it: part 255 gives nothing, part 0 the simple text.
+  char text[32] = "x";
+  EXPECT_EQ(SendDlgItemMessageA(dialog, 126, SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text)), 0);
+  EXPECT_STREQ(text, "");
+  EXPECT_EQ(SendDlgItemMessageA(dialog, 126, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text)), 4);
+  EXPECT_STREQ(text, "Help");
 }
 
 TEST_F(ResourcesTest, EditLimitZeroMeansTheLargestLimit) {

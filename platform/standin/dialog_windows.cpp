@@ -448,12 +448,14 @@ LRESULT HandleItemMessage(ControlState& c, UINT message, WPARAM wParam, LPARAM l
       case CB_GETCURSEL:
         return c.selection >= 0 ? c.selection : CB_ERR;
       case CB_SETCURSEL: {
-        // -1 or an index past the end clears the selection and answers CB_ERR.
+        // -1 clears the selection; an index past the end answers CB_ERR and,
+        // as under Wine, leaves the selection as it was.
         int index = static_cast<int>(static_cast<std::intptr_t>(wParam));
-        if (index < 0 || index >= count) {
+        if (index < 0) {
           c.selection = -1;
           return CB_ERR;
         }
+        if (index >= count) return CB_ERR;
         c.selection = index;
         return index;
       }
@@ -492,9 +494,16 @@ LRESULT HandleItemMessage(ControlState& c, UINT message, WPARAM wParam, LPARAM l
         c.simpleMode = wParam != 0;
         return 0;
       case SB_GETTEXTA: {
+        // As under Wine: in simple mode the simple text reads as part 0, and
+        // part 255 itself yields nothing.
         int part = static_cast<int>(wParam & 0xFF);
-        auto it = c.partTexts.find(part);
-        std::string value = it != c.partTexts.end() ? it->second : "";
+        std::string value;
+        if (c.simpleMode && part == 0) {
+          value = c.simpleText;
+        } else if (part != SB_SIMPLEID) {
+          auto it = c.partTexts.find(part);
+          if (it != c.partTexts.end()) value = it->second;
+        }
         char* buffer = reinterpret_cast<char*>(lParam);
         if (buffer != nullptr) std::memcpy(buffer, value.c_str(), value.size() + 1);
         return static_cast<LRESULT>(value.size());

@@ -217,7 +217,8 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // An unknown window gives thread 0 and process 0, as for an invalid handle.
 extern "C" DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
   const bool known = windows.count(window) != 0;
-  if (processId != nullptr) *processId = known ? standin::HostProcessId : 0;
+  // As under Wine, an unknown window leaves the process id untouched.
+  if (processId != nullptr && known) *processId = standin::HostProcessId;
   return known ? standin::UiThreadId : 0;
 }
 
@@ -321,8 +322,9 @@ extern "C" int GetMenuStringA(HMENU menu, UINT item, LPSTR buffer, int bufferSiz
     return static_cast<int>(text.size());
   }
   if (menuStringUnterminated) {
+    // As Wine does: the whole buffer filled, no terminator, size - 1 returned.
     std::memcpy(buffer, text.data(), capacity);
-    return bufferSize;
+    return bufferSize - 1;
   }
   std::memcpy(buffer, text.data(), capacity - 1);
   buffer[capacity - 1] = '\0';
