@@ -588,6 +588,25 @@ TEST(Export, OnlyTheSecondOfTwoMeasuresNumberedAlike) {
   EXPECT_EQ(Sig(back.host, 3), "4/1024");
 }
 
+TEST(Export, InsertedLinesFollowTheFilesLineEnds) {
+  std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()})});
+  std::string crlf;
+  for (char c : xml) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  Loaded l;
+  Load(l, crlf);
+  Write(l.host, 2, Plain(2, 2048));
+  const std::string out = Export(l);
+  EXPECT_GT(out.size(), crlf.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\n') {
+      ASSERT_TRUE(i > 0 && out[i - 1] == '\r') << "bare line feed at " << i;
+    }
+  }
+}
+
 TEST(Export, Utf16StaysUtf16) {
   const std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters()})});
   std::string utf16 = "\xFF\xFE";
