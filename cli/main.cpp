@@ -1,14 +1,13 @@
 // meterfix: the plug-in's command on MusicXML scores, from the command line.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "cli/config_store.h"
 #include "cli/option_fields.h"
@@ -93,8 +92,8 @@ OptionBlock ResolveOptions(const std::string& preset,
   return block;
 }
 
-std::string LastMessage(const PluginSession& session) {
-  const std::vector<Message> messages = session.Messages();
+std::string LastMessage() {
+  const std::vector<Message> messages = PluginSession::Messages();
   if (messages.empty()) return {};
   return messages.back().caption + ": " + messages.back().text;
 }
@@ -127,8 +126,7 @@ int OptionsCommand(const std::string& action, const std::vector<std::string>& fi
 }
 
 int PresetsCommand(const std::string& action, const std::string& name, const std::string& preset,
-                   const std::vector<OptionAssignment>& assignments,
-                   const std::string& configDir) {
+                   const std::vector<OptionAssignment>& assignments, const std::string& configDir) {
   if (action != "list") CheckPresetName(name);
   if (action != "save" && (!assignments.empty() || !preset.empty())) {
     throw UsageError{"presets " + action + " takes no --set or --preset"};
@@ -155,7 +153,7 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
     std::string error;
     if (!ValidateOptionBlock(block, error)) throw UsageError{error};
     if (StorePreset(session.window(), name.c_str(), block.data()) == 0) {
-      throw Failure{"cannot save preset '" + name + "': " + LastMessage(session)};
+      throw Failure{"cannot save preset '" + name + "': " + LastMessage()};
     }
   } else {  // delete
     if (DeletePreset(name.c_str()) == 0) throw Failure{"no preset named '" + name + "'"};
@@ -193,8 +191,8 @@ struct RunArguments {
 
 int RunCommand(const RunArguments& args, const std::string& configDir) {
   if (args.inputs.empty()) throw UsageError{"no input file (see --help)"};
-  const int destinations = (args.output.empty() ? 0 : 1) + (args.inPlace ? 1 : 0) +
-                           (args.outDir.empty() ? 0 : 1);
+  const int destinations =
+      (args.output.empty() ? 0 : 1) + (args.inPlace ? 1 : 0) + (args.outDir.empty() ? 0 : 1);
   if (destinations > 1) throw UsageError{"-o, --in-place and --out-dir exclude each other"};
   if (!args.output.empty() && args.inputs.size() > 1) {
     throw UsageError{"-o takes one input; use --out-dir for several"};
@@ -277,11 +275,12 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
 
   if (args.report != "none" && (!reports.empty() || args.inputs.size() > 1)) {
-    const std::string text = args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
+    const std::string text =
+        args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
     if (!args.reportFile.empty()) {
       std::string error;
-      if (!WriteFileAtomically(args.reportFile,
-                               std::vector<std::uint8_t>(text.begin(), text.end()), error)) {
+      if (!WriteFileAtomically(args.reportFile, std::vector<std::uint8_t>(text.begin(), text.end()),
+                               error)) {
         throw Failure{error};
       }
     } else {
@@ -291,12 +290,11 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   return allOk ? ExitOk : ExitFailure;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{"Derives time signatures from the beaming of MusicXML scores, with the "
-               "plug-in's own analysis.",
-               "meterfix"};
+int Main(int argc, char** argv) {
+  CLI::App app{
+      "Derives time signatures from the beaming of MusicXML scores, with the "
+      "plug-in's own analysis.",
+      "meterfix"};
   app.footer(OptionFieldsHelp() +
              "\nStored options and presets (in the settings directory):\n"
              "  meterfix options show | set FIELD=VALUE... | reset\n"
@@ -376,8 +374,7 @@ int main(int argc, char** argv) {
       if (presetsAction != "list" && presetName.empty()) {
         throw UsageError{"presets " + presetsAction + " needs a NAME"};
       }
-      return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets),
-                            dir);
+      return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir);
     }
     return RunCommand(run, dir);
   } catch (const UsageError& e) {
@@ -388,6 +385,17 @@ int main(int argc, char** argv) {
     return ExitFailure;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "meterfix: %s\n", e.what());
+    return ExitFailure;
+  }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Building the parser can throw too (allocation); nothing escapes.
+  try {
+    return Main(argc, argv);
+  } catch (...) {
+    std::fputs("meterfix: internal error\n", stderr);
     return ExitFailure;
   }
 }

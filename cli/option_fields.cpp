@@ -75,14 +75,15 @@ bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string
   const char* begin = value.data();
   const char* end = begin + value.size();
   const auto [ptr, ec] = std::from_chars(begin, end, number);
-  const bool digitsOnly = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+  const bool digitsOnly =
+      !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
   if (!digitsOnly || ec == std::errc::invalid_argument || ptr != end) {
     error = "value of " + name + " must be a number, got '" + value + "'";
     return false;
   }
   if (ec == std::errc::result_out_of_range || number < 0 || number > field->maximum) {
-    error = "value of " + name + " must lie in 0.." + std::to_string(field->maximum) + ", got " +
-            value;
+    error =
+        "value of " + name + " must lie in 0.." + std::to_string(field->maximum) + ", got " + value;
     return false;
   }
   out.field = field;

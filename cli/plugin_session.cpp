@@ -44,7 +44,7 @@ std::int16_t PluginSession::Invoke(const std::vector<std::uint8_t>& region) {
   return FinaleExtensionInvoke(window_, 0, region.data(), 0);
 }
 
-std::vector<Message> PluginSession::Messages() const {
+std::vector<Message> PluginSession::Messages() {
   std::vector<Message> messages;
   for (const standin::MessageBoxCall& call : standin::MessageBoxCalls()) {
     messages.push_back({call.caption, call.text});
@@ -64,8 +64,8 @@ StoredImages PluginSession::Terminate() {
 }
 
 std::vector<std::uint8_t> MakeWholeMeasureRegion(std::int16_t firstMeasure,
-                                                 std::int16_t lastMeasure,
-                                                 std::int16_t firstSlot, std::int16_t lastSlot) {
+                                                 std::int16_t lastMeasure, std::int16_t firstSlot,
+                                                 std::int16_t lastSlot) {
   std::vector<std::uint8_t> region(SelectionRegionLayout::Size, 0);
   std::uint8_t* p = region.data();
   WriteI16(p + SelectionRegionLayout::StaffList, 0);

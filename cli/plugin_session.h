@@ -30,7 +30,7 @@ class PluginSession {
   std::int16_t Invoke(const std::vector<std::uint8_t>& region);
 
   // Message boxes shown so far, in order.
-  std::vector<Message> Messages() const;
+  static std::vector<Message> Messages();
 
   // FinaleExtensionTerminate; returns what it left in the registry.
   StoredImages Terminate();
@@ -43,7 +43,7 @@ class PluginSession {
 // A SelectionRegion of whole measures first..last (1-based) on staff slots
 // firstSlot..lastSlot (0-based, inclusive) of the score's staff list.
 std::vector<std::uint8_t> MakeWholeMeasureRegion(std::int16_t firstMeasure,
-                                                 std::int16_t lastMeasure,
-                                                 std::int16_t firstSlot, std::int16_t lastSlot);
+                                                 std::int16_t lastMeasure, std::int16_t firstSlot,
+                                                 std::int16_t lastSlot);
 
 }  // namespace meterfix

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-
 #include <nlohmann/json.hpp>
 
 namespace meterfix {
@@ -80,8 +79,7 @@ std::string SignatureCell(const SignatureState& state) {
   if (state.hidden) cell += " hidden";
   if (state.display) {
     const std::string shown = ConventionalForm(*state.display);
-    cell += " shows " +
-            (shown.empty() ? state.display->top + "/" + state.display->bottom : shown);
+    cell += " shows " + (shown.empty() ? state.display->top + "/" + state.display->bottom : shown);
   }
   return cell;
 }

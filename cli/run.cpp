@@ -56,8 +56,8 @@ Snapshot Take(const simhost::Host& host, const Range& measures,
     if (!staff.independent) continue;
     for (int m = measures.first; m <= measures.last; ++m) {
       musicxml::SignatureText text;
-      snapshot.staffPresent.back().push_back(musicxml::ReadStaffSignature(
-          host, staff.staff, static_cast<std::int16_t>(m), text));
+      snapshot.staffPresent.back().push_back(
+          musicxml::ReadStaffSignature(host, staff.staff, static_cast<std::int16_t>(m), text));
       snapshot.staves.back().push_back(text);
     }
   }
@@ -102,8 +102,8 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
     return false;
   }
   if (a < 1 || b < a || b > musicxml::MaxMeasures) {
-    error = "expected 1 <= A <= B <= " + std::to_string(musicxml::MaxMeasures) + ", got '" +
-            text + "'";
+    error =
+        "expected 1 <= A <= B <= " + std::to_string(musicxml::MaxMeasures) + ", got '" + text + "'";
     return false;
   }
   range = {a, b};
@@ -164,7 +164,7 @@ RunResult RunInput(const RunRequest& request) {
     session.Invoke(MakeWholeMeasureRegion(
         static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
         static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
-    result.report.messages = session.Messages();
+    result.report.messages = PluginSession::Messages();
     // Terminate writes the stand-in registry only; the settings directory
     // is never written by a run.
     session.Terminate();

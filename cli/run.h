@@ -21,8 +21,8 @@ struct Range {
 bool ParseRange(const std::string& text, Range& range, std::string& error);
 
 struct RunRequest {
-  std::string input;   // a path, or "-" for standard input
-  std::string output;  // empty: write nothing; "-": standard output; else a path
+  std::string input;    // a path, or "-" for standard input
+  std::string output;   // empty: write nothing; "-": standard output; else a path
   OptionBlock options;  // the option block for this run
   StoredImages images;  // what the plug-in finds in the registry
   std::optional<Range> measures;

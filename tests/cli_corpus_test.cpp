@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli_test_support.h"
 

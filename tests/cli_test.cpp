@@ -6,11 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/config_store.h"
 #include "cli/option_fields.h"
@@ -162,11 +161,19 @@ TEST(Report, ConventionalForms) {
     const char* expected;
   };
   const Row rows[] = {
-      {"4", "1024", "4/4"},         {"2", "1536", "6/8"},         {"3+3+2", "512", "3+3+2/8"},
-      {"1+1++3", "1024+512", "2/4+3/8"}, {"1+1++3", "1024++512", "2/4+3/8"},
-      {"1", "3072", "3/4"},         {"2", "2048", "2/2"},         {"5", "128", "5/32"},
-      {"3", "1000", ""},            {"1++1", "512", "1/8+1/8"},   {"3", "0", ""},
-      {"x", "512", ""},             {"1++2++3", "512+1024", ""},
+      {"4", "1024", "4/4"},
+      {"2", "1536", "6/8"},
+      {"3+3+2", "512", "3+3+2/8"},
+      {"1+1++3", "1024+512", "2/4+3/8"},
+      {"1+1++3", "1024++512", "2/4+3/8"},
+      {"1", "3072", "3/4"},
+      {"2", "2048", "2/2"},
+      {"5", "128", "5/32"},
+      {"3", "1000", ""},
+      {"1++1", "512", "1/8+1/8"},
+      {"3", "0", ""},
+      {"x", "512", ""},
+      {"1++2++3", "512+1024", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.top) + "/" + row.bottom);
@@ -274,7 +281,8 @@ TEST(ConfigStore, MissingFilesAreNoErrorAndWritesAreWhole) {
   images.userDialog = std::vector<std::uint8_t>(85, 7);
   images.presets = std::vector<std::uint8_t>(1622, 9);
   ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, error)) << error;
-  EXPECT_EQ(ListDir(dir.path() / "sub/meterfix"), (std::vector<std::string>{"Presets", "UserDialog"}));
+  EXPECT_EQ(ListDir(dir.path() / "sub/meterfix"),
+            (std::vector<std::string>{"Presets", "UserDialog"}));
   StoredImages back;
   ASSERT_TRUE(ReadStoredImages(dir / "sub/meterfix", back, error));
   EXPECT_EQ(back.userDialog, images.userDialog);
@@ -366,19 +374,19 @@ TEST(Example, WithoutConflictCheckTheOneBeamBarBecomesSixEight) {
 TEST(Example, MessageBoxesAreReported) {
   ScratchDir config;
   // Only half-note beats: the 3/4 bars (3072 EDUs) and the pickup have none.
-  const Json report = RunJson({"--set", "allowBeat[0]=1", "--set", "allowBeat[1]=0", "--set",
-                               "allowBeat[2]=0", "--set", "allowBeat[3]=0", "--set",
-                               "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
-                              config);
+  const Json report = RunJson(
+      {"--set", "allowBeat[0]=1", "--set", "allowBeat[1]=0", "--set", "allowBeat[2]=0", "--set",
+       "allowBeat[3]=0", "--set", "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
+      config);
   std::vector<std::string> texts;
   for (const Json& message : report["messages"]) {
     EXPECT_EQ(message["caption"], "Error");
     texts.push_back(message["text"].get<std::string>());
   }
-  EXPECT_EQ(texts, (std::vector<std::string>{
-                       "Couldn't find any valid time signature for measure: 1",
-                       "Couldn't find any valid time signature for measure: 5",
-                       "Couldn't find any valid time signature for measure: 6"}));
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{"Couldn't find any valid time signature for measure: 1",
+                                      "Couldn't find any valid time signature for measure: 5",
+                                      "Couldn't find any valid time signature for measure: 6"}));
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4}));
   EXPECT_EQ(After(report, 3), "2/2048");
 }
@@ -394,8 +402,8 @@ TEST(Example, PresetAndSelection) {
   report = RunJson({"--staves", "2", "--measures", "5", ExamplePath()}, config);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{5}));
   // Beyond the score.
-  const Outcome outcome = RunTool({"--config-dir", config.path().string(), "--measures", "40-50",
-                               ExamplePath()});
+  const Outcome outcome =
+      RunTool({"--config-dir", config.path().string(), "--measures", "40-50", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("mixed-meters.musicxml"), std::string::npos);
 }
@@ -454,13 +462,15 @@ TEST(Example, ArchivesStayArchives) {
 
 TEST(Example, StandardInputAndOutput) {
   ScratchDir dir;
-  const Outcome outcome = RunTool({"--config-dir", dir.path().string(), "--report", "none", "-o", "-", "-"},
-                              ReadFile(ExamplePath()));
+  const Outcome outcome =
+      RunTool({"--config-dir", dir.path().string(), "--report", "none", "-o", "-", "-"},
+              ReadFile(ExamplePath()));
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(outcome.err.empty());
   EXPECT_NE(outcome.out.find("<score-partwise"), std::string::npos);
   EXPECT_NE(outcome.out, ReadFile(ExamplePath()));
-  const Outcome again = RunTool({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
+  const Outcome again =
+      RunTool({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_FALSE(Json::parse(again.err)["changed"].get<bool>());
   EXPECT_EQ(Json::parse(again.err)["file"], "<stdin>");
@@ -472,16 +482,17 @@ TEST(Example, OutDirAndReportFileForSeveralInputs) {
   std::filesystem::create_directory(dir.path() / "out");
   WriteFile(dir / "a/one.musicxml", ReadFile(ExamplePath()));
   WriteFile(dir / "two.musicxml", ReadFile(ExamplePath()));
-  const Outcome outcome =
-      RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
-           "--out-dir", dir / "out", dir / "a/one.musicxml", dir / "two.musicxml"});
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file",
+                                   dir / "report.json", "--out-dir", dir / "out",
+                                   dir / "a/one.musicxml", dir / "two.musicxml"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(outcome.err.empty());
   const Json report = Json::parse(ReadFile(dir / "report.json"));
   ASSERT_TRUE(report.is_array());
   ASSERT_EQ(report.size(), 2u);
   EXPECT_EQ(ChangedMeasures(report[1]), (std::set<int>{1, 3, 4, 5, 6}));
-  EXPECT_EQ(ListDir(dir.path() / "out"), (std::vector<std::string>{"one.musicxml", "two.musicxml"}));
+  EXPECT_EQ(ListDir(dir.path() / "out"),
+            (std::vector<std::string>{"one.musicxml", "two.musicxml"}));
   EXPECT_EQ(ReadFile(dir / "out/one.musicxml"), ReadFile(dir / "out/two.musicxml"));
 }
 
@@ -500,7 +511,8 @@ TEST(Example, UnwritableOutputLeavesNoPartialFile) {
     std::filesystem::create_directory(dir.path() / "locked");
     std::filesystem::permissions(dir.path() / "locked", std::filesystem::perms::owner_read |
                                                             std::filesystem::perms::owner_exec);
-    outcome = RunTool({"--config-dir", dir / "cfg", "-o", dir / "locked/out.musicxml", ExamplePath()});
+    outcome =
+        RunTool({"--config-dir", dir / "cfg", "-o", dir / "locked/out.musicxml", ExamplePath()});
     EXPECT_EQ(outcome.exitCode, ExitFailure);
     EXPECT_TRUE(ListDir(dir.path() / "locked").empty());
   }
@@ -510,27 +522,30 @@ TEST(Example, UnwritableOutputLeavesNoPartialFile) {
 // both are beamed 3+3+2.
 std::string IndependentScore() {
   auto part = [](const std::string& id, const std::string& beats, const std::string& type) {
-    std::string xml = "<part id=\"" + id + "\"><measure number=\"1\"><attributes><divisions>2"
-                      "</divisions><time><beats>" + beats + "</beats><beat-type>" + type +
-                      "</beat-type></time></attributes>";
+    std::string xml = "<part id=\"" + id +
+                      "\"><measure number=\"1\"><attributes><divisions>2"
+                      "</divisions><time><beats>" +
+                      beats + "</beats><beat-type>" + type + "</beat-type></time></attributes>";
     const char* beams[] = {"begin", "continue", "end", "begin", "continue", "end", "begin", "end"};
     for (const char* beam : beams) {
-      xml += std::string("<note><pitch><step>C</step><octave>4</octave></pitch><duration>1"
-                         "</duration><voice>1</voice><type>eighth</type><beam number=\"1\">") +
+      xml += std::string(
+                 "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1"
+                 "</duration><voice>1</voice><type>eighth</type><beam number=\"1\">") +
              beam + "</beam></note>";
     }
     return xml + "</measure></part>";
   };
   return "<?xml version=\"1.0\"?><score-partwise><part-list><score-part id=\"P1\"/>"
-         "<score-part id=\"P2\"/></part-list>" + part("P1", "4", "4") + part("P2", "2", "2") +
-         "</score-partwise>";
+         "<score-part id=\"P2\"/></part-list>" +
+         part("P1", "4", "4") + part("P2", "2", "2") + "</score-partwise>";
 }
 
 TEST(Example, IndependentStaffSignaturesAreReported) {
   ScratchDir dir;
   WriteFile(dir / "two.musicxml", IndependentScore());
-  Json report = RunJson({"--set", "changeIndependentStaves=1", "-o", dir / "out.musicxml",
-                         dir / "two.musicxml"}, dir);
+  Json report = RunJson(
+      {"--set", "changeIndependentStaves=1", "-o", dir / "out.musicxml", dir / "two.musicxml"},
+      dir);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1}));
   ASSERT_EQ(report["staves"].size(), 1u) << report.dump(1);
   EXPECT_EQ(report["staves"][0]["staff"], 2);
@@ -628,25 +643,41 @@ std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& me
     const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
     const std::uint32_t crc = Crc32(data);
     put32(zip, 0x04034b50);
-    put16(zip, 20); put16(zip, 0); put16(zip, 0); put16(zip, 0); put16(zip, 0);
-    put32(zip, crc); put32(zip, static_cast<std::uint32_t>(data.size()));
+    put16(zip, 20);
+    put16(zip, 0);
+    put16(zip, 0);
+    put16(zip, 0);
+    put16(zip, 0);
+    put32(zip, crc);
     put32(zip, static_cast<std::uint32_t>(data.size()));
-    put16(zip, static_cast<std::uint16_t>(name.size())); put16(zip, 0);
+    put32(zip, static_cast<std::uint32_t>(data.size()));
+    put16(zip, static_cast<std::uint16_t>(name.size()));
+    put16(zip, 0);
     zip += name + data;
     put32(central, 0x02014b50);
-    put16(central, 20); put16(central, 20); put16(central, 0); put16(central, 0);
-    put16(central, 0); put16(central, 0);
-    put32(central, crc); put32(central, static_cast<std::uint32_t>(data.size()));
+    put16(central, 20);
+    put16(central, 20);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, crc);
+    put32(central, static_cast<std::uint32_t>(data.size()));
     put32(central, static_cast<std::uint32_t>(data.size()));
     put16(central, static_cast<std::uint16_t>(name.size()));
-    put16(central, 0); put16(central, 0); put16(central, 0); put16(central, 0);
-    put32(central, 0); put32(central, offset);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, 0);
+    put32(central, offset);
     central += name;
   }
   const std::uint32_t centralOffset = static_cast<std::uint32_t>(zip.size());
   zip += central;
   put32(zip, 0x06054b50);
-  put16(zip, 0); put16(zip, 0);
+  put16(zip, 0);
+  put16(zip, 0);
   put16(zip, static_cast<std::uint16_t>(members.size()));
   put16(zip, static_cast<std::uint16_t>(members.size()));
   put32(zip, static_cast<std::uint32_t>(central.size()));
@@ -674,7 +705,8 @@ std::string ManyStaves(int staves) {
   for (int p = 0; p < staves; ++p) xml += "<score-part id=\"P" + std::to_string(p) + "\"/>";
   xml += "</part-list>";
   for (int p = 0; p < staves; ++p) {
-    xml += "<part id=\"P" + std::to_string(p) + "\"><measure number=\"1\"><attributes><divisions>1"
+    xml += "<part id=\"P" + std::to_string(p) +
+           "\"><measure number=\"1\"><attributes><divisions>1"
            "</divisions><time><beats>4</beats><beat-type>4</beat-type></time></attributes>"
            "<note><pitch><step>C</step><octave>4</octave></pitch><duration>4</duration>"
            "<voice>1</voice><type>whole</type></note></measure></part>";
@@ -688,8 +720,9 @@ std::string ManyGroups(int groups) {
       "<part id=\"P1\"><measure number=\"1\"><attributes><divisions>8</divisions><time><beats>"
       "4</beats><beat-type>4</beat-type></time></attributes>";
   for (int i = 0; i < groups; ++i) {
-    xml += "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1</duration>"
-           "<voice>1</voice><type>32nd</type></note>";
+    xml +=
+        "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1</duration>"
+        "<voice>1</voice><type>32nd</type></note>";
   }
   return xml + "</measure></part></score-partwise>";
 }
@@ -701,8 +734,8 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
   struct Row {
     const char* name;
     std::string bytes;
-    bool mayFail;       // a clear error is acceptable
-    bool mustFail;      // it has to be refused
+    bool mayFail;   // a clear error is acceptable
+    bool mustFail;  // it has to be refused
   };
   const std::vector<Row> rows = {
       {"not-xml.musicxml", "this is not XML at all", true, true},
@@ -720,8 +753,8 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
        Replace(example, "<divisions>4</divisions>", "<divisions>0</divisions>"), true, false},
       {"301-staves.musicxml", ManyStaves(301), true, false},
       {"600-groups.musicxml", ManyGroups(600), true, false},
-      {"timewise.musicxml",
-       "<?xml version=\"1.0\"?><score-timewise><part-list/></score-timewise>", true, true},
+      {"timewise.musicxml", "<?xml version=\"1.0\"?><score-timewise><part-list/></score-timewise>",
+       true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -755,9 +788,8 @@ TEST(BadInput, XmlErrorsNameTheLine) {
 
 TEST(BadInput, MissingFileAmongSeveralStillRunsTheOthers) {
   ScratchDir dir;
-  const Outcome outcome =
-      RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file", dir / "report.json",
-           dir / "missing.musicxml", ExamplePath()});
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "json", "--report-file",
+                                   dir / "report.json", dir / "missing.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("missing.musicxml"), std::string::npos);
   EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
@@ -781,7 +813,8 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   EXPECT_NE(outcome.out.find("minMeasureDuration      = 1024"), std::string::npos) << outcome.out;
   EXPECT_FALSE(std::filesystem::exists(cfg));  // showing writes nothing
 
-  outcome = RunTool({"--config-dir", cfg, "options", "set", "useComposite=1", "minMeasureDuration=0"});
+  outcome =
+      RunTool({"--config-dir", cfg, "options", "set", "useComposite=1", "minMeasureDuration=0"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const std::vector<std::uint8_t> userDialog = Bytes(ReadFile(cfg + "/UserDialog"));
   ASSERT_EQ(userDialog.size(), 85u);
@@ -795,7 +828,8 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
 
   // The stored options govern a run; a run's --set does not reach them.
   const std::string presetsBefore = ReadFile(cfg + "/Presets");
-  outcome = RunTool({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
+  outcome =
+      RunTool({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const Json run = Json::parse(outcome.err);
   EXPECT_EQ(After(run, 3), "3+3+2/512");
@@ -815,7 +849,7 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
 TEST(Stored, DefaultDirectoryComesFromTheEnvironment) {
   ScratchDir dir;
   const Outcome outcome = RunTool({"options", "set", "hideTimeSig=1"}, "",
-                              {"XDG_CONFIG_HOME=" + dir.path().string(), "HOME=/nonexistent"});
+                                  {"XDG_CONFIG_HOME=" + dir.path().string(), "HOME=/nonexistent"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(dir / "meterfix/UserDialog").size(), 85u);
 }
@@ -840,8 +874,8 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   EXPECT_EQ(Lines(outcome.out),
             (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
 
-  outcome = RunTool({"--config-dir", cfg, "presets", "save", "Mine", "--set", "minMeasureDuration=0",
-                 "--set", "useComposite=1"});
+  outcome = RunTool({"--config-dir", cfg, "presets", "save", "Mine", "--set",
+                     "minMeasureDuration=0", "--set", "useComposite=1"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "presets", "show", "Mine"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;

@@ -27,7 +27,7 @@ std::string Quote(const std::string& word) {
 }  // namespace
 
 Outcome RunTool(const std::vector<std::string>& args, const std::string& stdinText,
-            const std::vector<std::string>& env) {
+                const std::vector<std::string>& env) {
   ScratchDir io;
   WriteFile(io / "in", stdinText);
   std::string command = "env";

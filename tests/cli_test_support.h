@@ -2,23 +2,22 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace clitest {
 
 struct Outcome {
-  int exitCode = -1;     // -1: did not exit normally (a crash)
-  std::string out;       // standard output
-  std::string err;       // standard error
+  int exitCode = -1;  // -1: did not exit normally (a crash)
+  std::string out;    // standard output
+  std::string err;    // standard error
 };
 
 // Runs meterfix with the arguments (each passed as one word), standard input
 // from `stdinText`, and the environment variables `env` ("NAME=value").
 Outcome RunTool(const std::vector<std::string>& args, const std::string& stdinText = {},
-            const std::vector<std::string>& env = {});
+                const std::vector<std::string>& env = {});
 
 // A fresh directory, removed when the object goes.
 class ScratchDir {
