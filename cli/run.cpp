@@ -82,7 +82,7 @@ bool Clamp(const std::optional<Range>& requested, int count, const char* what, R
   out = requested.value_or(Range{1, count});
   if (out.first > count) {
     error = std::string(what) + " " + std::to_string(out.first) + "-" + std::to_string(out.last) +
-            " lie beyond the score's " + std::to_string(count);
+            " lie beyond the score's " + std::to_string(count) + " " + what;
     return false;
   }
   if (out.last > count) out.last = count;
