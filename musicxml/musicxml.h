@@ -9,8 +9,9 @@
 // - staff s (1-based, slot s-1) is the s-th staff of the score, parts in order;
 // - per staff and measure, voices become layers 0..3 in order of first
 //   appearance; later voices are left out with a warning;
-// - the first part's time signatures are the measure records; a part whose
-//   signatures differ anywhere gets independent staff signatures.
+// - a measure's record is the signature of the first part that states one;
+//   a part stating different beats anywhere gets independent staff
+//   signatures; measures without any get a hidden stand-in of their length.
 // Nothing here throws; every problem comes back as a Status.
 #pragma once
 

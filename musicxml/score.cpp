@@ -195,6 +195,7 @@ struct Score::Impl {
   int measureCount = 0;
   std::vector<StaffInfo> staves;
   std::vector<std::vector<CellModel>> cells;  // [staff index][measure]
+  std::vector<Meter> records;                 // what BuildHost puts in each MeasureRecord
   std::vector<std::string> measureNumbers;
   bool loaded = false;
   bool built = false;
@@ -362,15 +363,24 @@ Status Score::Impl::ReadScore(Status& status) {
       }
     }
   }
-  for (std::size_t p = 1; p < parts.size(); ++p) {
-    for (int m = 0; m < measureCount && !parts[p].independent; ++m) {
-      if (!parts[p].meters[static_cast<std::size_t>(m)].SameBeats(
-              parts[0].meters[static_cast<std::size_t>(m)])) {
-        parts[p].independent = true;
+  // The measure's record: the first part that states a signature there (a
+  // part without <time> follows the others), else the stand-in.
+  records.assign(static_cast<std::size_t>(measureCount), Meter{});
+  for (std::size_t m = 0; m < records.size(); ++m) {
+    records[m] = parts[0].meters[m];
+    for (const PartModel& part : parts) {
+      if (!part.synthesized[m]) {
+        records[m] = part.meters[m];
+        break;
       }
     }
-    for (int s = 0; s < parts[p].staffCount; ++s) {
-      staves[static_cast<std::size_t>(parts[p].firstStaff + s)].independent = parts[p].independent;
+  }
+  for (PartModel& part : parts) {
+    for (std::size_t m = 0; m < records.size() && !part.independent; ++m) {
+      if (!part.synthesized[m] && !part.meters[m].SameBeats(records[m])) part.independent = true;
+    }
+    for (int s = 0; s < part.staffCount; ++s) {
+      staves[static_cast<std::size_t>(part.firstStaff + s)].independent = part.independent;
     }
   }
   measureNumbers.clear();
@@ -791,12 +801,12 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::x
 
 Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
   const auto count = static_cast<std::size_t>(measureCount);
-  // The records as they are now, against what BuildHost put in (parts[0]).
-  std::vector<Meter> records(count);
+  // The records as they are now, against what BuildHost put in.
+  std::vector<Meter> current = records;
+  std::vector<bool> recordChanged(count, false);
   std::vector<bool> hiddenChanged(count, false);
   for (std::size_t mi = 0; mi < count; ++mi) {
-    const Meter& before = parts[0].meters[mi];
-    records[mi] = before;
+    const Meter& before = records[mi];
     simhost::MeasureView view;
     const auto measure = static_cast<std::int16_t>(mi + 1);
     if (!host.ReadMeasure(measure, view)) {
@@ -810,7 +820,8 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
     }
     now.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
     if (now == before) continue;
-    records[mi] = now;
+    current[mi] = now;
+    recordChanged[mi] = true;
     hiddenChanged[mi] = now.hidden != before.hidden;
     if ((view.displayFlags & DisplayInUseFlag) != 0) {
       Warn(status, "measure " + std::to_string(mi + 1) +
@@ -825,8 +836,10 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
       const Meter& before = part.meters[mi];
       now[mi] = before;
       if (!part.independent) {
-        now[mi].groups = records[mi].groups;
-        if (hiddenChanged[mi]) now[mi].hidden = records[mi].hidden;
+        if (recordChanged[mi]) {
+          now[mi].groups = current[mi].groups;
+          now[mi].hidden = hiddenChanged[mi] || part.synthesized[mi] ? current[mi].hidden : before.hidden;
+        }
         continue;
       }
       std::optional<Meter> staffMeter;
@@ -1000,7 +1013,7 @@ Status Score::BuildHost(simhost::Host& host) {
     };
     for (int m = 0; m < d.measureCount; ++m) {
       const auto measure = static_cast<std::int16_t>(m + 1);
-      const Meter& meter = d.parts[0].meters[static_cast<std::size_t>(m)];
+      const Meter& meter = d.records[static_cast<std::size_t>(m)];
       const HostSignature sig = store(meter);
       simhost::MeasureView view;
       view.beats = sig.beats;

@@ -540,6 +540,32 @@ TEST(Export, VisibilityReadsBack) {
   EXPECT_NE(out.find("<time symbol=\"normal\">\n          <beats>3</beats>"), std::string::npos) << out;
 }
 
+// A part without <time> follows the parts that have one, whichever comes
+// first; it is not independent, and a change reaches it too.
+TEST(Export, PartWithoutSignatureFollowsTheOthers) {
+  const std::string xml = Doc({Part("P1", {Attr("") + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")}),
+                               Part("P2", {Attr(Time("3", "4")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
+  Loaded l;
+  Load(l, xml);
+  EXPECT_FALSE(l.score.Staves()[0].independent);
+  EXPECT_FALSE(l.score.Staves()[1].independent);
+  EXPECT_EQ(Sig(l.host, 1), "3/1024");
+  EXPECT_EQ(Sig(l.host, 2), "3/1024");
+  Loaded same;
+  Load(same, xml);
+  EXPECT_EQ(Export(same), xml);
+
+  Write(l.host, 2, Plain(6, 512));
+  const std::string out = Export(l);
+  const std::size_t p2 = out.find("<part id=\"P2\"");
+  EXPECT_NE(out.find("<beats>6</beats>"), std::string::npos);
+  EXPECT_LT(out.find("<beats>6</beats>"), p2);  // P1 got it
+  EXPECT_NE(out.find("<beats>6</beats>", p2), std::string::npos);
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 2), "6/512");
+}
+
 TEST(Export, ScoreWithoutSignatureGetsOne) {
   const std::string xml = Doc({Part("P1", {Attr("") + FourQuarters(), FourQuarters(), N(4, "half")})});
   Loaded l;
