@@ -122,6 +122,24 @@ def host_seeds():
         measure(record=(4, 1024, 0, 0, 0, 0, 0), layers=[[eighths_332]]),
     ], faults=0x1C)
     seeds['empty'] = b''
+    # Past the limits: more staves than the driver takes, more group starts
+    # than a BeatList holds, a chain longer than the check expands.
+    many = [(s, 0) for s in range(1, 311)]
+    staves = bytes([255]) + struct.pack('<H', len(many) - 255)
+    staves += b''.join(i16(s) + u16(f) for s, f in many)
+    body = settings(onlySelected=0) + bytes([0]) + staves + b'\0' + i16(1) + bytes([1])
+    body += bytes([0x11]) + struct.pack('<hhHHhhH', 4, 1024, 0, 0, 0, 0, 0)
+    body += eighths_44 + bytes([0]) * (len(many) - 1)
+    seeds['many_staves'] = body + b'\0' + b'\0\0\0\0\0'
+    entries = bytes([255]) + struct.pack('<H', 600 - 255)
+    entries += b''.join(bytes([1, 4, DUR[128]]) for _ in range(600))
+    long_layer = bytes([4096 // 256 * 2]) + entries
+    seeds['long_layer'] = host_seed(settings(onlyConflicts=0), [(1, 0)], [
+        bytes([0x11]) + struct.pack('<hhHHhhH', 4, 1024, 0, 0, 0, 0, 0) + bytes([1]) + long_layer,
+    ])
+    seeds['long_chain'] = host_seed(settings(), [(1, 0)], [
+        measure(top=[(1, 1)] * 250, bottom=[(512, 1)], layers=[[eighths_332]]),
+    ])
     return seeds
 
 
