@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct Input {
   fs::path path;
   std::string testName;
 };
+
+// Names the input in messages (gtest would otherwise dump its bytes, padding
+// included).
+void PrintTo(const Input& input, std::ostream* out) { *out << input.path.string(); }
 
 std::vector<Input> CollectInputs() {
   std::vector<Input> inputs;
