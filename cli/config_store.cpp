@@ -1,14 +1,13 @@
 #include "cli/config_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
+
+#include "musicxml/musicxml.h"
 
 namespace meterfix {
 
@@ -75,32 +74,10 @@ std::vector<std::string> ImageWarnings(const std::string& dir, const StoredImage
 
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                          std::string& error) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  int err = 0;
-  while (err == 0 && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno != EINTR) err = errno;
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
-  // mkstemp makes the file 0600; settings and scores get the usual mode.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (err == 0 && ::fchmod(fd, 0666 & ~mask) != 0) err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    error = path + ": cannot write: " + std::strerror(err);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  const musicxml::Status status = musicxml::WriteFileAtomic(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!status) error = status.message;
+  return status.ok;
 }
 
 bool WriteStoredImages(const std::string& dir, const StoredImages& images, std::string& error) {

@@ -118,6 +118,8 @@ class Score {
 };
 
 // Writes `bytes` to `path` atomically (temporary file beside it + rename).
+// A symbolic link is followed, so it stays a link; a device or pipe
+// (/dev/stdout) is written directly, never replaced.
 Status WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace musicxml

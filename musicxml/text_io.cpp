@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -427,14 +428,67 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string& error
   return true;
 }
 
-Status WriteFileAtomic(const std::string& path, std::string_view bytes) {
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes, int& err) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The file a write to `path` replaces. A symbolic link is followed so that
+// the link stays a link and its target gets the new content.
+std::string ReplacedFile(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real != nullptr) {
+    std::string resolved = real;
+    std::free(real);
+    return resolved;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  // A dangling link: create what it points to.
+  std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+  const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+  target.resize(static_cast<std::size_t>(n));
+  if (target[0] == '/') return target;
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+}
+
+}  // namespace
+
+Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
   Status status;
   auto fail = [&](const std::string& what) {
     status.ok = false;
-    status.message = path + ": cannot write: " + what;
+    status.message = outputPath + ": cannot write: " + what;
     return status;
   };
-  if (path.empty()) return fail("empty path");
+  if (outputPath.empty()) return fail("empty path");
+  struct stat existing {};
+  if (::stat(outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (S_ISDIR(existing.st_mode)) return fail(std::strerror(EISDIR));
+    // A device, pipe or socket (/dev/stdout, a process substitution) is
+    // written as it is: renaming over it would replace the node itself.
+    const int fd = ::open(outputPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return fail(std::strerror(errno));
+    int err = 0;
+    WriteAll(fd, bytes, err);
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) return fail(std::strerror(err));
+    return status;
+  }
+  const std::string path = ReplacedFile(outputPath);
   std::string tmp = path + ".tmpXXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return fail(std::strerror(errno));
@@ -448,17 +502,8 @@ Status WriteFileAtomic(const std::string& path, std::string_view bytes) {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  std::size_t done = 0;
   int err = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  WriteAll(fd, bytes, err);
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;

@@ -1,4 +1,5 @@
 // Encodings, text edits, .mxl archives and atomic writes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,6 +221,42 @@ TEST_F(AtomicWriteTest, FailureLeavesTargetAndNoTemporary) {
   EXPECT_TRUE(fs::is_directory(target / "inside"));
   EXPECT_EQ(Entries(), 1u);
   EXPECT_FALSE(musicxml::WriteFileAtomic((dir_ / "no" / "such.xml").string(), "x").ok);
+  EXPECT_EQ(Entries(), 1u);
+}
+
+TEST_F(AtomicWriteTest, SymbolicLinkStaysALink) {
+  const fs::path target = dir_ / "real.xml";
+  const fs::path link = dir_ / "link.xml";
+  ASSERT_TRUE(musicxml::WriteFileAtomic(target.string(), "old").ok);
+  fs::create_symlink("real.xml", link);
+  ASSERT_TRUE(musicxml::WriteFileAtomic(link.string(), "new").ok);
+  EXPECT_TRUE(fs::is_symlink(link));
+  std::string back;
+  std::string error;
+  ASSERT_TRUE(musicxml::ReadWholeFile(target.string(), back, error));
+  EXPECT_EQ(back, "new");
+  // A link to a file not yet there creates that file.
+  const fs::path dangling = dir_ / "dangling.xml";
+  fs::create_symlink("later.xml", dangling);
+  ASSERT_TRUE(musicxml::WriteFileAtomic(dangling.string(), "made").ok);
+  EXPECT_TRUE(fs::is_symlink(dangling));
+  ASSERT_TRUE(musicxml::ReadWholeFile((dir_ / "later.xml").string(), back, error));
+  EXPECT_EQ(back, "made");
+  EXPECT_EQ(Entries(), 4u);
+}
+
+TEST_F(AtomicWriteTest, PipeIsWrittenNotReplaced) {
+  const fs::path fifo = dir_ / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // An open reader lets the writer open the pipe without waiting.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(musicxml::WriteFileAtomic(fifo.string(), "through").ok);
+  char buffer[16] = {};
+  EXPECT_EQ(::read(reader, buffer, sizeof buffer), 7);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer), "through");
+  EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(Entries(), 1u);
 }
 
