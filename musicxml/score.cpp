@@ -80,6 +80,22 @@ std::string IndentUnit(const std::string& child, const std::string& closing) {
   return child.find('\t') != std::string::npos ? "\t" : "  ";
 }
 
+// Where the closing tag of element `name` begins, searching from `from`:
+// "</name" must be followed by '>' or a blank, so that </time-relation>
+// (inside <interchangeable>) or </measure-numbering> is not taken for it.
+std::size_t FindClosingTag(const std::string& text, const std::string& name, std::size_t from) {
+  const std::string tag = "</" + name;
+  for (std::size_t at = text.find(tag, from); at != std::string::npos;
+       at = text.find(tag, at + 1)) {
+    const std::size_t after = at + tag.size();
+    if (after < text.size() && (text[after] == '>' || text[after] == ' ' || text[after] == '\t' ||
+                                text[after] == '\r' || text[after] == '\n')) {
+      return at;
+    }
+  }
+  return std::string::npos;
+}
+
 // Where element `n` stands in `text`, its tags included.
 bool ElementSpan(const std::string& text, pugi::xml_node n, std::size_t& start, std::size_t& end) {
   const std::ptrdiff_t at = n.offset_debug();
@@ -93,7 +109,7 @@ bool ElementSpan(const std::string& text, pugi::xml_node n, std::size_t& start, 
   end = gt + 1;
   if (text[gt - 1] == '/') return true;
   // Elements edited here never nest inside themselves.
-  const std::size_t close = text.find("</" + std::string(n.name()), gt);
+  const std::size_t close = FindClosingTag(text, n.name(), gt);
   const std::size_t closeGt = close == std::string::npos ? close : text.find('>', close);
   if (closeGt == std::string::npos) return false;
   end = closeGt + 1;
@@ -691,7 +707,7 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::x
     if (s == std::string::npos) return s;
     const std::size_t gt = text.find('>', s);
     if (gt == std::string::npos || text[gt - 1] == '/') return std::string::npos;
-    return text.find("</" + std::string(n.name()), gt);
+    return FindClosingTag(text, n.name(), gt);
   };
   const TimeSpelling spelling = SpellMeter(meter);
   if (!spelling.exact && !restate) {
@@ -775,7 +791,7 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::x
     if (gt == std::string::npos) return false;
     std::size_t end = gt + 1;
     if (text[gt - 1] != '/') {
-      const std::size_t close = text.find("</attributes", gt);
+      const std::size_t close = FindClosingTag(text, "attributes", gt);
       end = close == std::string::npos ? close : text.find('>', close);
       if (end == std::string::npos) return false;
       ++end;

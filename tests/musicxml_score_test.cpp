@@ -614,6 +614,28 @@ TEST(Export, OnlyTheSecondOfTwoMeasuresNumberedAlike) {
   EXPECT_EQ(Sig(back.host, 3), "4/1024");
 }
 
+// Elements whose names begin like the edited ones (</time-relation> inside
+// <interchangeable>, </measure-numbering> inside <print>) are not their end.
+TEST(Export, LookalikeClosingTagsAreNotTheEnd) {
+  const std::string interchangeable =
+      "        <time>\n          <beats>4</beats>\n          <beat-type>4</beat-type>\n"
+      "          <interchangeable><time-relation>parentheses</time-relation>"
+      "<beats>8</beats><beat-type>8</beat-type></interchangeable>\n        </time>\n";
+  const std::string xml =
+      Doc({Part("P1", {Attr(interchangeable) + FourQuarters(),
+                       "      <print><measure-numbering>none</measure-numbering></print>"})});
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 1, Plain(2, 2048));
+  const std::string out = Export(l);
+  EXPECT_EQ(out.find("time-relation"), std::string::npos);
+  EXPECT_NE(out.find("<measure-numbering>none</measure-numbering></print>"), std::string::npos);
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 1), "2/2048");
+  EXPECT_EQ(Sig(back.host, 2), "4/1024");
+}
+
 TEST(Export, InsertedLinesFollowTheFilesLineEnds) {
   std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()})});
   std::string crlf;
