@@ -215,8 +215,12 @@ RunResult RunInput(const RunRequest& request) {
   } else if (!request.output.empty()) {
     // Rewriting an input in place only when there is something to change
     // keeps its timestamp and bytes for unchanged scores.
+    // A new file takes the form its name asks for (.mxl an archive,
+    // .musicxml/.xml plain); a rewritten input keeps its own.
     if (score.Changed() || request.output != request.input) {
-      status = score.SaveFile(request.output);
+      status = score.SaveFile(request.output, request.output == request.input
+                                                  ? musicxml::Score::Form::AsLoaded
+                                                  : musicxml::FormForPath(request.output));
       result.report.output = request.output;
     }
   }

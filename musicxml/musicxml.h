@@ -95,12 +95,18 @@ class Score {
   // True once ApplyHost changed the document.
   bool Changed() const;
 
-  // The document in its loaded form (an archive stays an archive). When
-  // nothing changed these are the loaded bytes exactly.
-  Status SaveBytes(std::string& out) const;
+  // How the document is written: as it was loaded, as the plain score
+  // (an archive's root file), or as an .mxl archive (a plain score gets a
+  // new archive of its own).
+  enum class Form { AsLoaded, Xml, Archive };
+
+  // The document in the given form; as loaded, an archive stays an archive.
+  // When nothing changed and the form is the loaded one these are the
+  // loaded bytes exactly.
+  Status SaveBytes(std::string& out, Form form = Form::AsLoaded) const;
   // Writes SaveBytes to `path` through a temporary file beside it and a
   // rename; on failure the target is untouched and no temporary is left.
-  Status SaveFile(const std::string& path) const;
+  Status SaveFile(const std::string& path, Form form = Form::AsLoaded) const;
 
   const std::string& Name() const;  // as given to Load*, for messages
   bool IsArchive() const;
@@ -116,6 +122,10 @@ class Score {
  private:
   std::unique_ptr<Impl> impl_;
 };
+
+// The form an output path asks for by its extension: .mxl an archive,
+// .musicxml or .xml a plain score, anything else the loaded form.
+Score::Form FormForPath(const std::string& path);
 
 // Writes `bytes` to `path` atomically (temporary file beside it + rename).
 // A symbolic link is followed, so it stays a link; a device or pipe

@@ -203,6 +203,7 @@ struct Score::Impl {
   std::string original;
   bool archive = false;
   std::string rootPath;
+  std::string rootBytes;  // the score's own file, as loaded and after edits
   XmlText xml;
   pugi::xml_document doc;
   std::vector<std::string> warnings;
@@ -263,6 +264,7 @@ Status Score::Impl::Load(std::string_view bytes) {
   } else {
     xmlBytes = original;
   }
+  rootBytes = xmlBytes;
   const std::string label = archive ? name + ":" + rootPath : name;
   if (!DecodeXmlText(xmlBytes, xml, error)) {
     Status s;
@@ -929,6 +931,7 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
                 reparsed.description());
   }
   const std::string bytes = EncodeXmlText(xml, text);
+  rootBytes = bytes;
   if (archive) {
     std::string error;
     if (!ReplaceArchiveMember(original, rootPath, bytes, output, error)) return Fail(error);
@@ -1075,23 +1078,51 @@ Status Score::ApplyHost(const simhost::Host& host) {
 
 bool Score::Changed() const { return impl_->changed; }
 
-Status Score::SaveBytes(std::string& out) const {
-  if (!impl_->loaded) return impl_->Fail("no score loaded");
+Status Score::SaveBytes(std::string& out, Form form) const {
+  Impl& d = *impl_;  // Fail is not const; nothing is changed here
+  if (!d.loaded) return d.Fail("no score loaded");
   try {
-    out = impl_->changed ? impl_->output : impl_->original;
+    if (form == Form::AsLoaded || (form == Form::Archive) == d.archive) {
+      out = d.changed ? d.output : d.original;
+    } else if (form == Form::Xml) {
+      out = d.rootBytes;
+    } else {
+      std::string error;
+      if (!MakeArchive("score.musicxml", d.rootBytes, out, error)) {
+        Status s;
+        s.ok = false;
+        s.message = d.name + ": cannot make an archive: " + error;
+        return s;
+      }
+    }
   } catch (...) {
-    return OutOfMemory(impl_->name);
+    return OutOfMemory(d.name);
   }
   return Status{};
 }
 
-Status Score::SaveFile(const std::string& path) const {
+Status Score::SaveFile(const std::string& path, Form form) const {
   if (!impl_->loaded) return impl_->Fail("no score loaded");
   try {
-    return WriteFileAtomic(path, impl_->changed ? impl_->output : impl_->original);
+    std::string bytes;
+    Status s = SaveBytes(bytes, form);
+    if (!s) return s;
+    return WriteFileAtomic(path, bytes);
   } catch (...) {
     return OutOfMemory(path);
   }
+}
+
+Score::Form FormForPath(const std::string& path) {
+  std::string lower;
+  for (char c : path) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  auto endsWith = [&](const std::string& suffix) {
+    return lower.size() > suffix.size() &&
+           lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (endsWith(".mxl")) return Score::Form::Archive;
+  if (endsWith(".musicxml") || endsWith(".xml")) return Score::Form::Xml;
+  return Score::Form::AsLoaded;
 }
 
 const std::string& Score::Name() const { return impl_->name; }

@@ -399,6 +399,64 @@ bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
   return ok;
 }
 
+bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std::string& out,
+                 std::string& error) {
+  static const std::string mimetype = "application/vnd.recordare.musicxml";
+  const std::string container =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<container>\n  <rootfiles>\n    <rootfile full-path=\"" + rootPath +
+      "\" media-type=\"application/vnd.recordare.musicxml+xml\"/>\n  </rootfiles>\n</container>\n";
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &ze);
+  if (src == nullptr) {
+    error = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    return false;
+  }
+  zip_source_keep(src);
+  zip_t* zip = zip_open_from_source(src, ZIP_TRUNCATE, &ze);
+  bool ok = zip != nullptr;
+  if (!ok) error = zip_error_strerror(&ze);
+  zip_error_fini(&ze);
+  const std::pair<const std::string*, const char*> members[] = {
+      {&mimetype, "mimetype"}, {&container, "META-INF/container.xml"}, {&rootBytes, rootPath.c_str()}};
+  for (const auto& [bytes, name] : members) {
+    if (!ok) break;
+    zip_source_t* member = zip_source_buffer(zip, bytes->data(), bytes->size(), 0);
+    const zip_int64_t index = member == nullptr ? -1 : zip_file_add(zip, name, member, 0);
+    if (index < 0) {
+      if (member != nullptr) zip_source_free(member);
+      error = zip_strerror(zip);
+      ok = false;
+    } else {
+      // Readers look for the media type stored uncompressed at the start.
+      zip_set_file_compression(zip, static_cast<zip_uint64_t>(index),
+                               bytes == &mimetype ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+    }
+  }
+  if (ok && zip_close(zip) != 0) {
+    error = zip_strerror(zip);
+    ok = false;
+  }
+  if (!ok && zip != nullptr) zip_discard(zip);
+  if (ok) {
+    ok = false;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_source_open(src) == 0) {
+      if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
+        out.assign(static_cast<std::size_t>(st.size), '\0');
+        ok = zip_source_read(src, out.data(), out.size()) == static_cast<zip_int64_t>(out.size());
+      }
+      zip_source_close(src);
+    }
+    if (!ok) error = "cannot read back the new archive";
+  }
+  zip_source_free(src);
+  return ok;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& out, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

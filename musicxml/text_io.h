@@ -39,6 +39,11 @@ bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& r
 bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
                           const std::string& bytes, std::string& out, std::string& error);
 
+// A new .mxl archive holding one score: "mimetype" (stored, first),
+// META-INF/container.xml naming `rootPath`, and the score itself.
+bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std::string& out,
+                 std::string& error);
+
 // Reads a whole file; false with `error` (strerror text) otherwise.
 bool ReadWholeFile(const std::string& path, std::string& out, std::string& error);
 

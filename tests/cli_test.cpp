@@ -460,6 +460,25 @@ TEST(Example, ArchivesStayArchives) {
   EXPECT_EQ(ReadFile(mxl), written);
 }
 
+TEST(Example, OutputNameChoosesTheForm) {
+  ScratchDir dir;
+  const std::string mxl = dir / "score.mxl";
+  WriteFile(mxl, ExampleMxl());
+  const std::string plain = dir / "fixed.musicxml";
+  RunJson({mxl, "-o", plain}, dir);
+  const std::string text = ReadFile(plain);
+  EXPECT_EQ(text.substr(0, 5), "<?xml");
+  const std::string zipped = dir / "fixed.mxl";
+  RunJson({ExamplePath(), "-o", zipped}, dir);
+  EXPECT_EQ(ReadFile(zipped).substr(0, 2), "PK");
+  // Both hold the same result and are stable under another run.
+  for (const std::string& path : {plain, zipped}) {
+    const Json again = RunJson({path}, dir);
+    EXPECT_FALSE(again["changed"].get<bool>()) << path;
+    EXPECT_EQ(After(again, 5), "2/1536") << path;
+  }
+}
+
 TEST(Example, StandardInputAndOutput) {
   ScratchDir dir;
   const Outcome outcome =

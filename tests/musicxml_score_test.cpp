@@ -702,6 +702,50 @@ TEST(Export, ArchiveKeepsItsOtherMembers) {
   EXPECT_EQ(Sig(back.host, 1), "2/1536");
 }
 
+// An archive can be written as its plain score and a plain score as a new
+// archive; either reads back with the plug-in's change.
+TEST(Export, FormsConvert) {
+  const std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters()})});
+  const std::string container =
+      "<container><rootfiles><rootfile full-path=\"s.xml\"/></rootfiles></container>";
+  const std::string archive =
+      MakeTestZip({{"META-INF/container.xml", container}, {"s.xml", xml}});
+  Loaded zipped;
+  Load(zipped, archive, "s.mxl");
+  std::string out;
+  ASSERT_TRUE(zipped.score.SaveBytes(out, Score::Form::Xml).ok);
+  EXPECT_EQ(out, xml);
+  Write(zipped.host, 1, Plain(2, 1536));
+  ASSERT_TRUE(zipped.score.ApplyHost(zipped.host).ok);
+  ASSERT_TRUE(zipped.score.SaveBytes(out, Score::Form::Xml).ok);
+  EXPECT_NE(out.find("<beats>6</beats>"), std::string::npos);
+  EXPECT_EQ(out.substr(0, 5), "<?xml");
+
+  Loaded plain;
+  Load(plain, xml);
+  Write(plain.host, 1, Plain(2, 1536));
+  ASSERT_TRUE(plain.score.ApplyHost(plain.host).ok);
+  ASSERT_TRUE(plain.score.SaveBytes(out, Score::Form::Archive).ok);
+  std::string root;
+  std::string bytes;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(musicxml::ReadArchive(out, root, bytes, warnings, error)) << error;
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(out.substr(30, 8), "mimetype");  // first member, stored
+  Loaded back;
+  Load(back, out, "new.mxl");
+  EXPECT_TRUE(back.score.IsArchive());
+  EXPECT_EQ(Sig(back.host, 1), "2/1536");
+
+  using F = Score::Form;
+  EXPECT_EQ(musicxml::FormForPath("a/b.MXL"), F::Archive);
+  EXPECT_EQ(musicxml::FormForPath("b.musicxml"), F::Xml);
+  EXPECT_EQ(musicxml::FormForPath("b.xml"), F::Xml);
+  EXPECT_EQ(musicxml::FormForPath("-"), F::AsLoaded);
+  EXPECT_EQ(musicxml::FormForPath("b.out"), F::AsLoaded);
+}
+
 TEST(Export, ApplyOnlyOnceAndOnlyAfterBuild) {
   Score score;
   ASSERT_TRUE(score.LoadBytes(Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters()})}), "t").ok);
