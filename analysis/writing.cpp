@@ -142,13 +142,19 @@ void ReadPresentPart(PresentPart& part, std::int16_t value, bool composite, Chai
   part.format = FormatChain(part.text, value, composite, kind);
 }
 
-// Whether storing `text` would leave this part as it is.
-bool PartHolds(const char* text, const PresentPart& present, ChainKind kind) {
-  if (IsComposite(text) != present.composite) return false;
-  if (!present.composite) return ReadTextNumber(text) == present.value;
+// Whether the part, formatted as text, reads exactly as `text`. The composite
+// bit itself is not compared: a chain of one element reads like its number.
+bool TextHolds(const char* text, const PresentPart& present, ChainKind kind) {
   if (!present.format.complete) return false;
   if (kind == ChainKind::Top) return std::strncmp(text, present.text, FormatBufferSize) == 0;
   return present.format.everyElementStartsGroup && SameLowerText(text, present.text);
+}
+
+// Whether storing `text` would leave this part as it is, composite bit included.
+bool PartHolds(const char* text, const PresentPart& present, ChainKind kind) {
+  if (IsComposite(text) != present.composite) return false;
+  if (!present.composite) return ReadTextNumber(text) == present.value;
+  return TextHolds(text, present, kind);
 }
 
 std::int16_t Low16(std::int32_t result) { return static_cast<std::int16_t>(result & 0xFFFF); }
@@ -346,7 +352,7 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
   const bool hide = globalSettings.hideTimeSig != 0;
   // A hidden measure gets no display signature, so that is what "already there" means.
   const bool display = globalSettings.displayCurrentTimeSig != 0 && !hide;
-  if (PartHolds(topText, upper, ChainKind::Top) && PartHolds(bottomText, lower, ChainKind::Bottom) &&
+  if (TextHolds(topText, upper, ChainKind::Top) && TextHolds(bottomText, lower, ChainKind::Bottom) &&
       hidden == hide && shown == display) {
     return 0;
   }

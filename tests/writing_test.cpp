@@ -254,6 +254,35 @@ TEST_F(WritingTest, CompositeWrittenOnceIsAlreadyThereTheSecondTime) {
   EXPECT_NE(WriteMeasureSignature(1, "1+1+3", "1024+512"), 0);
 }
 
+TEST_F(WritingTest, MeasureComparesTextsSoAOneElementChainReadsAsItsNumber) {
+  // A chain of one element formats as "3" (or "512"), which is the derived text.
+  MeasureView view;
+  view.beats = host.AddTopChain({{3, G}});
+  view.beatDuration = 512;
+  view.signatureFlags = CompositeTopFlag;
+  host.SetMeasure(1, view);
+  view.beats = 3;
+  view.beatDuration = host.AddBottomChain({{512, G}});
+  view.signatureFlags = CompositeBottomFlag;
+  host.SetMeasure(2, view);
+  const int saves = host.counters().saves;
+  const int creates = host.counters().creates;
+  EXPECT_EQ(WriteMeasureSignature(1, "3", "512"), 0);
+  EXPECT_EQ(WriteMeasureSignature(2, "3", "512"), 0);
+  EXPECT_EQ(host.counters().saves, saves);
+  EXPECT_EQ(host.counters().creates, creates);
+  EXPECT_NE(WriteMeasureSignature(1, "4", "512"), 0);
+  EXPECT_EQ(Measure(1).signatureFlags & CompositeTopFlag, 0);
+
+  // A staff's own signature keeps its rule: plain only when no composite bit is set.
+  host.SetStaffTimeSig(3, 1, host.AddTopChain({{3, G}}), 512, CompositeTopFlag);
+  EXPECT_NE(WriteStaffSignature(1, "3", "512", 3), 0);
+  simhost::StaffTimeSigView staff;
+  ASSERT_TRUE(host.ReadStaffTimeSig(3, 1, staff));
+  EXPECT_EQ(staff.beats, 3);
+  EXPECT_EQ(staff.signatureFlags & CompositeTopFlag, 0);
+}
+
 TEST_F(WritingTest, ReplacedChainsStayInTheScore) {
   host.SetMeasure(1, 8, 512);
   EXPECT_NE(WriteMeasureSignature(1, "3+3+2", "512"), 0);
