@@ -476,7 +476,9 @@ std::int32_t Host::LoadRecord(std::uint32_t tag, void* key, void* buffer, std::i
   if (r == nullptr) return Result(false);
   if (buffer != nullptr) {
     const std::size_t room = *size > 0 ? static_cast<std::size_t>(*size) : 0;
-    std::memcpy(buffer, r->data(), std::min(room, r->size()));
+    // An empty record has no data() to copy from, not even zero bytes.
+    const std::size_t n = std::min(room, r->size());
+    if (n != 0) std::memcpy(buffer, r->data(), n);
   }
   if (size != nullptr) *size = static_cast<std::int32_t>(r->size());
   return Result(true);

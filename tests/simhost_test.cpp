@@ -43,6 +43,18 @@ TEST_F(SimHostTest, LoadCopiesAtMostTheGivenSizeAndReportsTheStoredSize) {
   EXPECT_EQ(buffer[6], 0xEE);
 }
 
+TEST_F(SimHostTest, EmptyRecordLoadsWithSizeZeroAndLeavesTheBuffer) {
+  host.PutRecord(StaffListRecordTag, Key(0, 3), {});
+  RecordKeyBytes key = MakeRecordKey(0, 3);
+  std::uint8_t buffer[StaffListRecordLayout::Size];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  std::int32_t size = sizeof buffer;
+  EXPECT_TRUE(HostSucceeded(HostLoadRecord(StaffListRecordTag, key.bytes, buffer, &size, V)));
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(buffer[0], 0xEE);
+  EXPECT_EQ(buffer[sizeof buffer - 1], 0xEE);
+}
+
 TEST_F(SimHostTest, NullBufferTestsExistence) {
   host.PutRecord(CompositeTopRecordTag, Key(1, 0), std::vector<std::uint8_t>(12, 0));
   RecordKeyBytes present = MakeRecordKey(1, 0);
