@@ -314,8 +314,9 @@ int Main(int argc, char** argv) {
   app.add_flag("--in-place", run.inPlace, "rewrite the input files");
   app.add_option("--out-dir", run.outDir, "write each result into this directory")
       ->type_name("DIR");
-  app.add_option("--preset", run.preset, "load this preset's options for this run")
-      ->type_name("NAME");
+  CLI::Option* presetOption =
+      app.add_option("--preset", run.preset, "load this preset's options for this run")
+          ->type_name("NAME");
   app.add_option("--set", run.sets, "set one option field for this run (repeatable)")
       ->type_name("FIELD=VALUE")
       ->allow_extra_args(false);
@@ -361,6 +362,9 @@ int Main(int argc, char** argv) {
   }
 
   try {
+    // An empty name is never a preset; without this check it would quietly
+    // mean "no preset".
+    if (presetOption->count() > 0) CheckPresetName(run.preset);
     const std::string dir = ResolveConfigDir(configDir);
     if (options->parsed() || presets->parsed()) {
       if (!run.inputs.empty() || !run.output.empty() || run.inPlace || !run.outDir.empty() ||

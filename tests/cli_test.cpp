@@ -596,6 +596,8 @@ TEST(Usage, ErrorsExitWithOneLine) {
       {"--set", "allowBeat[0]=0", "--set", "allowBeat[1]=0", "--set", "allowBeat[2]=0", "--set",
        "allowBeat[3]=0", "--set", "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
       {"--preset", "No Such Preset", ExamplePath()},
+      {"--preset", "", ExamplePath()},
+      {"presets", "save", "Mine", "--preset", ""},
       {"--measures", "5-3", ExamplePath()},
       {"--staves", "x", ExamplePath()},
       {"--report", "xml", ExamplePath()},
