@@ -244,7 +244,8 @@ struct Score::Impl {
   Status Apply(const simhost::Host& host, Status& status);
   bool RewriteTime(pugi::xml_node time, const Meter& meter, bool keepHidden,
                    std::vector<TextEdit>& edits, Status& status);
-  bool InsertTime(pugi::xml_node measure, const Meter& meter, pugi::xml_node restate,
+  bool InsertTime(pugi::xml_node measure, const Meter& meter,
+                  const std::vector<pugi::xml_node>& restate,
                   std::vector<TextEdit>& edits, Status& status);
 };
 
@@ -689,7 +690,8 @@ bool Score::Impl::RewriteTime(pugi::xml_node time, const Meter& meter, bool keep
   return true;
 }
 
-bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::xml_node restate,
+bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter,
+                             const std::vector<pugi::xml_node>& restate,
                              std::vector<TextEdit>& edits, Status& status) {
   const std::string& text = xml.text;
   auto startOf = [&](pugi::xml_node n) -> std::size_t {
@@ -712,24 +714,35 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter, pugi::x
     return FindClosingTag(text, n.name(), gt);
   };
   const TimeSpelling spelling = SpellMeter(meter);
-  if (!spelling.exact && !restate) {
+  if (!spelling.exact && restate.empty()) {
     Warn(status, "time signature " + MeterText(meter) + " has no exact MusicXML form; its length is kept");
   }
-  std::size_t restateStart = 0;
-  std::size_t restateEnd = 0;
-  const bool verbatim = restate && ElementSpan(text, restate, restateStart, restateEnd);
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  bool verbatim = !restate.empty();
+  for (pugi::xml_node r : restate) {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    verbatim = verbatim && ElementSpan(text, r, start, end);
+    spans.emplace_back(start, end);
+  }
   auto timeText = [&](const std::string& indent, const std::string& unit) {
-    // A restated signature repeats the element that stated it, symbol and
-    // all; only its visibility is this measure's.
+    // A restated signature repeats the elements that stated it (one per
+    // staff where they are numbered), symbol and all; only the visibility
+    // is this measure's.
     if (verbatim) {
-      const std::size_t gt = text.find('>', restateStart);
-      std::string out = "<time";
-      for (pugi::xml_attribute a : restate.attributes()) {
-        if (std::string(a.name()) == "print-object") continue;
-        out += " " + std::string(a.name()) + "=\"" + EscapeAttribute(a.value()) + "\"";
+      std::string out;
+      for (std::size_t i = 0; i < restate.size(); ++i) {
+        if (i != 0) out += indent;
+        const std::size_t gt = text.find('>', spans[i].first);
+        out += "<time";
+        for (pugi::xml_attribute a : restate[i].attributes()) {
+          if (std::string(a.name()) == "print-object") continue;
+          out += " " + std::string(a.name()) + "=\"" + EscapeAttribute(a.value()) + "\"";
+        }
+        if (meter.hidden) out += " print-object=\"no\"";
+        out += text.substr(gt, spans[i].second - gt);
       }
-      if (meter.hidden) out += " print-object=\"no\"";
-      return out + text.substr(gt, restateEnd - gt);
+      return out;
     }
     std::string out = "<time";
     if (!spelling.symbol.empty()) out += " symbol=\"" + spelling.symbol + "\"";
@@ -883,7 +896,7 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
     // What the edited text states, measure by measure; empty while no <time>
     // has been stated (a score or passage without time signature).
     std::optional<Meter> stated;
-    pugi::xml_node origin;  // the <time> that stated the original signature
+    std::vector<pugi::xml_node> origin;  // the <time>s that stated the original signature
     for (std::size_t mi = 0; mi < count; ++mi) {
       const Meter& before = part.meters[mi];
       const bool changedHere = !(now[mi] == before);
@@ -899,7 +912,7 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
         } else {
           stated = before;
         }
-        origin = changedHere ? pugi::xml_node() : part.governing[mi];
+        origin = changedHere ? std::vector<pugi::xml_node>() : part.times[mi];
         continue;
       }
       const Meter& target = changedHere ? now[mi] : before;
@@ -911,8 +924,8 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
                                             (stated && part.synthesized[mi]);
       if (needed) {
         const bool restating = !changedHere && !part.synthesized[mi];
-        if (InsertTime(part.measures[mi], target, restating ? origin : pugi::xml_node(), edits,
-                       status)) {
+        if (InsertTime(part.measures[mi], target,
+                       restating ? origin : std::vector<pugi::xml_node>(), edits, status)) {
           stated = target;
         }
       }

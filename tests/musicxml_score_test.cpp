@@ -636,6 +636,28 @@ TEST(Export, LookalikeClosingTagsAreNotTheEnd) {
   EXPECT_EQ(Sig(back.host, 2), "4/1024");
 }
 
+// A part whose staves each state the signature (<time number="1">,
+// <time number="2">) gets every one of them restated, so no staff keeps the
+// changed signature after the changed measure.
+TEST(Export, RestatementRepeatsEveryStaffsTime) {
+  const std::string times = Time("3", "4", " number=\"1\"") + Time("3", "4", " number=\"2\"");
+  const std::string three = N(2, "quarter") + N(2, "quarter") + N(2, "quarter");
+  const std::string xml =
+      Doc({Part("P1", {Attr(times, 2, "        <staves>2</staves>\n") + three, three, three})});
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 2, Plain(2, 2048));
+  const std::string out = Export(l);
+  const std::size_t m3 = out.find("<measure number=\"3\">");
+  ASSERT_NE(m3, std::string::npos);
+  EXPECT_NE(out.find(Time("3", "4", " number=\"1\"").substr(8), m3), std::string::npos) << out;
+  EXPECT_NE(out.find(Time("3", "4", " number=\"2\"").substr(8), m3), std::string::npos) << out;
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 2), "2/2048");
+  EXPECT_EQ(Sig(back.host, 3), "3/1024");
+}
+
 TEST(Export, InsertedLinesFollowTheFilesLineEnds) {
   std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()})});
   std::string crlf;
