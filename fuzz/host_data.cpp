@@ -216,11 +216,7 @@ std::string RunHostData(const std::uint8_t* data, std::size_t size) {
   for (int i = 0; i < raw; ++i) {
     const std::uint32_t tag = Tags[in.U8() % Tags.size()];
     const std::vector<std::uint8_t> key = in.Bytes(6);
-    // Never empty: a stored record of 0 bytes trips the simulated host's
-    // HostLoadRecord (memcpy from null, FuzzRegressionTest.EmptyStoredRecordLoads).
-    // Allow it again once that is fixed.
-    std::vector<std::uint8_t> bytes = in.Bytes(in.U8());
-    if (bytes.empty()) bytes.push_back(0);
+    const std::vector<std::uint8_t> bytes = in.Bytes(in.U8());
     host.PutRecord(tag, key, bytes);
   }
   const auto region = DecodeRegion(in, firstMeasure, measureCount, staves.size());

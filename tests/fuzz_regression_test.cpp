@@ -105,8 +105,7 @@ TEST(FuzzDriverTest, EveryPrefixOfASeedRuns) {
 
 // Found by fuzz_host_data: a stored record of 0 bytes (a staff list slot)
 // made HostLoadRecord pass the empty vector's null data() to memcpy, which
-// the undefined-behaviour sanitizer stops. The decoder now keeps raw records
-// non-empty so fuzzing can go on; this keeps the case itself covered.
+// the undefined-behaviour sanitizer stops.
 TEST(FuzzRegressionTest, EmptyStoredRecordLoads) {
   simhost::Host host;
   simhost::SetCurrentHost(&host);
