@@ -7,6 +7,7 @@
 #include <iostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/config_store.h"
@@ -365,6 +366,18 @@ int Main(int argc, char** argv) {
     // An empty name is never a preset; without this check it would quietly
     // mean "no preset".
     if (presetOption->count() > 0) CheckPresetName(run.preset);
+    // Likewise an empty path or range given on purpose (-o "$UNSET") would
+    // quietly mean "not given": nothing written, yet a successful exit.
+    const std::pair<const char*, const std::string*> valued[] = {
+        {"--output", &run.output},     {"--out-dir", &run.outDir},
+        {"--measures", &run.measures}, {"--staves", &run.staves},
+        {"--report", &run.report},     {"--report-file", &run.reportFile},
+        {"--config-dir", &configDir}};
+    for (const auto& [name, value] : valued) {
+      if (app.get_option(name)->count() > 0 && value->empty()) {
+        throw UsageError{std::string(name) + " needs a value that is not empty"};
+      }
+    }
     const std::string dir = ResolveConfigDir(configDir);
     if (options->parsed() || presets->parsed()) {
       if (!run.inputs.empty() || !run.output.empty() || run.inPlace || !run.outDir.empty() ||
