@@ -159,6 +159,9 @@ std::string FormatText(const std::vector<FileReport>& reports) {
     }
     if (!report.changed) {
       text += "; nothing to write";
+    } else if (report.output.empty() && report.outputRequested) {
+      // Display signatures alone have no MusicXML form (see the warnings).
+      text += "; left as it was (display time signatures have no MusicXML form)";
     } else if (report.output.empty()) {
       text += "; nothing written (use -o, --in-place or --out-dir)";
     } else {

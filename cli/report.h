@@ -48,6 +48,7 @@ struct FileReport {
   std::vector<Message> messages;
   std::vector<std::string> warnings;
   std::string output;  // where the result was written; empty: nowhere
+  bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };
 
 // One object, or an array of them when `array` is set (several inputs were

@@ -198,6 +198,7 @@ RunResult RunInput(const RunRequest& request) {
     }
   }
 
+  result.report.outputRequested = !request.output.empty();
   status = score.ApplyHost(host);
   if (!status) {
     result.error = status.message;

@@ -850,14 +850,16 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
       continue;
     }
     now.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
-    if (now == before) continue;
-    current[mi] = now;
-    recordChanged[mi] = true;
-    hiddenChanged[mi] = now.hidden != before.hidden;
+    // BuildHost sets no display signature: one now is the plug-in's, also
+    // where it is the only change.
     if ((view.displayFlags & DisplayInUseFlag) != 0) {
       Warn(status, "measure " + std::to_string(mi + 1) +
                        ": the separate display time signature has no MusicXML form; the governing one is written");
     }
+    if (now == before) continue;
+    current[mi] = now;
+    recordChanged[mi] = true;
+    hiddenChanged[mi] = now.hidden != before.hidden;
   }
 
   std::vector<TextEdit> edits;

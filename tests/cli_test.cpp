@@ -445,6 +445,25 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"copy.musicxml"});
 }
 
+// Where the plug-in only adds display signatures, the file has nothing to
+// take them: the report says so instead of asking for an output.
+TEST(Example, DisplayOnlyChangesLeaveTheFileAndSayWhy) {
+  ScratchDir dir;
+  const std::string path = dir / "score.musicxml";
+  WriteFile(path, ReadFile(ExamplePath()));
+  RunJson({"--in-place", "--set", "onlyChangeAtConflicts=0", path}, dir);
+  const std::string fixed = ReadFile(path);
+  const std::vector<std::string> args = {"--config-dir", dir / "cfg",  "--in-place", "--set",
+                                         "displayCurrentTimeSig=1", "--set",
+                                         "onlyChangeAtConflicts=0", path};
+  const Outcome outcome = RunTool(args);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(path), fixed);
+  EXPECT_NE(outcome.err.find("left as it was"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.err.find("use -o"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("display time signature has no MusicXML form"), std::string::npos);
+}
+
 TEST(Example, ArchivesStayArchives) {
   ScratchDir dir;
   const std::string mxl = dir / "score.mxl";
