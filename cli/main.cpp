@@ -369,9 +369,8 @@ int Main(int argc, char** argv) {
     // Likewise an empty path or range given on purpose (-o "$UNSET") would
     // quietly mean "not given": nothing written, yet a successful exit.
     const std::pair<const char*, const std::string*> valued[] = {
-        {"--output", &run.output},     {"--out-dir", &run.outDir},
-        {"--measures", &run.measures}, {"--staves", &run.staves},
-        {"--report", &run.report},     {"--report-file", &run.reportFile},
+        {"--output", &run.output},   {"--out-dir", &run.outDir}, {"--measures", &run.measures},
+        {"--staves", &run.staves},   {"--report", &run.report},  {"--report-file", &run.reportFile},
         {"--config-dir", &configDir}};
     for (const auto& [name, value] : valued) {
       if (app.get_option(name)->count() > 0 && value->empty()) {

@@ -47,7 +47,7 @@ struct FileReport {
   std::vector<StaffChange> staves;
   std::vector<Message> messages;
   std::vector<std::string> warnings;
-  std::string output;  // where the result was written; empty: nowhere
+  std::string output;            // where the result was written; empty: nowhere
   bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };
 
