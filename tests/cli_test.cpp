@@ -453,9 +453,14 @@ TEST(Example, DisplayOnlyChangesLeaveTheFileAndSayWhy) {
   WriteFile(path, ReadFile(ExamplePath()));
   RunJson({"--in-place", "--set", "onlyChangeAtConflicts=0", path}, dir);
   const std::string fixed = ReadFile(path);
-  const std::vector<std::string> args = {"--config-dir", dir / "cfg",  "--in-place", "--set",
-                                         "displayCurrentTimeSig=1", "--set",
-                                         "onlyChangeAtConflicts=0", path};
+  const std::vector<std::string> args = {"--config-dir",
+                                         dir / "cfg",
+                                         "--in-place",
+                                         "--set",
+                                         "displayCurrentTimeSig=1",
+                                         "--set",
+                                         "onlyChangeAtConflicts=0",
+                                         path};
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(path), fixed);
