@@ -291,8 +291,10 @@ TEST_F(ResourcesTest, StatusBarShowsPart255OnlyInSimpleMode) {
   EXPECT_EQ(standin::StatusBarDisplay(dialog, 126), "Help");
   // Read back as Wine answers it: part 255 gives nothing, part 0 the simple text.
   char text[32] = "x";
-  EXPECT_EQ(SendDlgItemMessageA(dialog, 126, SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text)), 0);
-  EXPECT_STREQ(text, "");
+  EXPECT_EQ(
+      SendDlgItemMessageA(dialog, 126, SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text)),
+      0);
+  EXPECT_STREQ(text, "x");
   EXPECT_EQ(SendDlgItemMessageA(dialog, 126, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text)), 4);
   EXPECT_STREQ(text, "Help");
 }

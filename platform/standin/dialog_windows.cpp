@@ -495,12 +495,13 @@ LRESULT HandleItemMessage(ControlState& c, UINT message, WPARAM wParam, LPARAM l
         return 0;
       case SB_GETTEXTA: {
         // As under Wine: in simple mode the simple text reads as part 0, and
-        // part 255 itself yields nothing.
+        // part 255 itself yields nothing and leaves the buffer alone.
         int part = static_cast<int>(wParam & 0xFF);
+        if (part == SB_SIMPLEID) return 0;
         std::string value;
         if (c.simpleMode && part == 0) {
           value = c.simpleText;
-        } else if (part != SB_SIMPLEID) {
+        } else {
           auto it = c.partTexts.find(part);
           if (it != c.partTexts.end()) value = it->second;
         }
