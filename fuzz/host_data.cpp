@@ -158,22 +158,23 @@ std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& i
   const std::int32_t start = (mode & 0x08) != 0 ? in.I32() : 0;
   const std::int32_t end = (mode & 0x10) != 0 ? in.I32() : EndOfMeasure;
 
-  // Bound the work: each measure walks every staff, and with onlySelectedStaves
-  // each staff walks the selected slots.
-  const std::uint64_t slots = lastSlot >= firstSlot ? std::uint64_t(lastSlot - firstSlot) + 1 : 1;
-  const std::uint64_t perMeasure = (staffCount + 1) * (1 + slots);
-  if (perMeasure > MaxWork) {
-    lastSlot = firstSlot + static_cast<std::int32_t>(MaxWork / (staffCount + 1));
+  // Bound the work: each measure walks every staff (raw records can add up
+  // to 16 to the list), and with onlySelectedStaves each staff walks the
+  // selected slots.
+  const std::int64_t staves = static_cast<std::int64_t>(staffCount) + 17;
+  const std::int64_t maxSlots = std::max<std::int64_t>(1, std::int64_t{MaxWork} / staves);
+  if (std::int64_t{lastSlot} - firstSlot + 1 > maxSlots) {
+    lastSlot = static_cast<std::int32_t>(firstSlot + maxSlots - 1);
   }
-  const std::uint64_t perMeasureNow =
-      (staffCount + 1) * (1 + (lastSlot >= firstSlot ? std::uint64_t(lastSlot - firstSlot) + 1 : 1));
-  const std::uint64_t maxMeasures = std::max<std::uint64_t>(1, MaxWork / perMeasureNow);
-  if (last >= first && std::uint64_t(last - first) + 1 > maxMeasures) {
-    last = first + static_cast<std::int32_t>(maxMeasures) - 1;
+  lastSlot = std::min<std::int32_t>(lastSlot, INT16_MAX);
+  const std::int64_t slots = std::max<std::int64_t>(1, std::int64_t{lastSlot} - firstSlot + 1);
+  const std::int64_t maxMeasures = std::max<std::int64_t>(1, std::int64_t{MaxWork} / (staves * (1 + slots)));
+  if (last >= first && std::int64_t{last} - first + 1 > maxMeasures) {
+    last = static_cast<std::int32_t>(first + maxMeasures - 1);
   }
   return simhost::MakeSelectionRegion(
       staffList, static_cast<std::int16_t>(firstSlot), static_cast<std::int16_t>(first), start,
-      static_cast<std::int16_t>(std::min<std::int32_t>(lastSlot, INT16_MAX)),
+      static_cast<std::int16_t>(lastSlot),
       static_cast<std::int16_t>(last), end);
 }
 
