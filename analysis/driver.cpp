@@ -1,5 +1,8 @@
 #include "analysis/driver.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "analysis/beatlist.h"
 #include "analysis/check.h"
 #include "analysis/collection.h"
@@ -55,9 +58,37 @@ bool WriteIndependentStaves(std::int16_t measure, const std::uint8_t* region, co
   return followers > 0;
 }
 
+// The staves at the selected slots, gathered once per run over a selection:
+// the host's staff list does not change while the plug-in works through it,
+// and walking every selected slot for every staff of every measure would cost
+// measures x staves x slots host calls. One bit per int16 staff number.
+std::uint8_t selectedStaves[65536 / 8];
+const std::uint8_t* selectedStavesRegion = nullptr;
+
+std::size_t StaffBit(std::int16_t staff) {
+  return static_cast<std::size_t>(static_cast<std::int32_t>(staff) + 32768);
+}
+
+void GatherSelectedStaves(const std::uint8_t* region) {
+  std::memset(selectedStaves, 0, sizeof selectedStaves);
+  const std::int16_t staffList = ReadI16(region + SelectionRegionLayout::StaffList);
+  const std::int32_t first = ReadI16(region + SelectionRegionLayout::FirstSlot);
+  const std::int32_t last = ReadI16(region + SelectionRegionLayout::LastSlot);
+  for (std::int32_t slot = first; slot <= last; ++slot) {
+    const std::size_t bit = StaffBit(
+        static_cast<std::int16_t>(HostStaffAtSlot(slot, staffList, HostInterfaceVersion)));
+    selectedStaves[bit / 8] = static_cast<std::uint8_t>(selectedStaves[bit / 8] | (1u << (bit % 8)));
+  }
+  selectedStavesRegion = region;
+}
+
 }  // namespace
 
 bool StaffInSelection(std::int16_t staff, const std::uint8_t* region) {
+  if (region == selectedStavesRegion) {
+    const std::size_t bit = StaffBit(staff);
+    return (selectedStaves[bit / 8] & (1u << (bit % 8))) != 0;
+  }
   const std::int16_t staffList = ReadI16(region + SelectionRegionLayout::StaffList);
   const std::int32_t first = ReadI16(region + SelectionRegionLayout::FirstSlot);
   const std::int32_t last = ReadI16(region + SelectionRegionLayout::LastSlot);
@@ -148,9 +179,11 @@ std::int16_t ProcessSelection(HWND owner, const std::uint8_t* region) {
                 MB_ICONINFORMATION);
     return 0;
   }
+  if (globalSettings.onlySelectedStaves != 0) GatherSelectedStaves(region);
   std::int16_t changed = 0;
   for (std::int32_t measure = first; measure <= last; ++measure) {
     if (ProcessMeasure(owner, static_cast<std::int16_t>(measure), region) != 0) changed = 1;
   }
+  selectedStavesRegion = nullptr;
   return changed;
 }
