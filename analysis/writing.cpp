@@ -54,7 +54,8 @@ void AppendElement(TextBuilder& text, const char* prefix, std::int16_t value) {
   if (!text.complete) return;
   char piece[16];
   const std::size_t prefixLength = std::strlen(prefix);
-  std::memcpy(piece, prefix, prefixLength);
+  // FormatNumber writes the digits and the terminator right after the prefix.
+  std::memcpy(piece, prefix, prefixLength);  // NOLINT(bugprone-not-null-terminated-result)
   const std::size_t pieceLength = prefixLength + FormatNumber(piece + prefixLength, value);
   if (text.length + pieceLength > MaxTextLength) {
     text.complete = false;

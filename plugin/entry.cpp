@@ -32,7 +32,9 @@ bool ConfirmApply(HWND owner) {
 
 void PutText(std::uint8_t* field, const char* text) {
   std::memset(field, 0, MenuCommandInfoLayout::TextSize);
-  std::memcpy(field, text, std::strlen(text));
+  // The field was zeroed above, so the copy is terminated; the texts are
+  // constants shorter than the field.
+  std::memcpy(field, text, std::strlen(text));  // NOLINT(bugprone-not-null-terminated-result)
 }
 
 std::int16_t Invoke(HWND owner, const std::uint8_t* region) {

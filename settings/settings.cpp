@@ -8,19 +8,17 @@ Settings globalSettings;
 
 namespace {
 
-// The thirteen option fields in image order; S is Settings or const Settings.
-template <class S>
-auto OptionFields(S& s, std::size_t index) -> decltype(&s.autoUpdateLayout) {
-  decltype(&s.autoUpdateLayout) fields[] = {&s.autoUpdateLayout,      &s.onlySelectedStaves,
-                            &s.includeHiddenStaves,   &s.onlyChangeAtConflicts,
-                            &s.changeIndependentStaves, &s.displayCurrentTimeSig,
-                            &s.abbreviateDisplay,     &s.hideTimeSig,
-                            &s.useComposite,          &s.preferComposite,
-                            &s.compactBeatDuration,   &s.largestBeatDuration,
-                            &s.minMeasureDuration};
-  return fields[index];
-}
+// The thirteen option fields in image order.
+constexpr std::int16_t Settings::*OptionFields[] = {
+    &Settings::autoUpdateLayout,      &Settings::onlySelectedStaves,
+    &Settings::includeHiddenStaves,   &Settings::onlyChangeAtConflicts,
+    &Settings::changeIndependentStaves, &Settings::displayCurrentTimeSig,
+    &Settings::abbreviateDisplay,     &Settings::hideTimeSig,
+    &Settings::useComposite,          &Settings::preferComposite,
+    &Settings::compactBeatDuration,   &Settings::largestBeatDuration,
+    &Settings::minMeasureDuration};
 constexpr std::size_t OptionFieldCount = 13;
+static_assert(sizeof OptionFields / sizeof OptionFields[0] == OptionFieldCount);
 static_assert(SettingsLayout::MinMeasureDuration == 2 * (OptionFieldCount - 1));
 
 }  // namespace
@@ -48,7 +46,7 @@ void ApplyDefaultSettings(Settings& s) {
 }
 
 void ReadOptionBlock(const std::uint8_t* block, Settings& s) {
-  for (std::size_t i = 0; i < OptionFieldCount; ++i) *OptionFields(s, i) = ReadI16(block + 2 * i);
+  for (std::size_t i = 0; i < OptionFieldCount; ++i) s.*OptionFields[i] = ReadI16(block + 2 * i);
   for (std::size_t i = 0; i < BeatDurationCount; ++i)
     s.allowBeat[i] = ReadI16(block + SettingsLayout::AllowBeat + 2 * i);
   for (std::size_t i = 0; i < 6; ++i) s.reserved[i] = ReadI16(block + SettingsLayout::Reserved + 2 * i);
@@ -56,7 +54,7 @@ void ReadOptionBlock(const std::uint8_t* block, Settings& s) {
 
 void WriteOptionBlock(const Settings& settings, std::uint8_t* block) {
   for (std::size_t i = 0; i < OptionFieldCount; ++i)
-    WriteI16(block + 2 * i, *OptionFields(settings, i));
+    WriteI16(block + 2 * i, settings.*OptionFields[i]);
   for (std::size_t i = 0; i < BeatDurationCount; ++i)
     WriteI16(block + SettingsLayout::AllowBeat + 2 * i, settings.allowBeat[i]);
   for (std::size_t i = 0; i < 6; ++i)
