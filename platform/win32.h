@@ -41,6 +41,9 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using LPBYTE = std::uint8_t*;
 using LPDWORD = DWORD*;
+// Distinct handle types named as in the Windows headers, so code written
+// against either compiles the same way.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 using PHKEY = struct HKEY__**;
 
 struct HWND__;
@@ -54,6 +57,7 @@ using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
 using HMENU = HMENU__*;
 using HHOOK = HHOOK__*;
+// NOLINTEND(bugprone-reserved-identifier)
 using HANDLE = void*;
 using LPVOID = void*;
 
