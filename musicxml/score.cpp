@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -16,6 +17,16 @@
 namespace musicxml {
 
 namespace {
+
+// Appends one <beats>/<beat-type> pair, each element after `inner`.
+void AppendBeatPair(std::string& out, std::string_view inner, std::string_view beats,
+                    std::string_view type) {
+  for (std::string_view piece : {inner, std::string_view("<beats>"), beats,
+                                 std::string_view("</beats>"), inner,
+                                 std::string_view("<beat-type>"), type,
+                                 std::string_view("</beat-type>")})
+    out += piece;
+}
 
 constexpr double MaxEdus = 2147483647.0;
 
@@ -220,7 +231,7 @@ struct Score::Impl {
   bool changed = false;
   std::string output;
 
-  Status Fail(const std::string& message) {
+  Status Fail(const std::string& message) const {
     Status s;
     s.ok = false;
     s.message = name + ": " + message;
@@ -230,7 +241,7 @@ struct Score::Impl {
     status.warnings.push_back(name + ": " + text);
     warnings.push_back(name + ": " + text);
   }
-  std::string Where(const PartModel& part, int measure) const {
+  static std::string Where(const PartModel& part, int measure) {
     std::string number = part.measures[static_cast<std::size_t>(measure)]
                              .attribute("number")
                              .as_string();
@@ -259,7 +270,8 @@ Status Score::Impl::Load(std::string_view bytes) {
   if (archive) {
     if (!ReadArchive(bytes, rootPath, xmlBytes, status.warnings, error)) return Fail(error);
     for (auto& w : status.warnings) {
-      w = name + ": " + w;
+      w.insert(0, ": ");
+      w.insert(0, name);
       warnings.push_back(w);
     }
   } else {
@@ -399,7 +411,7 @@ Status Score::Impl::ReadScore(Status& status) {
       if (!part.synthesized[m] && !part.meters[m].SameBeats(records[m])) part.independent = true;
     }
     for (int s = 0; s < part.staffCount; ++s) {
-      staves[static_cast<std::size_t>(part.firstStaff + s)].independent = part.independent;
+      staves[static_cast<std::size_t>(part.firstStaff) + static_cast<std::size_t>(s)].independent = part.independent;
     }
   }
   measureNumbers.clear();
@@ -683,7 +695,7 @@ bool Score::Impl::RewriteTime(pugi::xml_node time, const Meter& meter, bool keep
   const std::string inner = first && IsWhitespaceNode(first) ? first.value() : "";
   const std::string closing = LastWhitespace(time);
   for (const auto& [beats, type] : spelling.pairs) {
-    out += inner + "<beats>" + beats + "</beats>" + inner + "<beat-type>" + type + "</beat-type>";
+    AppendBeatPair(out, inner, beats, type);
   }
   out += closing + "</time>";
   edits.push_back(TextEdit{start, end - start, out});
@@ -750,7 +762,7 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter,
     out += ">";
     const std::string inner = indent + unit;
     for (const auto& [beats, type] : spelling.pairs) {
-      out += inner + "<beats>" + beats + "</beats>" + inner + "<beat-type>" + type + "</beat-type>";
+      AppendBeatPair(out, inner, beats, type);
     }
     return out + indent + "</time>";
   };

@@ -380,7 +380,7 @@ bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
     if (zip_close(zip.get()) != 0) {
       error = zip_strerror(zip.get());
     } else {
-      zip.release();  // closed
+      static_cast<void>(zip.release());  // zip_close freed it
       zip_stat_t st;
       zip_stat_init(&st);
       if (zip_source_open(src) == 0) {
