@@ -66,7 +66,7 @@ std::uint8_t selectedStaves[65536 / 8];
 const std::uint8_t* selectedStavesRegion = nullptr;
 
 std::size_t StaffBit(std::int16_t staff) {
-  return static_cast<std::size_t>(static_cast<std::int32_t>(staff) + 32768);
+  return static_cast<std::size_t>(static_cast<std::int32_t>(staff) + 32768);  // NOLINT(bugprone-misplaced-widening-cast): the sum is 0..65535, never negative
 }
 
 void GatherSelectedStaves(const std::uint8_t* region) {

@@ -374,7 +374,7 @@ extern "C" std::int32_t HOSTAPI HostRunDialog(std::int32_t resourceId, HostDialo
   run.userValue = userValue;
   // A dialog that cannot be created: -1, as DialogBoxParam answers.
   run.result = -1;
-  if (proc == nullptr || s.failingTemplates.count(resourceId) != 0) {
+  if (proc == nullptr || s.failingTemplates.contains(resourceId)) {
     s.runs.push_back(run);
     return run.result;
   }

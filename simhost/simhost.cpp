@@ -507,7 +507,7 @@ std::int32_t Host::CreateRecord(std::uint32_t tag, void* key, const void* buffer
   ++counters_.creates;
   ++impl_->createsByTag[tag];
   if (key == nullptr || size < 0 || (buffer == nullptr && size != 0) ||
-      impl_->createFaults.count(tag) != 0) {
+      impl_->createFaults.contains(tag)) {
     ++counters_.failedSaves;
     return Result(false);
   }
@@ -552,7 +552,7 @@ void* Host::LoadLayer(std::int32_t frame, std::int32_t measure, std::int32_t lay
   }
   const std::uint64_t key =
       LayerKey(StaffForFrame(frame), static_cast<std::int16_t>(measure), layer);
-  if (impl_->layerFaults.count(key) != 0) return nullptr;
+  if (impl_->layerFaults.contains(key)) return nullptr;
   auto it = impl_->layers.find(key);
   if (it == impl_->layers.end()) return nullptr;
   const LayerData& data = it->second;

@@ -342,7 +342,7 @@ class ScriptParser {
     }
     if (!ok_) return;
     Next();
-    if (out_.dialogs.count(id) != 0) {
+    if (out_.dialogs.contains(id)) {
       Fail("dialog " + std::to_string(id) + " defined twice");
       return;
     }
@@ -366,7 +366,7 @@ class ScriptParser {
       if (IsPunct(',')) Next();
       if (!Text(text)) return;
       UINT key = static_cast<UINT>(id & 0xFFFF);
-      if (out_.strings.count(key) != 0) {
+      if (out_.strings.contains(key)) {
         Fail("string " + std::to_string(key) + " defined twice");
         return;
       }
@@ -544,7 +544,7 @@ ResourceScript ParseResourceScript(const std::string& script, const std::string&
     }
     if (valueTokens[k].kind == TokenKind::Number) {
       value = valueTokens[k].number;
-    } else if (valueTokens[k].kind == TokenKind::Identifier && symbols.count(valueTokens[k].text)) {
+    } else if (valueTokens[k].kind == TokenKind::Identifier && symbols.contains(valueTokens[k].text)) {
       value = symbols[valueTokens[k].text];
     } else {
       out.errors.push_back("header line " + std::to_string(line) + ": unsupported value");

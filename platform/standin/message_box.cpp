@@ -59,7 +59,7 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) 
 }
 
 extern "C" BOOL MessageBeep(UINT type) {
-  if (failingBeeps.count(type) != 0) return FALSE;
+  if (failingBeeps.contains(type)) return FALSE;
   beeps.push_back(type);
   return TRUE;
 }

@@ -57,7 +57,7 @@ Key* Resolve(HKEY handle, REGSAM* access) {
     return &roots[reinterpret_cast<std::uintptr_t>(handle)];
   }
   auto* open = reinterpret_cast<OpenKey*>(handle);
-  if (openKeys.count(open) == 0) return nullptr;
+  if (!openKeys.contains(open)) return nullptr;
   if (access != nullptr) *access = open->access;
   return open->key;
 }

@@ -204,7 +204,7 @@ void ResetAll() {
 // The key state byte sign-extended, as Windows returns it: a key that is
 // down reads 0xFF80 (high-order bit set, and bit 0x80 with it).
 extern "C" SHORT GetKeyState(int virtualKey) {
-  return keysDown.count(virtualKey) != 0 ? static_cast<SHORT>(0xFF80) : 0;
+  return keysDown.contains(virtualKey) ? static_cast<SHORT>(0xFF80) : 0;
 }
 
 extern "C" HWND GetActiveWindow() { return activeWindow; }
@@ -216,7 +216,7 @@ extern "C" BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 // An unknown window gives thread 0 and process 0, as for an invalid handle.
 extern "C" DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
-  const bool known = windows.count(window) != 0;
+  const bool known = windows.contains(window);
   // As under Wine, an unknown window leaves the process id untouched.
   if (processId != nullptr && known) *processId = standin::HostProcessId;
   return known ? standin::UiThreadId : 0;
