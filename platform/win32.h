@@ -157,6 +157,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 BOOL MessageBeep(UINT type);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
+// The stand-in names these parameters after its own registry model.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD size);
@@ -166,6 +168,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);
 LONG RegCloseKey(HKEY key);
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)
 
 SHORT GetKeyState(int virtualKey);
 HWND GetActiveWindow();

@@ -145,6 +145,8 @@ void FillPresetList(HWND dialog, int controlId) {
 std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name) {
   std::int16_t index = 0;
   if (FindPreset(name, &index) == 0) return 0;
+  // The host takes (dialog, item, kind, value); the order is right.
+  // NOLINTNEXTLINE(readability-suspicious-call-argument)
   HostSetItemValue(dialog, controlId, ItemKindListSelection, index + 1, HostInterfaceVersion);
   return 1;
 }

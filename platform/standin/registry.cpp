@@ -182,6 +182,7 @@ extern "C" LONG RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD reserved, LPST
 // only for the size; a value longer than the buffer gives ERROR_MORE_DATA
 // with the needed size and the buffer left alone; a shorter one succeeds
 // with its own size.
+// NOLINTNEXTLINE(readability-non-const-parameter): the Win32 signature
 extern "C" LONG RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD reserved, LPDWORD type,
                                  LPBYTE data, LPDWORD size) {
   if (reserved != nullptr) return ErrorInvalidParameter;
