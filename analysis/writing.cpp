@@ -65,6 +65,22 @@ void AppendElement(TextBuilder& text, const char* prefix, std::int16_t value) {
   text.length += pieceLength;
 }
 
+// Where the records of a top or a bottom chain keep their slots.
+struct ChainShape {
+  std::uint32_t tag;
+  std::size_t slotCount;
+  std::size_t slotSize;
+  std::size_t flagsOffset;
+};
+
+ChainShape ShapeOf(ChainKind kind) {
+  if (kind == ChainKind::Top)
+    return {CompositeTopRecordTag, CompositeTopRecordLayout::SlotCount,
+            CompositeTopRecordLayout::SlotSize, CompositeTopRecordLayout::SlotFlags};
+  return {CompositeBottomRecordTag, CompositeBottomRecordLayout::SlotCount,
+          CompositeBottomRecordLayout::SlotSize, CompositeBottomRecordLayout::SlotFlags};
+}
+
 struct ChainFormat {
   bool complete;
   bool everyElementStartsGroup;  // after the first; what the bottom writer always creates
@@ -78,14 +94,7 @@ ChainFormat FormatChain(char* buffer, std::int16_t value, bool composite, ChainK
     AppendElement(text, "", value);
     return result;
   }
-  const bool top = kind == ChainKind::Top;
-  const std::uint32_t tag = top ? CompositeTopRecordTag : CompositeBottomRecordTag;
-  const std::size_t slotCount =
-      top ? CompositeTopRecordLayout::SlotCount : CompositeBottomRecordLayout::SlotCount;
-  const std::size_t slotSize =
-      top ? CompositeTopRecordLayout::SlotSize : CompositeBottomRecordLayout::SlotSize;
-  const std::size_t flagsOffset =
-      top ? CompositeTopRecordLayout::SlotFlags : CompositeBottomRecordLayout::SlotFlags;
+  const auto [tag, slotCount, slotSize, flagsOffset] = ShapeOf(kind);
   std::uint8_t record[CompositeTopRecordLayout::Size]{};
   static_assert(CompositeTopRecordLayout::Size == CompositeBottomRecordLayout::Size);
   for (std::int32_t sequence = 0; sequence <= INT16_MAX && text.complete; ++sequence) {
@@ -215,13 +224,7 @@ std::int16_t DisplayPresent(std::int16_t measure, const PresentPart& upper,
 // Bottom: three slots, every "+" ends a value, every slot starts a group.
 std::int16_t CreateChain(const char* text, ChainKind kind) {
   const bool top = kind == ChainKind::Top;
-  const std::uint32_t tag = top ? CompositeTopRecordTag : CompositeBottomRecordTag;
-  const std::size_t slotCount =
-      top ? CompositeTopRecordLayout::SlotCount : CompositeBottomRecordLayout::SlotCount;
-  const std::size_t slotSize =
-      top ? CompositeTopRecordLayout::SlotSize : CompositeBottomRecordLayout::SlotSize;
-  const std::size_t flagsOffset =
-      top ? CompositeTopRecordLayout::SlotFlags : CompositeBottomRecordLayout::SlotFlags;
+  const auto [tag, slotCount, slotSize, flagsOffset] = ShapeOf(kind);
 
   char copy[FormatBufferSize];
   CopyText(copy, text);
