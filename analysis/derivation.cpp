@@ -167,10 +167,14 @@ std::int16_t EvenlySpaced(std::int32_t d, const BeatList* list) {
   return static_cast<std::int64_t>(count) * d >= list->length ? 1 : 0;
 }
 
-std::int16_t BuildCompactComposite(const BeatList* list, char* topText, char* bottomText,
-                                   const Settings& settings) {
+namespace {
+
+// The builders fill local texts and report the composite's total length in
+// EDUs, so that a caller can refuse a composite before anything is published.
+bool BuildCompact(const BeatList* list, const Settings& settings, Text& top, Text& bottom,
+                  std::int64_t& total) {
   std::int32_t count = UsableCount(list);
-  if (count == 0 || topText == nullptr || bottomText == nullptr) return 0;
+  if (count == 0) return false;
   std::int64_t beat = 0;
   for (std::int32_t k = 0; k < count; ++k) {
     std::int64_t g = GroupLength(list, k, count);
@@ -178,7 +182,7 @@ std::int16_t BuildCompactComposite(const BeatList* list, char* topText, char* bo
     if (beat == 0) {
       beat = FirstAllowedDividing(settings, g);
       // Without a beat for the first group every quotient would divide by 0.
-      if (beat == 0) return 0;
+      if (beat == 0) return false;
     }
     if (g % beat != 0) {
       for (std::size_t i = 0; i < BeatDurationCount; ++i) {
@@ -192,30 +196,27 @@ std::int16_t BuildCompactComposite(const BeatList* list, char* topText, char* bo
     // A note value is positive; anything else means none.
     if (settings.largestBeatDuration == 0 && v > 0 && v < beat) beat = v;
   }
-  Text top;
-  Text bottom;
   TextClear(top);
   TextClear(bottom);
+  total = 0;
   for (std::int32_t k = 0; k < count; ++k) {
     std::int64_t beats = GroupLength(list, k, count) / beat;
-    if (!CountFits(beats)) return 0;
+    if (!CountFits(beats)) return false;
+    total += beats * beat;
     if (top.length != 0) TextAppend(top, "+", 1);
     TextAppendNumber(top, beats);
   }
   TextAppendNumber(bottom, beat);
-  if (top.overflow || bottom.overflow) return 0;
-  Publish(top, bottom, topText, bottomText);
-  return 1;
+  return !top.overflow && !bottom.overflow;
 }
 
-std::int16_t BuildGroupedComposite(const BeatList* list, char* topText, char* bottomText,
-                                   const Settings& settings) {
+bool BuildGrouped(const BeatList* list, const Settings& settings, Text& top, Text& bottom,
+                  std::int64_t& total) {
   std::int32_t count = UsableCount(list);
-  if (count == 0 || topText == nullptr || bottomText == nullptr) return 0;
-  Text top;
-  Text bottom;
+  if (count == 0) return false;
   TextClear(top);
   TextClear(bottom);
+  total = 0;
   std::int64_t previous = 0;
   for (std::int32_t k = 0; k < count; ++k) {
     std::int64_t g = GroupLength(list, k, count);
@@ -231,10 +232,33 @@ std::int16_t BuildGroupedComposite(const BeatList* list, char* topText, char* bo
     }
     if (top.length != 0) TextAppend(top, newRun ? "++" : "+", newRun ? 2 : 1);
     std::int64_t beats = g / previous;
-    if (!CountFits(beats)) return 0;
+    if (!CountFits(beats)) return false;
+    total += beats * previous;
     TextAppendNumber(top, beats);
   }
-  if (top.length == 0 || top.overflow || bottom.overflow) return 0;
+  return top.length != 0 && !top.overflow && !bottom.overflow;
+}
+
+}  // namespace
+
+std::int16_t BuildCompactComposite(const BeatList* list, char* topText, char* bottomText,
+                                   const Settings& settings) {
+  if (topText == nullptr || bottomText == nullptr) return 0;
+  Text top;
+  Text bottom;
+  std::int64_t total = 0;
+  if (!BuildCompact(list, settings, top, bottom, total)) return 0;
+  Publish(top, bottom, topText, bottomText);
+  return 1;
+}
+
+std::int16_t BuildGroupedComposite(const BeatList* list, char* topText, char* bottomText,
+                                   const Settings& settings) {
+  if (topText == nullptr || bottomText == nullptr) return 0;
+  Text top;
+  Text bottom;
+  std::int64_t total = 0;
+  if (!BuildGrouped(list, settings, top, bottom, total)) return 0;
   Publish(top, bottom, topText, bottomText);
   return 1;
 }
@@ -276,10 +300,17 @@ std::int16_t TryComposite(std::int32_t measureLength, const BeatList* lists, std
     }
   }
 
-  if (settings.compactBeatDuration != 0) {
-    return BuildCompactComposite(&p.list, topText, bottomText, settings);
-  }
-  return BuildGroupedComposite(&p.list, topText, bottomText, settings);
+  Text top;
+  Text bottom;
+  std::int64_t total = 0;
+  const bool built = settings.compactBeatDuration != 0
+                         ? BuildCompact(&p.list, settings, top, bottom, total)
+                         : BuildGrouped(&p.list, settings, top, bottom, total);
+  // A composite that does not add up to the measure (a group no allowed beat
+  // divides, or a stretch before the first start) would misstate its length.
+  if (!built || total != measureLength) return 0;
+  Publish(top, bottom, topText, bottomText);
+  return 1;
 }
 
 std::int16_t DeriveSignature(std::int32_t measureLength, const BeatList* lists, std::int16_t n,
