@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 
 #include "analysis/records.h"
+#include "musicxml/layers.h"
 #include "musicxml/meter.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
@@ -182,6 +183,23 @@ Meter SynthesizedMeter(std::int64_t length) {
   return m;
 }
 
+// A marked pickup's own signature: its length in beats of the written
+// signature where they fit, else as for a stand-in (visible).
+Meter PickupMeter(std::int64_t length, const Meter& written) {
+  if (!written.groups.empty()) {
+    const std::int64_t beat = written.groups.front().beatDuration;
+    if (beat > 0 && length % beat == 0 && length / beat <= 32767) {
+      Meter m;
+      m.groups.push_back(MeterGroup{{static_cast<std::int32_t>(length / beat)},
+                                    static_cast<std::int32_t>(beat)});
+      return m;
+    }
+  }
+  Meter m = SynthesizedMeter(length);
+  m.hidden = false;
+  return m;
+}
+
 struct LayerModel {
   std::string voice;
   std::int32_t duration = 0;
@@ -204,6 +222,7 @@ struct PartModel {
   std::vector<Meter> meters;         // what governs each measure (stand-ins included)
   std::vector<bool> synthesized;     // no <time> governs the measure
   std::vector<std::int64_t> lengths;
+  std::vector<bool> implicit;        // implicit="yes": a pickup or a split measure
   bool independent = false;
 };
 
@@ -224,6 +243,9 @@ struct Score::Impl {
   std::vector<StaffInfo> staves;
   std::vector<std::vector<CellModel>> cells;  // [staff index][measure]
   std::vector<Meter> records;                 // what BuildHost puts in each MeasureRecord
+  // A marked pickup's own signature (its length); the written one is then
+  // its display signature, as the host keeps an upbeat.
+  std::vector<std::optional<Meter>> pickups;
   std::vector<std::string> measureNumbers;
   bool loaded = false;
   bool built = false;
@@ -406,6 +428,22 @@ Status Score::Impl::ReadScore(Status& status) {
       }
     }
   }
+  pickups.assign(records.size(), std::nullopt);
+  for (std::size_t m = 0; m < records.size(); ++m) {
+    std::int64_t length = 0;
+    bool marked = false;
+    for (const PartModel& part : parts) {
+      length = std::max(length, part.lengths[m]);
+      marked = marked || part.implicit[m];
+    }
+    // Only a measure shorter than its signature is a pickup; an implicit
+    // measure as long or longer (an unmetered piece) keeps today's reading.
+    if (marked && length > 0 && !records[m].groups.empty() && length < records[m].Length()) {
+      Meter own = PickupMeter(length, records[m]);
+      own.hidden = records[m].hidden;
+      pickups[m] = own;
+    }
+  }
   for (PartModel& part : parts) {
     for (std::size_t m = 0; m < records.size() && !part.independent; ++m) {
       if (!part.synthesized[m] && !part.meters[m].SameBeats(records[m])) part.independent = true;
@@ -426,42 +464,56 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
   part.meters.assign(count, Meter{});
   part.synthesized.assign(count, true);
   part.lengths.assign(count, 0);
+  part.implicit.assign(count, false);
 
   double divisions = 0;
-  std::map<std::string, bool> beamOpen;  // per voice of the part: cross-staff beams
   std::optional<Meter> current;
   int droppedVoiceMeasures = 0;
   int firstDropped = -1;
   int missingDurations = 0;
   int backupsBeforeStart = 0;
+  int snappedMeasures = 0;
+  int firstSnapped = -1;
 
   for (std::size_t mi = 0; mi < count; ++mi) {
     const pugi::xml_node measure = part.measures[mi];
     const int m = static_cast<int>(mi);
-    double cursor = 0;
+    part.implicit[mi] = std::string(measure.attribute("implicit").as_string()) == "yes";
+    // The cursor counts divisions from the last change of <divisions> (or the
+    // barline), so that positions are sums of the written durations, exact
+    // for whole and decimal divisions alike, converted to EDUs once.
+    double base = 0;   // EDUs where the count restarted
+    double units = 0;  // divisions since then
     double maxCursor = 0;
-    double lastStart = 0;
-    bool dropped = false;
+    std::vector<VoiceItem> items;
 
-    auto toEdus = [&](double amount, double& out) -> Status {
-      if (amount == 0) {
-        out = 0;
-        return Status{};
-      }
-      if (divisions <= 0) return Fail(Where(part, m) + ": a duration comes before any <divisions>");
-      out = amount * EdusPerQuarter / divisions;
-      if (!std::isfinite(out) || out > MaxEdus) {
-        return Fail(Where(part, m) + ": duration out of range (more than 2^31 EDUs)");
-      }
-      return Status{};
-    };
-    auto durationOf = [&](pugi::xml_node n, double& edus) -> Status {
-      double amount = 0;
+    auto cursor = [&]() { return divisions > 0 ? base + units * EdusPerQuarter / divisions : base; };
+    auto amountOf = [&](pugi::xml_node n, double& amount) -> Status {
+      amount = 0;
       const std::string text = Trim(n.child("duration").text().as_string());
       if (!text.empty() && !ParseNumber(text, amount)) {
         return Fail(Where(part, m) + ": invalid <duration> \"" + text + "\"");
       }
-      return toEdus(amount, edus);
+      if (amount != 0 && divisions <= 0) {
+        return Fail(Where(part, m) + ": a duration comes before any <divisions>");
+      }
+      const double edus = amount == 0 ? 0 : amount * EdusPerQuarter / divisions;
+      if (!std::isfinite(edus) || edus > MaxEdus) {
+        return Fail(Where(part, m) + ": duration out of range (more than 2^31 EDUs)");
+      }
+      return Status{};
+    };
+    auto advance = [&](double amount) -> Status {
+      units += amount;
+      const double at = cursor();
+      if (!std::isfinite(at) || at > MaxEdus) {
+        return Fail(Where(part, m) + ": measure longer than 2^31 EDUs");
+      }
+      maxCursor = std::max(maxCursor, at);
+      return Status{};
+    };
+    auto staffOf = [&](pugi::xml_node n) {
+      return std::clamp(n.child("staff").text().as_int(1), 1, part.staffCount);
     };
 
     for (pugi::xml_node c : measure.children()) {
@@ -474,6 +526,8 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
           if (!ParseNumber(text, d) || d <= 0) {
             return Fail(Where(part, m) + ": invalid <divisions> \"" + text + "\"");
           }
+          base = cursor();
+          units = 0;
           divisions = d;
         }
         for (pugi::xml_node t : c.children("time")) part.times[mi].push_back(t);
@@ -488,58 +542,53 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
             }
           }
         }
-      } else if (what == "backup" || what == "forward") {
-        double edus = 0;
-        Status s = durationOf(c, edus);
+      } else if (what == "backup") {
+        double amount = 0;
+        Status s = amountOf(c, amount);
         if (!s) return s;
-        if (what == "backup") {
-          cursor -= edus;
-          if (cursor < -0.5) ++backupsBeforeStart;
-          cursor = std::max(0.0, cursor);
-        } else {
-          const double start = cursor;
-          cursor += edus;
-          if (cursor > MaxEdus) return Fail(Where(part, m) + ": measure longer than 2^31 EDUs");
-          // An invisible rest lengthens a voice that is already there.
-          if (c.child("voice")) {
-            const std::string voice = Trim(c.child("voice").text().as_string());
-            const int staffNo = std::clamp(c.child("staff").text().as_int(1), 1, part.staffCount);
-            CellModel& cell = cells[static_cast<std::size_t>(part.firstStaff + staffNo - 1)][mi];
-            for (LayerModel& layer : cell.layers) {
-              if (layer.voice == voice) {
-                layer.duration = std::max(layer.duration,
-                                          static_cast<std::int32_t>(std::llround(start + edus)));
-              }
-            }
-          }
+        units -= amount;
+        if (cursor() < -0.5) ++backupsBeforeStart;
+        if (cursor() < 0) {
+          base = 0;
+          units = 0;
         }
-        maxCursor = std::max(maxCursor, cursor);
+      } else if (what == "forward") {
+        double amount = 0;
+        Status s = amountOf(c, amount);
+        if (!s) return s;
+        VoiceItem item;
+        item.start = cursor();
+        s = advance(amount);
+        if (!s) return s;
+        item.end = cursor();
+        item.voice = c.child("voice") ? Trim(c.child("voice").text().as_string()) : std::string();
+        item.staff = staffOf(c);
+        item.value = static_cast<std::int32_t>(std::llround(item.end - item.start));
+        item.rest = true;
+        item.forward = true;
+        if (item.end > item.start) items.push_back(item);
       } else if (what == "note") {
         const bool grace = c.child("grace") != nullptr;
         const bool chord = c.child("chord") != nullptr;
-        double edus = 0;
+        double amount = 0;
         if (!grace) {
           if (!c.child("duration")) ++missingDurations;
-          Status s = durationOf(c, edus);
+          Status s = amountOf(c, amount);
           if (!s) return s;
         }
-        double start = cursor;
-        if (chord) {
-          start = lastStart;
-        } else if (!grace) {
-          lastStart = cursor;
-          cursor += edus;
-          if (cursor > MaxEdus) return Fail(Where(part, m) + ": measure longer than 2^31 EDUs");
-          maxCursor = std::max(maxCursor, cursor);
-        }
         if (chord) continue;  // one entry per chord, from its first note
-
-        const std::string voice =
-            c.child("voice") ? Trim(c.child("voice").text().as_string()) : std::string("1");
-        const int staffNo = std::clamp(c.child("staff").text().as_int(1), 1, part.staffCount);
-
-        simhost::Entry entry;
-        entry.position = static_cast<std::int32_t>(std::llround(start));
+        VoiceItem item;
+        item.start = cursor();
+        if (!grace) {
+          Status s = advance(amount);
+          if (!s) return s;
+        }
+        item.end = grace ? item.start : cursor();
+        item.voice = c.child("voice") ? Trim(c.child("voice").text().as_string()) : std::string("1");
+        if (item.voice.empty()) item.voice = "1";
+        item.staff = staffOf(c);
+        item.grace = grace;
+        item.rest = c.child("rest") != nullptr;
         std::int32_t value = NoteTypeValue(Trim(c.child("type").text().as_string()));
         if (value > 0) {
           std::int32_t add = value;
@@ -549,67 +598,20 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
             value += add;
           }
         } else {
-          value = static_cast<std::int32_t>(std::llround(edus));
+          value = static_cast<std::int32_t>(std::llround(item.end - item.start));
         }
-        entry.duration = value;
-        if (grace) {
-          entry.skip = true;  // grace notes neither start nor spoil a group
-        } else {
-          bool& open = beamOpen[voice];
-          pugi::xml_node beam;
-          for (pugi::xml_node b : c.children("beam")) {
-            if (b.attribute("number").as_int(1) == 1) {
-              beam = b;
-              break;
-            }
-          }
-          const bool rest = c.child("rest") != nullptr;
-          if (beam) {
-            const std::string kind = Trim(beam.text().as_string());
-            if (kind == "begin") {
-              entry.beamStart = true;
-              open = true;
-            } else if (kind == "continue" || kind == "end") {
-              entry.beamStart = !open;  // a continuation with nothing open begins anew
-              open = kind == "continue";
-            } else {
-              entry.beamStart = true;  // a primary hook: a note of its own
-              open = false;
-            }
-          } else if (rest && open) {
-            entry.beamStart = false;  // rests inside a beam continue its group
-          } else {
-            entry.beamStart = true;
-            open = false;
-          }
+        item.value = value;
+        for (pugi::xml_node b : c.children("beam")) {
+          if (b.attribute("number").as_int(1) != 1) continue;
+          const std::string kind = Trim(b.text().as_string());
+          item.beam = kind == "begin"      ? BeamMark::Begin
+                      : kind == "continue" ? BeamMark::Continue
+                      : kind == "end"      ? BeamMark::End
+                                           : BeamMark::None;  // a hook is no beam
+          break;
         }
-
-        CellModel& cell = cells[static_cast<std::size_t>(part.firstStaff + staffNo - 1)][mi];
-        LayerModel* layer = nullptr;
-        for (LayerModel& l : cell.layers) {
-          if (l.voice == voice) layer = &l;
-        }
-        if (layer == nullptr) {
-          if (cell.layers.size() >= 4) {
-            dropped = true;
-            continue;
-          }
-          cell.layers.push_back(LayerModel{});
-          layer = &cell.layers.back();
-          layer->voice = voice;
-        }
-        if (layer->entries.size() >= static_cast<std::size_t>(MaxLayerEntries)) {
-          return Fail(Where(part, m) + ": more than " + std::to_string(MaxLayerEntries) +
-                      " notes in one voice");
-        }
-        layer->entries.push_back(entry);
-        layer->duration = std::max(layer->duration,
-                                   static_cast<std::int32_t>(std::llround(start + edus)));
+        items.push_back(std::move(item));
       }
-    }
-    if (dropped) {
-      if (firstDropped < 0) firstDropped = m;
-      ++droppedVoiceMeasures;
     }
     part.lengths[mi] = std::llround(maxCursor);
 
@@ -642,6 +644,37 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
       part.meters[mi].hidden = governing && current->hidden;
       part.synthesized[mi] = false;
     }
+
+    // Entries no beam joins are read by the beats of the signature the
+    // measure is kept under: a pickup's and an unsigned measure's own length.
+    const bool pickup = current && part.implicit[mi] && part.lengths[mi] > 0 &&
+                        part.lengths[mi] < current->Length();
+    const bool own = !current || pickup;
+    const Meter grid = !current ? SynthesizedMeter(part.lengths[mi])
+                       : pickup ? PickupMeter(part.lengths[mi], *current)
+                                : *current;
+    MeasureLayers built = BuildLayers(items, BeatStarts(grid), own ? 0 : current->Length());
+    if (built.snapped > 0) {
+      if (firstSnapped < 0) firstSnapped = m;
+      ++snappedMeasures;
+    }
+    bool dropped = false;
+    for (MeasureLayer& layer : built.layers) {
+      CellModel& cell = cells[static_cast<std::size_t>(part.firstStaff + layer.staff - 1)][mi];
+      if (cell.layers.size() >= 4) {
+        dropped = true;
+        continue;
+      }
+      if (layer.entries.size() > static_cast<std::size_t>(MaxLayerEntries)) {
+        return Fail(Where(part, m) + ": more than " + std::to_string(MaxLayerEntries) +
+                    " notes in one voice");
+      }
+      cell.layers.push_back(LayerModel{layer.voice, layer.duration, std::move(layer.entries)});
+    }
+    if (dropped) {
+      if (firstDropped < 0) firstDropped = m;
+      ++droppedVoiceMeasures;
+    }
   }
   if (droppedVoiceMeasures > 0) {
     Warn(status, "part " + part.id + ": more than four voices on a staff in " +
@@ -655,6 +688,11 @@ Status Score::Impl::ReadPart(PartModel& part, Status& status) {
   if (backupsBeforeStart > 0) {
     Warn(status, "part " + part.id + ": " + std::to_string(backupsBeforeStart) +
                      " <backup>(s) reach before the measure's start; stopped at the start");
+  }
+  if (snappedMeasures > 0) {
+    Warn(status, "part " + part.id + ": durations that miss the beat or the barline by a rounding error in " +
+                     std::to_string(snappedMeasures) + " measure(s), first in measure " +
+                     std::to_string(firstSnapped + 1) + "; read as reaching it");
   }
   return Status{};
 }
@@ -862,8 +900,18 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
       continue;
     }
     now.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
-    // BuildHost sets no display signature: one now is the plug-in's, also
-    // where it is the only change.
+    if (pickups[mi]) {
+      // An implicit measure keeps its written <time>: its own signature is
+      // its length, which its notes already say.
+      if (!now.SameBeats(*pickups[mi]) || now.hidden != pickups[mi]->hidden) {
+        Warn(status, "measure " + std::to_string(mi + 1) +
+                         " is a pickup (implicit); its new signature " + MeterText(now) +
+                         " has no MusicXML form there and the measure is left as written");
+      }
+      continue;
+    }
+    // BuildHost sets no display signature except at pickups: one now is the
+    // plug-in's, also where it is the only change.
     if ((view.displayFlags & DisplayInUseFlag) != 0) {
       Warn(status, "measure " + std::to_string(mi + 1) +
                        ": the separate display time signature has no MusicXML form; the governing one is written");
@@ -876,9 +924,15 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
 
   std::vector<TextEdit> edits;
   for (PartModel& part : parts) {
+    // Where a part states no signature it shows the measure's record, so
+    // that every part says what the record says.
+    std::vector<Meter> was(count);
+    for (std::size_t mi = 0; mi < count; ++mi) {
+      was[mi] = part.synthesized[mi] && !part.independent ? records[mi] : part.meters[mi];
+    }
     std::vector<Meter> now(count);
     for (std::size_t mi = 0; mi < count; ++mi) {
-      const Meter& before = part.meters[mi];
+      const Meter& before = was[mi];
       now[mi] = before;
       if (!part.independent) {
         if (recordChanged[mi]) {
@@ -912,7 +966,7 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
     std::optional<Meter> stated;
     std::vector<pugi::xml_node> origin;  // the <time>s that stated the original signature
     for (std::size_t mi = 0; mi < count; ++mi) {
-      const Meter& before = part.meters[mi];
+      const Meter& before = was[mi];
       const bool changedHere = !(now[mi] == before);
       if (changedHere) changed = true;
       if (!part.times[mi].empty()) {
@@ -935,7 +989,8 @@ Status Score::Impl::Apply(const simhost::Host& host, Status& status) {
       const bool needed = changedHere ? !(stated && stated->SameBeats(target)) || target.hidden
                                       : (stated && !stated->SameBeats(target)) ||
                                             (!stated && !part.synthesized[mi]) ||
-                                            (stated && part.synthesized[mi]);
+                                            (stated && part.synthesized[mi] &&
+                                             !(stated->SameBeats(target) && !target.hidden));
       if (needed) {
         const bool restating = !changedHere && !part.synthesized[mi];
         if (InsertTime(part.measures[mi], target,
@@ -1060,11 +1115,20 @@ Status Score::BuildHost(simhost::Host& host) {
     for (int m = 0; m < d.measureCount; ++m) {
       const auto measure = static_cast<std::int16_t>(m + 1);
       const Meter& meter = d.records[static_cast<std::size_t>(m)];
-      const HostSignature sig = store(meter);
+      const std::optional<Meter>& pickup = d.pickups[static_cast<std::size_t>(m)];
+      const HostSignature sig = store(pickup ? *pickup : meter);
       simhost::MeasureView view;
       view.beats = sig.beats;
       view.beatDuration = sig.beatDuration;
       view.signatureFlags = static_cast<std::uint16_t>(sig.flags | (meter.hidden ? AlwaysHideFlag : 0));
+      if (pickup) {
+        const HostSignature shown = store(meter);
+        view.displayBeats = shown.beats;
+        view.displayBeatDuration = shown.beatDuration;
+        view.displayFlags = DisplayInUseFlag;
+        if ((shown.flags & CompositeTopFlag) != 0) view.displayFlags |= DisplayCompositeTopFlag;
+        if ((shown.flags & CompositeBottomFlag) != 0) view.displayFlags |= DisplayCompositeBottomFlag;
+      }
       host.SetMeasure(measure, view);
       for (const PartModel& part : d.parts) {
         if (!part.independent) continue;

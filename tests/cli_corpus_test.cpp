@@ -79,13 +79,23 @@ TEST_P(Corpus, RunsExportsAndIsIdempotent) {
       EXPECT_EQ(ReadFile(out), ReadFile(input)) << "an unchanged score must come back as it was";
     }
 
+    const std::string out2 = dir / ("again" + fs::path(out).extension().string());
     std::vector<std::string> again = args;
-    again.push_back(out);
+    again.insert(again.end(), {"-o", out2, out});
     const Json second = RunJson(again);
     ASSERT_TRUE(second.is_object());
-    EXPECT_FALSE(second["changed"].get<bool>()) << second.dump(1);
+    // A pickup shows its written signature whatever a run does to the
+    // host's display signature, so only that change may come back.
+    for (const Json& m : second["measures"]) {
+      const bool displayOnly = m["before"]["top"] == m["after"]["top"] &&
+                               m["before"]["bottom"] == m["after"]["bottom"] &&
+                               m["before"]["hidden"] == m["after"]["hidden"];
+      EXPECT_TRUE(!m["changed"].get<bool>() || displayOnly) << m.dump(1);
+    }
+    EXPECT_EQ(ReadFile(out2), ReadFile(out)) << "a second run changed the exported score";
     EXPECT_EQ(second["measures"].size(), report["measures"].size());
     fs::remove(out);
+    fs::remove(out2);
   }
   EXPECT_FALSE(fs::exists(dir / "cfg"));
 }

@@ -330,9 +330,9 @@ std::string After(const Json& report, int measure) {
   return "(absent)";
 }
 
-// The pickup is shorter than its 4/4 (a conflict by length), measures 3-4
-// are beamed 3+3+2 under 4/4, 5-6 in dotted quarters under 3/4; measure 7
-// beams six eighths as one group, which fits its 3/4.
+// The pickup keeps its own length and shows its 4/4 (no conflict),
+// measures 3-4 are beamed 3+3+2 under 4/4, 5-6 in dotted quarters under
+// 3/4; measure 7 beams six eighths as one group, which fits its 3/4.
 TEST(Example, DefaultsChangeTheConflictingMeasures) {
   ScratchDir config;
   const std::string before = ReadFile(ExamplePath());
@@ -341,7 +341,7 @@ TEST(Example, DefaultsChangeTheConflictingMeasures) {
   EXPECT_EQ(report["file"], ExamplePath());
   EXPECT_TRUE(report["changed"].get<bool>());
   EXPECT_EQ(report["measures"].size(), 8u);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   EXPECT_EQ(After(report, 1), "1/1024");
   EXPECT_EQ(After(report, 3), "8/512");
   EXPECT_EQ(After(report, 5), "2/1536");
@@ -357,7 +357,7 @@ TEST(Example, DefaultsChangeTheConflictingMeasures) {
 TEST(Example, CompositeGivesThreeThreeTwo) {
   ScratchDir config;
   const Json report = RunJson({"--set", "useComposite=1", ExamplePath()}, config);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   EXPECT_EQ(After(report, 3), "3+3+2/512");
   EXPECT_EQ(After(report, 4), "3+3+2/512");
   EXPECT_EQ(After(report, 5), "2/1536");
@@ -373,7 +373,8 @@ TEST(Example, WithoutConflictCheckTheOneBeamBarBecomesSixEight) {
 
 TEST(Example, MessageBoxesAreReported) {
   ScratchDir config;
-  // Only half-note beats: the 3/4 bars (3072 EDUs) and the pickup have none.
+  // Only half-note beats: the 3/4 bars (3072 EDUs) have none; the pickup
+  // agrees with its own one-quarter signature and is not derived.
   const Json report = RunJson(
       {"--set", "allowBeat[0]=1", "--set", "allowBeat[1]=0", "--set", "allowBeat[2]=0", "--set",
        "allowBeat[3]=0", "--set", "allowBeat[4]=0", "--set", "allowBeat[5]=0", ExamplePath()},
@@ -384,8 +385,7 @@ TEST(Example, MessageBoxesAreReported) {
     texts.push_back(message["text"].get<std::string>());
   }
   EXPECT_EQ(texts,
-            (std::vector<std::string>{"Couldn't find any valid time signature for measure: 1",
-                                      "Couldn't find any valid time signature for measure: 5",
+            (std::vector<std::string>{"Couldn't find any valid time signature for measure: 5",
                                       "Couldn't find any valid time signature for measure: 6"}));
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4}));
   EXPECT_EQ(After(report, 3), "2/2048");
@@ -399,8 +399,8 @@ TEST(Example, PresetAndSelection) {
   EXPECT_EQ(report["measures"][0]["measure"], 3);
   EXPECT_EQ(After(report, 3), "3+3+2/512");
   // Only the left hand selected (onlySelectedStaves is on by default).
-  report = RunJson({"--staves", "2", "--measures", "5", ExamplePath()}, config);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{5}));
+  report = RunJson({"--staves", "2", "--measures", "3", ExamplePath()}, config);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3}));
   // Beyond the score.
   const Outcome outcome =
       RunTool({"--config-dir", config.path().string(), "--measures", "40-50", ExamplePath()});
@@ -474,7 +474,7 @@ TEST(Example, ArchivesStayArchives) {
   const std::string mxl = dir / "score.mxl";
   WriteFile(mxl, ExampleMxl());
   Json report = RunJson({"--in-place", mxl}, dir);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   const std::string written = ReadFile(mxl);
   EXPECT_EQ(written.substr(0, 2), "PK");
   EXPECT_NE(written, ExampleMxl());
@@ -533,7 +533,7 @@ TEST(Example, OutDirAndReportFileForSeveralInputs) {
   const Json report = Json::parse(ReadFile(dir / "report.json"));
   ASSERT_TRUE(report.is_array());
   ASSERT_EQ(report.size(), 2u);
-  EXPECT_EQ(ChangedMeasures(report[1]), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(ChangedMeasures(report[1]), (std::set<int>{3, 4, 5, 6}));
   EXPECT_EQ(ListDir(dir.path() / "out"),
             (std::vector<std::string>{"one.musicxml", "two.musicxml"}));
   EXPECT_EQ(ReadFile(dir / "out/one.musicxml"), ReadFile(dir / "out/two.musicxml"));
@@ -982,7 +982,7 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const Json report = Json::parse(outcome.err);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   ASSERT_FALSE(report["warnings"].empty());
   EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog holds 86 bytes"),
             std::string::npos);
