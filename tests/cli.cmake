@@ -15,3 +15,7 @@ if(KQ_SANITIZE)
   # Sanitized runs are several times slower: big scores get one option set.
   target_compile_definitions(cli_corpus_tests PRIVATE KQ_SANITIZED=1)
 endif()
+
+kq_add_test(grouping_cases_tests SOURCES grouping_cases_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(grouping_cases_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(grouping_cases_tests meterfix)
