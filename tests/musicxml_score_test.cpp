@@ -136,6 +136,30 @@ TEST(Import, ValueFromDurationWithoutType) {
   EXPECT_EQ(d, 4096);
 }
 
+TEST(Import, RoundedTupletDurationsReachTheBeatAndTheBarline) {
+  Loaded l;
+  // Seven sixteenths in a quarter, written with durations rounded to 0.571
+  // of a division: they end 0.003 divisions (under an EDU) short of beat 2.
+  std::string septuplet;
+  for (int i = 0; i < 7; ++i) {
+    septuplet += "      <note><pitch><step>C</step><octave>4</octave></pitch><duration>0.571</duration>"
+                 "<voice>1</voice><type>16th</type>" +
+                 Beam(i == 0 ? "begin" : i == 6 ? "end" : "continue") + "</note>\n";
+  }
+  Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 4) + septuplet + N(4, "quarter", Beam("begin")) +
+                               N(4, "quarter")})}));
+  std::int32_t d = 0;
+  const auto e = Layer(l.host, 1, 1, 0, &d);
+  ASSERT_EQ(e.size(), 9u);
+  EXPECT_EQ(e[7].position, 1024);
+  EXPECT_EQ(e[8].position, 2048);
+  EXPECT_EQ(d, 3072);
+  const auto& w = l.score.Warnings();
+  EXPECT_TRUE(std::any_of(w.begin(), w.end(), [](const std::string& s) {
+    return s.find("rounding") != std::string::npos;
+  }));
+}
+
 TEST(Import, BeamsStartGroups) {
   Loaded l;
   Load(l, Doc({Part("P1", {Attr(Time("4", "4"), 2) + N(1, "eighth", Beam("begin")) +
