@@ -155,6 +155,10 @@ std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& i
     first += in.I8() / 32;
     last += in.I8() / 32;
   }
+  // The region holds 16-bit measures: a range computed past them would wrap
+  // around to the far end and escape the work bound below.
+  first = std::clamp<std::int32_t>(first, INT16_MIN, INT16_MAX);
+  last = std::clamp<std::int32_t>(last, INT16_MIN, INT16_MAX);
   const std::int32_t start = (mode & 0x08) != 0 ? in.I32() : 0;
   const std::int32_t end = (mode & 0x10) != 0 ? in.I32() : EndOfMeasure;
 
