@@ -936,8 +936,9 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza",
                                                           "Composite", "Mine"}));
-  // Names are exact and case-sensitive; 30 characters fit.
-  EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitFailure);
+  // Names are exact and case-sensitive; 30 characters fit. A name that names
+  // no preset is a usage error, here as with --preset.
+  EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitUsage);
   outcome = RunTool({"--config-dir", cfg, "presets", "save", std::string(30, 'x')});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   // The run uses a stored preset.
@@ -960,7 +961,7 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
-  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_EQ(outcome.exitCode, ExitUsage);
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out).size(), 19u);
   EXPECT_EQ(Lines(outcome.out)[4], std::string(30, 'x'));
