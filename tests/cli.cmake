@@ -15,3 +15,12 @@ if(KQ_SANITIZE)
   # Sanitized runs are several times slower: big scores get one option set.
   target_compile_definitions(cli_corpus_tests PRIVATE KQ_SANITIZED=1)
 endif()
+
+kq_add_test(cli_safety_tests SOURCES cli_safety_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_safety_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_safety_tests meterfix)
+target_link_libraries(cli_safety_tests PRIVATE kqplugin simhost)
+if(KQ_SANITIZE)
+  # Sanitizers take memory of their own: the peak is measured without them.
+  target_compile_definitions(cli_safety_tests PRIVATE KQ_SANITIZED=1)
+endif()
