@@ -30,6 +30,7 @@ extern char** environ;
 namespace {
 
 using clitest::ExamplePath;
+using clitest::Lines;
 using clitest::ListDir;
 using clitest::Outcome;
 using clitest::ReadFile;
@@ -71,18 +72,6 @@ int Finish(pid_t pid, struct rusage* usage = nullptr) {
   struct rusage ignored {};
   if (::wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
 }
 
 // 1: no path of a run may name a file another path of the run names.

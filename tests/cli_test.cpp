@@ -21,6 +21,7 @@
 namespace {
 
 using clitest::ExamplePath;
+using clitest::Lines;
 using clitest::ListDir;
 using clitest::Outcome;
 using clitest::ReadFile;
@@ -834,18 +835,6 @@ TEST(Stored, DefaultDirectoryComesFromTheEnvironment) {
                                   {"XDG_CONFIG_HOME=" + dir.path().string(), "HOME=/nonexistent"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(dir / "meterfix/UserDialog").size(), 85u);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
 }
 
 TEST(Stored, PresetsWithThePlugInsLimits) {

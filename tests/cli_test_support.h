@@ -41,6 +41,9 @@ std::vector<std::string> ListDir(const std::filesystem::path& dir);
 
 std::string ExamplePath();
 
+// The lines of a text, without their newlines.
+std::vector<std::string> Lines(const std::string& text);
+
 // A zip archive of stored (uncompressed) members, in order.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members);
 
