@@ -20,7 +20,3 @@ kq_add_test(cli_safety_tests SOURCES cli_safety_test.cpp cli_test_support.cpp LI
 target_compile_definitions(cli_safety_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
 add_dependencies(cli_safety_tests meterfix)
 target_link_libraries(cli_safety_tests PRIVATE kqplugin simhost)
-if(KQ_SANITIZE)
-  # Sanitizers take memory of their own: the peak is measured without them.
-  target_compile_definitions(cli_safety_tests PRIVATE KQ_SANITIZED=1)
-endif()

