@@ -30,12 +30,19 @@ struct Identity {
 
 // False for a stream, which never clashes.
 bool IdentityOf(const PathUse& use, Identity& identity) {
+  if (use.path == "-" && use.input) return false;  // read once, checked elsewhere
+  struct stat st {};
   if (use.path == "-") {
-    if (use.input) return false;  // standard input is read once, checked elsewhere
-    identity.path = "<stdout>";
+    // Standard output redirected to a file is that file (/dev/stdout names it too).
+    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+      identity.byInode = true;
+      identity.device = st.st_dev;
+      identity.inode = st.st_ino;
+    } else {
+      identity.path = "<stdout>";
+    }
     return true;
   }
-  struct stat st {};
   if (::stat(use.path.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
     identity.byInode = true;
