@@ -190,39 +190,11 @@ std::int32_t SaveMeasure(std::int16_t measure, std::uint8_t* record, std::int32_
   return HostSaveRecord(MeasureRecordTag, key.bytes, record, size, HostInterfaceVersion);
 }
 
-// Keeps the former signature visible. A part too long for its text keeps its
-// present chain itself, so the display never shows a cut-off signature.
-std::int16_t DisplayPresent(std::int16_t measure, const PresentPart& upper,
-                            const PresentPart& lower, std::int16_t abbreviate) {
-  if (upper.format.complete && lower.format.complete) {
-    return SetDisplaySignature(measure, upper.text, lower.text, abbreviate);
-  }
-  std::uint8_t record[MeasureRecordLayout::Size]{};
-  std::int32_t size = 0;
-  if (!LoadMeasure(measure, record, &size)) return 0;
-  std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
-  SetBit(flags, DisplayInUseFlag, true);
-  SetBit(flags, DisplayAbbreviateFlag, abbreviate != 0);
-  const PresentPart* parts[2] = {&upper, &lower};
-  const std::size_t fields[2] = {MeasureRecordLayout::DisplayBeats,
-                                 MeasureRecordLayout::DisplayBeatDuration};
-  const std::uint16_t bits[2] = {DisplayCompositeTopFlag, DisplayCompositeBottomFlag};
-  const ChainKind kinds[2] = {ChainKind::Top, ChainKind::Bottom};
-  for (int i = 0; i < 2; ++i) {
-    if (parts[i]->format.complete) {
-      StoreSignatureField(parts[i]->text, record + fields[i], flags, bits[i], kinds[i]);
-    } else {
-      WriteI16(record + fields[i], parts[i]->value);
-      SetBit(flags, bits[i], true);
-    }
-  }
-  return Low16(SaveMeasure(measure, record, size));
-}
-
 // Splits a copy of a composite text into values and creates the chain's
 // records. Top: two slots, "++" marks the next value as a group start.
 // Bottom: three slots, every "+" ends a value, every slot starts a group.
-std::int16_t CreateChain(const char* text, ChainKind kind) {
+// `created` turns false when the host refuses any of the records.
+std::int16_t CreateChain(const char* text, ChainKind kind, bool& created) {
   const bool top = kind == ChainKind::Top;
   const auto [tag, slotCount, slotSize, flagsOffset] = ShapeOf(kind);
 
@@ -255,8 +227,11 @@ std::int16_t CreateChain(const char* text, ChainKind kind) {
     ++slot;
     if (slot == slotCount || last) {
       RecordKeyBytes key = MakeRecordKey(chain, static_cast<std::int16_t>(AppendSequence));
-      HostCreateRecord(tag, key.bytes, record, static_cast<std::int32_t>(sizeof record),
-                       HostInterfaceVersion);
+      if (!HostSucceeded(HostCreateRecord(tag, key.bytes, record,
+                                          static_cast<std::int32_t>(sizeof record),
+                                          HostInterfaceVersion))) {
+        created = false;
+      }
       chain = ReadI16(key.bytes + RecordKeyLayout::Number);
       slot = 0;
     }
@@ -265,6 +240,47 @@ std::int16_t CreateChain(const char* text, ChainKind kind) {
     value = next;
   }
   return chain;
+}
+
+// What a text stores into a field: the number, or a chain made for it.
+struct FieldValue {
+  std::int16_t value;
+  bool composite;
+  bool created;  // false: a record of the chain could not be created
+};
+
+FieldValue MakeField(const char* text, ChainKind kind) {
+  FieldValue field{0, IsComposite(text), true};
+  field.value = field.composite ? CreateChain(text, kind, field.created) : ReadTextNumber(text);
+  return field;
+}
+
+void PutField(const FieldValue& field, std::uint8_t* at, std::uint8_t* flagWord,
+              std::uint16_t bit) {
+  WriteI16(at, field.value);
+  SetBit(flagWord, bit, field.composite);
+}
+
+// The display field that keeps a present part visible. A part too long for
+// its text keeps its present chain itself, so the display never shows a
+// cut-off signature.
+FieldValue DisplayField(const PresentPart& part, ChainKind kind) {
+  if (part.format.complete) return MakeField(part.text, kind);
+  return FieldValue{part.value, true, true};
+}
+
+// Sets the display signature in a loaded MeasureRecord and saves it with
+// the size the load left; the save's result.
+std::int16_t SaveDisplay(std::int16_t measure, std::uint8_t* record, std::int32_t size,
+                         const FieldValue& upper, const FieldValue& lower,
+                         std::int16_t abbreviate) {
+  std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
+  SetBit(flags, DisplayInUseFlag, true);
+  SetBit(flags, DisplayAbbreviateFlag, abbreviate != 0);
+  PutField(upper, record + MeasureRecordLayout::DisplayBeats, flags, DisplayCompositeTopFlag);
+  PutField(lower, record + MeasureRecordLayout::DisplayBeatDuration, flags,
+           DisplayCompositeBottomFlag);
+  return Low16(SaveMeasure(measure, record, size));
 }
 
 }  // namespace
@@ -287,19 +303,21 @@ std::int16_t ReadTextNumber(const char* text) {
   return static_cast<std::int16_t>(value & 0xFFFF);
 }
 
-std::int16_t CreateTopChain(const char* text) { return CreateChain(text, ChainKind::Top); }
+std::int16_t CreateTopChain(const char* text) {
+  bool created = true;
+  return CreateChain(text, ChainKind::Top, created);
+}
 
-std::int16_t CreateBottomChain(const char* text) { return CreateChain(text, ChainKind::Bottom); }
+std::int16_t CreateBottomChain(const char* text) {
+  bool created = true;
+  return CreateChain(text, ChainKind::Bottom, created);
+}
 
-void StoreSignatureField(const char* text, std::uint8_t* field, std::uint8_t* flagWord,
+bool StoreSignatureField(const char* text, std::uint8_t* field, std::uint8_t* flagWord,
                          std::uint16_t bit, ChainKind kind) {
-  if (IsComposite(text)) {
-    WriteI16(field, kind == ChainKind::Top ? CreateTopChain(text) : CreateBottomChain(text));
-    SetBit(flagWord, bit, true);
-  } else {
-    WriteI16(field, ReadTextNumber(text));
-    SetBit(flagWord, bit, false);
-  }
+  const FieldValue value = MakeField(text, kind);
+  PutField(value, field, flagWord, bit);
+  return value.created;
 }
 
 std::int16_t FormatTopChain(char* buffer, std::int16_t value, int composite) {
@@ -326,14 +344,11 @@ std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
   std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return 0;
-  std::uint8_t* flags = record + MeasureRecordLayout::DisplayFlags;
-  SetBit(flags, DisplayInUseFlag, true);
-  SetBit(flags, DisplayAbbreviateFlag, abbreviate != 0);
-  StoreSignatureField(upperText, record + MeasureRecordLayout::DisplayBeats, flags,
-                      DisplayCompositeTopFlag, ChainKind::Top);
-  StoreSignatureField(lowerText, record + MeasureRecordLayout::DisplayBeatDuration, flags,
-                      DisplayCompositeBottomFlag, ChainKind::Bottom);
-  return Low16(SaveMeasure(measure, record, size));
+  const FieldValue upper = MakeField(upperText, ChainKind::Top);
+  if (!upper.created) return 0;
+  const FieldValue lower = MakeField(lowerText, ChainKind::Bottom);
+  if (!lower.created) return 0;
+  return SaveDisplay(measure, record, size, upper, lower, abbreviate);
 }
 
 std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
@@ -361,22 +376,34 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
     return 0;
   }
 
+  // Every chain the measure needs is made before anything is saved, so a
+  // chain the host refuses leaves the measure as it was.
+  const FieldValue top = MakeField(topText, ChainKind::Top);
+  if (!top.created) return 0;
+  const FieldValue bottom = MakeField(bottomText, ChainKind::Bottom);
+  if (!bottom.created) return 0;
+  FieldValue shownTop{};
+  FieldValue shownBottom{};
+  if (display) {
+    shownTop = DisplayField(upper, ChainKind::Top);
+    if (!shownTop.created) return 0;
+    shownBottom = DisplayField(lower, ChainKind::Bottom);
+    if (!shownBottom.created) return 0;
+  }
+
   std::uint8_t* flagWord = record + MeasureRecordLayout::SignatureFlags;
-  StoreSignatureField(topText, record + MeasureRecordLayout::Beats, flagWord, CompositeTopFlag,
-                      ChainKind::Top);
-  StoreSignatureField(bottomText, record + MeasureRecordLayout::BeatDuration, flagWord,
-                      CompositeBottomFlag, ChainKind::Bottom);
+  PutField(top, record + MeasureRecordLayout::Beats, flagWord, CompositeTopFlag);
+  PutField(bottom, record + MeasureRecordLayout::BeatDuration, flagWord, CompositeBottomFlag);
   SetBit(flagWord, AlwaysHideFlag, hide);
   if (hide) SetBit(record + MeasureRecordLayout::ExtraFlags, ExtraHideClearedBit, false);
 
   const std::int16_t saved = Low16(SaveMeasure(measure, record, MeasureRecordLayout::Size));
   if (saved == 0) return 0;
   ClearDisplaySignature(measure);
-  if (display) {
-    return DisplayPresent(measure, upper, lower,
-                          globalSettings.abbreviateDisplay != 0 ? 1 : 0);
-  }
-  return saved;
+  if (!display) return saved;
+  if (!LoadMeasure(measure, record, &size)) return 0;
+  return SaveDisplay(measure, record, size, shownTop, shownBottom,
+                     globalSettings.abbreviateDisplay != 0 ? 1 : 0);
 }
 
 std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
@@ -400,10 +427,13 @@ std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
   if (PartHolds(topText, upper, ChainKind::Top) && PartHolds(bottomText, lower, ChainKind::Bottom)) {
     return 0;
   }
-  StoreSignatureField(topText, record + StaffTimeSigRecordLayout::Beats, flagWord,
-                      CompositeTopFlag, ChainKind::Top);
-  StoreSignatureField(bottomText, record + StaffTimeSigRecordLayout::BeatDuration, flagWord,
-                      CompositeBottomFlag, ChainKind::Bottom);
+  const FieldValue top = MakeField(topText, ChainKind::Top);
+  if (!top.created) return 0;
+  const FieldValue bottom = MakeField(bottomText, ChainKind::Bottom);
+  if (!bottom.created) return 0;
+  PutField(top, record + StaffTimeSigRecordLayout::Beats, flagWord, CompositeTopFlag);
+  PutField(bottom, record + StaffTimeSigRecordLayout::BeatDuration, flagWord,
+           CompositeBottomFlag);
   key = MakeStaffMeasureKey(staff, measure, 0);
   return Low16(HostSaveRecord(StaffTimeSigRecordTag, key.bytes, record,
                               StaffTimeSigRecordLayout::Size, HostInterfaceVersion));

@@ -13,20 +13,23 @@ constexpr std::size_t FormatBufferSize = 100;
 
 // Writes the texts into MeasureRecord (measure, 0) under hideTimeSig,
 // displayCurrentTimeSig and abbreviateDisplay; leaves the measure alone (and
-// creates no chain) when it already holds exactly this. Nonzero: changed.
+// creates no chain) when it already holds exactly this, and saves nothing
+// when the host refuses a record of a chain. Nonzero: changed.
 std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
                                    const char* bottomText);
 
 // Writes the texts into an existing StaffTimeSigRecord (staff, measure, 0);
 // never creates one. No chain is created when it already holds the same
-// signature. Nonzero: changed.
+// signature; nothing is saved when a chain cannot be made. Nonzero: changed.
 std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
                                  const char* bottomText, std::int16_t staff);
 
 // In a loaded record: a text with "+" becomes a new chain whose number goes
 // into the int16 at `field` with `bit` set in the uint16 at `flagWord`;
 // otherwise the number read from the text goes there and `bit` is cleared.
-void StoreSignatureField(const char* text, std::uint8_t* field, std::uint8_t* flagWord,
+// False when the host refused a record of the chain (the caller then saves
+// nothing).
+bool StoreSignatureField(const char* text, std::uint8_t* field, std::uint8_t* flagWord,
                          std::uint16_t bit, ChainKind kind);
 
 // Create a chain from a composite text (two top / three bottom slots per
@@ -44,7 +47,7 @@ std::int16_t FormatBottomChain(char* buffer, std::int16_t value, int composite);
 // Drops the measure's display time signature (chains stay in the score).
 void ClearDisplaySignature(std::int16_t measure);
 // Sets the measure's display time signature; the result of its save, 0 when
-// the record does not load.
+// the record does not load or a chain cannot be made (nothing is saved then).
 std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
                                  const char* lowerText, std::int16_t abbreviate);
 

@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <set>
@@ -11,10 +13,12 @@
 #include <vector>
 
 #include "cli/config_store.h"
+#include "cli/file_safety.h"
 #include "cli/option_fields.h"
 #include "cli/plugin_session.h"
 #include "cli/report.h"
 #include "cli/run.h"
+#include "musicxml/file_io.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 
@@ -32,6 +36,35 @@ struct UsageError {
 struct Failure {
   std::string message;
 };
+
+// Every message goes out through this: score text can carry terminal
+// escapes.
+void Say(const std::string& message) {
+  std::fprintf(stderr, "meterfix: %s\n", Printable(message).c_str());
+}
+
+// The settings directory locked for this command: shared to read it,
+// exclusive around a read-modify-write. A directory that does not exist
+// yet is created for a write and needs no lock for a read.
+void LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool noWait) {
+  if (dir.empty()) return;
+  std::error_code ec;
+  if (exclusive) {
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw Failure{dir + ": cannot create the settings directory: " + ec.message()};
+  } else if (!std::filesystem::is_directory(dir, ec)) {
+    return;
+  }
+  std::string error;
+  switch (lock.LockDirectory(dir, exclusive, !noWait, error)) {
+    case FileLock::Result::Locked:
+      return;
+    case FileLock::Result::Busy:
+      throw Failure{dir + ": another meterfix run is using the settings directory (--no-wait)"};
+    case FileLock::Result::Failed:
+      throw Failure{error};
+  }
+}
 
 std::vector<OptionAssignment> ParseAssignments(const std::vector<std::string>& texts) {
   std::vector<OptionAssignment> assignments;
@@ -55,7 +88,7 @@ StoredImages LoadImages(const std::string& configDir,
     if (warnings != nullptr) {
       warnings->push_back(warning);
     } else {
-      std::fprintf(stderr, "meterfix: warning: %s\n", warning.c_str());
+      Say("warning: " + warning);
     }
   }
   return images;
@@ -68,9 +101,11 @@ void SaveImages(const std::string& configDir, const StoredImages& images) {
 
 void CheckPresetName(const std::string& name) {
   if (name.empty()) throw UsageError{"a preset name must not be empty"};
+  // The plug-in stores names as 8-bit text: what counts is bytes (UTF-8
+  // letters beyond ASCII take two or more).
   if (name.size() > PresetNameSize - 1) {
-    throw UsageError{"preset name '" + name + "' is longer than " +
-                     std::to_string(PresetNameSize - 1) + " characters"};
+    throw UsageError{"preset name '" + name + "' is " + std::to_string(name.size()) +
+                     " bytes long; at most " + std::to_string(PresetNameSize - 1) + " fit"};
   }
   if (name.find('\0') != std::string::npos) throw UsageError{"a preset name holds no NUL"};
 }
@@ -100,16 +135,18 @@ std::string LastMessage() {
 }
 
 int OptionsCommand(const std::string& action, const std::vector<std::string>& fieldTexts,
-                   const std::string& configDir) {
+                   const std::string& configDir, bool noWait) {
   const std::vector<OptionAssignment> assignments = ParseAssignments(fieldTexts);
   if (action == "set" && assignments.empty()) throw UsageError{"options set needs FIELD=VALUE"};
   if (action != "set" && !assignments.empty()) {
     throw UsageError{"options " + action + " takes no FIELD=VALUE"};
   }
+  FileLock lock;
+  LockSettings(lock, configDir, action != "show", noWait);
   const StoredImages images = LoadImages(configDir);
   PluginSession session(images);
   if (action == "show") {
-    std::cout << "Options (" << (configDir.empty() ? "defaults" : configDir) << "):\n"
+    std::cout << "Options (" << (configDir.empty() ? "defaults" : Printable(configDir)) << "):\n"
               << FormatOptionBlock(OptionBlockOf(globalSettings));
     return ExitOk;
   }
@@ -127,26 +164,29 @@ int OptionsCommand(const std::string& action, const std::vector<std::string>& fi
 }
 
 int PresetsCommand(const std::string& action, const std::string& name, const std::string& preset,
-                   const std::vector<OptionAssignment>& assignments, const std::string& configDir) {
+                   const std::vector<OptionAssignment>& assignments, const std::string& configDir,
+                   bool noWait) {
   if (action != "list") CheckPresetName(name);
   if (action != "save" && (!assignments.empty() || !preset.empty())) {
     throw UsageError{"presets " + action + " takes no --set or --preset"};
   }
+  FileLock lock;
+  LockSettings(lock, configDir, action == "save" || action == "delete", noWait);
   const StoredImages images = LoadImages(configDir);
   PluginSession session(images);
   if (action == "list") {
     for (int i = 0; i < PresetCount(); ++i) {
       char presetName[PresetNameSize];
-      if (PresetName(i, presetName)) std::cout << presetName << "\n";
+      if (PresetName(i, presetName)) std::cout << Printable(presetName) << "\n";
     }
     return ExitOk;
   }
   if (action == "show") {
     OptionBlock block(SettingsLayout::OptionBlockSize);
     if (CopyPresetSettings(name.c_str(), block.data()) == 0) {
-      throw Failure{"no preset named '" + name + "'"};
+      throw UsageError{"no preset named '" + name + "' (see 'meterfix presets list')"};
     }
-    std::cout << "Preset " << name << ":\n" << FormatOptionBlock(block);
+    std::cout << "Preset " << Printable(name) << ":\n" << FormatOptionBlock(block);
     return ExitOk;
   }
   if (action == "save") {
@@ -157,7 +197,9 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
       throw Failure{"cannot save preset '" + name + "': " + LastMessage()};
     }
   } else {  // delete
-    if (DeletePreset(name.c_str()) == 0) throw Failure{"no preset named '" + name + "'"};
+    if (DeletePreset(name.c_str()) == 0) {
+      throw UsageError{"no preset named '" + name + "' (see 'meterfix presets list')"};
+    }
   }
   SaveImages(configDir, session.Terminate());
   return ExitOk;
@@ -167,7 +209,8 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
 void ShowProgress(std::size_t done, std::size_t total, const std::string& file) {
   constexpr std::size_t Width = 30;
   const std::size_t filled = total == 0 ? Width : done * Width / total;
-  std::string name = file.size() > 40 ? "..." + file.substr(file.size() - 37) : file;
+  const std::string shown = Printable(file);
+  const std::string name = shown.size() > 40 ? "..." + shown.substr(shown.size() - 37) : shown;
   std::fprintf(stderr, "\r[%s%s] %zu/%zu %-40s", std::string(filled, '#').c_str(),
                std::string(Width - filled, ' ').c_str(), done, total, name.c_str());
   std::fflush(stderr);
@@ -188,7 +231,25 @@ struct RunArguments {
   std::string staves;
   std::string report = "text";
   std::string reportFile;
+  bool breakLinks = false;
+  bool noWait = false;
 };
+
+// Every file the run reads or writes, named for messages.
+std::vector<PathUse> PathUses(const RunArguments& args) {
+  std::vector<PathUse> uses;
+  for (const std::string& input : args.inputs) {
+    uses.push_back({input, args.inPlace ? "input (rewritten in place)" : "input", true});
+    if (!args.outDir.empty() && input != "-") {
+      uses.push_back(
+          {(std::filesystem::path(args.outDir) / std::filesystem::path(input).filename()).string(),
+           "--out-dir output", false});
+    }
+  }
+  if (!args.output.empty()) uses.push_back({args.output, "output (-o)", false});
+  if (!args.reportFile.empty()) uses.push_back({args.reportFile, "report file", false});
+  return uses;
+}
 
 int RunCommand(const RunArguments& args, const std::string& configDir) {
   if (args.inputs.empty()) throw UsageError{"no input file (see --help)"};
@@ -219,6 +280,12 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   if (args.report != "text" && args.report != "json" && args.report != "none") {
     throw UsageError{"--report takes text, json or none"};
   }
+  std::string clash;
+  if (!FindClash(PathUses(args), clash)) throw UsageError{clash};
+  if (!args.reportFile.empty() && args.reportFile != "-" && !args.breakLinks &&
+      !CheckHardLinks(args.reportFile, clash)) {
+    throw Failure{clash};
+  }
 
   RunRequest base;
   if (!args.measures.empty()) {
@@ -234,8 +301,13 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     base.staves = range;
   }
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
+  base.breakLinks = args.breakLinks;
   std::vector<std::string> settingsWarnings;
-  base.images = LoadImages(configDir, &settingsWarnings);
+  {
+    FileLock lock;
+    LockSettings(lock, configDir, false, args.noWait);
+    base.images = LoadImages(configDir, &settingsWarnings);
+  }
   {
     // What the plug-in would load, with this run's changes over it; the
     // session's registry is dropped, so nothing stored changes.
@@ -259,11 +331,25 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
           (std::filesystem::path(args.outDir) / std::filesystem::path(args.inputs[i]).filename())
               .string();
     }
-    RunResult result = RunInput(request);
+    // Another run rewriting the same file waits until this one is done,
+    // and then reads what this one wrote.
+    FileLock lock;
+    std::string error;
+    FileLock::Result locked = FileLock::Result::Locked;
+    if (args.inPlace) locked = lock.LockFile(request.input, !args.noWait, error);
+    if (locked == FileLock::Result::Busy) {
+      error = request.input + ": another meterfix run is rewriting it (--no-wait)";
+    }
+    RunResult result;
+    if (locked == FileLock::Result::Locked) {
+      result = RunInput(request);
+    } else {
+      result.error = error;
+    }
     if (!result.ok) {
       allOk = false;
       if (progress) ClearProgress();
-      std::fprintf(stderr, "meterfix: %s\n", result.error.c_str());
+      Say(result.error);
       continue;
     }
     result.report.warnings.insert(result.report.warnings.begin(), settingsWarnings.begin(),
@@ -278,7 +364,11 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   if (args.report != "none" && (!reports.empty() || args.inputs.size() > 1)) {
     const std::string text =
         args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
-    if (!args.reportFile.empty()) {
+    if (args.reportFile == "-") {
+      if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+        throw Failure{"<stdout>: cannot write the report"};
+      }
+    } else if (!args.reportFile.empty()) {
       std::string error;
       if (!WriteFileAtomically(args.reportFile, std::vector<std::uint8_t>(text.begin(), text.end()),
                                error)) {
@@ -302,8 +392,11 @@ int Main(int argc, char** argv) {
              "  meterfix presets list | show NAME | save NAME [--preset NAME] [--set F=V]... | "
              "delete NAME\n"
              "\nWithout -o, --in-place or --out-dir nothing is written; the report says what "
-             "would change.\nExit status: 0 on success, changed or not; 1 when an input cannot "
-             "be read or an output cannot be written; 2 for usage errors.\n");
+             "would change. Every file a run reads or writes must be another file.\n"
+             "A score may take at most --max-score-size MiB, as read or unpacked.\n"
+             "Exit status: 0 on success, changed or not; 1 when an input cannot be read or an "
+             "output cannot be written (or, with --no-wait, another run holds it); 2 for usage "
+             "errors, unknown fields and preset names included.\n");
   app.fallthrough();
 
   RunArguments run;
@@ -327,8 +420,18 @@ int Main(int argc, char** argv) {
       ->type_name("A-B");
   app.add_option("--report", run.report, "report format: text, json or none (default text)")
       ->type_name("FORMAT");
-  app.add_option("--report-file", run.reportFile, "write the report here instead of stderr")
+  app.add_option("--report-file", run.reportFile, "write the report here instead of stderr (- for stdout)")
       ->type_name("PATH");
+  app.add_flag("--break-links", run.breakLinks,
+               "rewrite a file with several hard links all the same (the other names keep "
+               "the old content)");
+  app.add_flag("--no-wait", run.noWait,
+               "fail at once when another meterfix run holds a file or the settings directory");
+  unsigned maxScoreMib = static_cast<unsigned>(musicxml::DefaultMaxScoreBytes >> 20);
+  app.add_option("--max-score-size", maxScoreMib,
+                 "refuse a score larger than this, as read or unpacked (default 256)")
+      ->type_name("MIB")
+      ->check(CLI::Range(1u, 65536u));
   app.add_option("--config-dir", configDir,
                  "settings directory (default $XDG_CONFIG_HOME/meterfix)")
       ->type_name("DIR");
@@ -347,7 +450,7 @@ int Main(int argc, char** argv) {
   presets->add_option("action", presetsAction, "list | show | save | delete")
       ->required()
       ->check(CLI::IsMember({"list", "show", "save", "delete"}));
-  presets->add_option("name", presetName, "preset name (at most 30 characters)");
+  presets->add_option("name", presetName, "preset name (at most 30 bytes)");
 
   try {
     app.parse(argc, argv);
@@ -358,11 +461,12 @@ int Main(int argc, char** argv) {
     std::cout << app.help("", CLI::AppFormatMode::All);
     return ExitOk;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "meterfix: %s (see --help)\n", e.what());
+    Say(std::string(e.what()) + " (see --help)");
     return ExitUsage;
   }
 
   try {
+    musicxml::SetMaxScoreBytes(std::uint64_t{maxScoreMib} << 20);
     // An empty name is never a preset; without this check it would quietly
     // mean "no preset".
     if (presetOption->count() > 0) CheckPresetName(run.preset);
@@ -385,22 +489,23 @@ int Main(int argc, char** argv) {
         throw UsageError{"options and presets take no input files or run options"};
       }
     }
-    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir);
+    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir, run.noWait);
     if (presets->parsed()) {
       if (presetsAction != "list" && presetName.empty()) {
         throw UsageError{"presets " + presetsAction + " needs a NAME"};
       }
-      return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir);
+      return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir,
+                            run.noWait);
     }
     return RunCommand(run, dir);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "meterfix: %s\n", e.message.c_str());
+    Say(e.message);
     return ExitUsage;
   } catch (const Failure& e) {
-    std::fprintf(stderr, "meterfix: %s\n", e.message.c_str());
+    Say(e.message);
     return ExitFailure;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "meterfix: %s\n", e.what());
+    Say(e.what());
     return ExitFailure;
   }
 }
@@ -408,10 +513,18 @@ int Main(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   // Building the parser can throw too (allocation); nothing escapes.
+  int status = ExitFailure;
   try {
-    return Main(argc, argv);
+    status = Main(argc, argv);
   } catch (...) {
     std::fputs("meterfix: internal error\n", stderr);
-    return ExitFailure;
   }
+  // Help, lists and reports on standard output count only once they are out
+  // (a full disk, a closed pipe).
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout) {
+    std::fprintf(stderr, "meterfix: <stdout>: cannot write: %s\n", std::strerror(errno));
+    if (status == ExitOk) status = ExitFailure;
+  }
+  return status;
 }

@@ -135,6 +135,57 @@ std::string ConventionalForm(const SignatureText& signature) {
   return result;
 }
 
+std::string Printable(std::string_view text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char byte) {
+    out += "\\x";
+    out += Hex[byte >> 4];
+    out += Hex[byte & 0x0F];
+  };
+  auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto continuation = [&](std::size_t i) { return i < text.size() && (at(i) & 0xC0) == 0x80; };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char b = at(i);
+    if (b < 0x20 || b == 0x7F) {
+      escape(b);
+      ++i;
+      continue;
+    }
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    // Well-formed UTF-8 passes, except the C1 controls (U+0080..U+009F,
+    // which some terminals obey like ESC); any other byte is escaped.
+    std::size_t length = 0;
+    if (b >= 0xC2 && b <= 0xDF) length = 2;
+    else if (b >= 0xE0 && b <= 0xEF) length = 3;
+    else if (b >= 0xF0 && b <= 0xF4) length = 4;
+    bool valid = length != 0;
+    for (std::size_t k = 1; valid && k < length; ++k) valid = continuation(i + k);
+    if (valid && length == 3) {
+      const unsigned char b1 = at(i + 1);
+      valid = !(b == 0xE0 && b1 < 0xA0) && !(b == 0xED && b1 >= 0xA0);
+    }
+    if (valid && length == 4) {
+      const unsigned char b1 = at(i + 1);
+      valid = !(b == 0xF0 && b1 < 0x90) && !(b == 0xF4 && b1 >= 0x90);
+    }
+    if (valid && b == 0xC2 && at(i + 1) < 0xA0) valid = false;
+    if (!valid) {
+      escape(b);
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
 std::string FormatJson(const std::vector<FileReport>& reports, bool array) {
   Json json;
   if (!array && reports.size() == 1) {
@@ -152,7 +203,7 @@ std::string FormatText(const std::vector<FileReport>& reports) {
   for (const FileReport& report : reports) {
     const auto changedCount = std::count_if(report.measures.begin(), report.measures.end(),
                                             [](const MeasureChange& m) { return m.changed; });
-    text += report.file + ": " + std::to_string(changedCount) + " of " +
+    text += Printable(report.file) + ": " + std::to_string(changedCount) + " of " +
             std::to_string(report.measures.size()) + " measures changed";
     if (!report.staves.empty()) {
       text += ", " + std::to_string(report.staves.size()) + " staff signatures changed";
@@ -165,7 +216,7 @@ std::string FormatText(const std::vector<FileReport>& reports) {
     } else if (report.output.empty()) {
       text += "; nothing written (use -o, --in-place or --out-dir)";
     } else {
-      text += "; written to " + report.output;
+      text += "; written to " + Printable(report.output);
     }
     text += "\n";
 
@@ -191,10 +242,10 @@ std::string FormatText(const std::vector<FileReport>& reports) {
               ": " + SignatureCell(s.before) + " -> " + SignatureCell(s.after) + "\n";
     }
     for (const Message& message : report.messages) {
-      text += "  message: " + message.caption + ": " + message.text + "\n";
+      text += "  message: " + Printable(message.caption + ": " + message.text) + "\n";
     }
     for (const std::string& warning : report.warnings) {
-      text += "  warning: " + warning + "\n";
+      text += "  warning: " + Printable(warning) + "\n";
     }
   }
   return text;

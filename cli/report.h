@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace meterfix {
@@ -55,6 +56,10 @@ struct FileReport {
 // given); ends with a newline.
 std::string FormatJson(const std::vector<FileReport>& reports, bool array);
 std::string FormatText(const std::vector<FileReport>& reports);
+
+// `text` safe to show on a terminal: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 become \xHH escapes.
+std::string Printable(std::string_view text);
 
 // The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2
 // over 512, "6/8" for 2 over 1536; empty when the texts have no such form.

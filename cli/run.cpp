@@ -1,21 +1,23 @@
 #include "cli/run.h"
 
+#include <unistd.h>
+
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 
+#include "cli/file_safety.h"
 #include "cli/plugin_session.h"
+#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
+#include "musicxml/text_io.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 
 namespace meterfix {
 
 namespace {
-
-// Scores on standard input beyond this are refused rather than held in memory.
-constexpr std::size_t MaxStdinBytes = std::size_t{1} << 30;
 
 bool ParseNumber(const std::string& text, int& value) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -64,15 +66,21 @@ Snapshot Take(const simhost::Host& host, const Range& measures,
   return snapshot;
 }
 
-bool ReadStdin(std::string& bytes) {
-  bytes.clear();
-  char buffer[65536];
-  for (;;) {
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
-    bytes.append(buffer, n);
-    if (bytes.size() > MaxStdinBytes) return false;
-    if (n < sizeof buffer) return std::ferror(stdin) == 0;
+// A warning naming what a plain copy of an archive's score leaves behind;
+// empty when the archive holds nothing else.
+std::string DroppedMembers(const musicxml::Score& score) {
+  std::string archive;
+  if (!score.SaveBytes(archive, musicxml::Score::Form::AsLoaded)) return {};
+  const std::vector<std::string> names = musicxml::ExtraArchiveMembers(archive);
+  if (names.empty()) return {};
+  constexpr std::size_t Named = 5;
+  std::string list;
+  for (std::size_t i = 0; i < names.size() && i < Named; ++i) {
+    list += (i == 0 ? "" : ", ") + names[i];
   }
+  if (names.size() > Named) list += " and " + std::to_string(names.size() - Named) + " more";
+  return score.Name() + ": written as a plain score; the archive's other members are not kept: " +
+         list;
 }
 
 // The requested range within 1..count; false with a reason when it lies
@@ -119,8 +127,9 @@ RunResult RunInput(const RunRequest& request) {
   musicxml::Status status;
   if (request.input == "-") {
     std::string bytes;
-    if (!ReadStdin(bytes)) {
-      result.error = "<stdin>: cannot read standard input";
+    std::string error;
+    if (!musicxml::ReadWholeStream(STDIN_FILENO, bytes, error)) {
+      result.error = "<stdin>: cannot read: " + error;
       return result;
     }
     status = score.LoadBytes(bytes, "-");
@@ -199,6 +208,7 @@ RunResult RunInput(const RunRequest& request) {
   }
 
   result.report.outputRequested = !request.output.empty();
+  std::string dropped;  // the warning when a plain copy leaves archive members behind
   status = score.ApplyHost(host);
   if (!status) {
     result.error = status.message;
@@ -219,9 +229,22 @@ RunResult RunInput(const RunRequest& request) {
     // A new file takes the form its name asks for (.mxl an archive,
     // .musicxml/.xml plain); a rewritten input keeps its own.
     if (score.Changed() || request.output != request.input) {
-      status = score.SaveFile(request.output, request.output == request.input
-                                                  ? musicxml::Score::Form::AsLoaded
-                                                  : musicxml::FormForPath(request.output));
+      const musicxml::Score::Form form = request.output == request.input
+                                             ? musicxml::Score::Form::AsLoaded
+                                             : musicxml::FormForPath(request.output);
+      std::string bytes;
+      std::string error;
+      if (!request.breakLinks && !CheckHardLinks(request.output, error)) {
+        result.error = error;
+        return result;
+      }
+      status = score.SaveBytes(bytes, form);
+      if (status) {
+        if (score.IsArchive() && form == musicxml::Score::Form::Xml) {
+          dropped = DroppedMembers(score);
+        }
+        status = musicxml::WriteFileAtomic(request.output, bytes);
+      }
       result.report.output = request.output;
     }
   }
@@ -230,6 +253,7 @@ RunResult RunInput(const RunRequest& request) {
     return result;
   }
   result.report.warnings = score.Warnings();
+  if (!dropped.empty()) result.report.warnings.push_back(dropped);
   result.ok = true;
   return result;
 }

@@ -27,6 +27,7 @@ struct RunRequest {
   StoredImages images;  // what the plug-in finds in the registry
   std::optional<Range> measures;
   std::optional<Range> staves;
+  bool breakLinks = false;  // replace an output with several hard links all the same
 };
 
 struct RunResult {

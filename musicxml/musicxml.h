@@ -127,9 +127,10 @@ class Score {
 // .musicxml or .xml a plain score, anything else the loaded form.
 Score::Form FormForPath(const std::string& path);
 
-// Writes `bytes` to `path` atomically (temporary file beside it + rename).
-// A symbolic link is followed, so it stays a link; a device or pipe
-// (/dev/stdout) is written directly, never replaced.
+// Writes `bytes` to `path` atomically (temporary file beside it + rename),
+// as ReplaceFile in musicxml/file_io.h does: a symbolic link stays a link
+// where it may be followed; a device or pipe (/dev/stdout) is written
+// directly, never replaced.
 Status WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace musicxml

@@ -1,27 +1,20 @@
 #include "musicxml/text_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include <pugixml.hpp>
 
+#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 
 namespace musicxml {
 
 namespace {
-
-// Bounds what one archive member may inflate to (guards against zip bombs).
-constexpr std::uint64_t MaxMemberSize = 1024ull * 1024 * 1024;
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -135,8 +128,9 @@ bool ReadMember(zip_t* zip, zip_int64_t index, std::string& out, std::string& er
     error = zip_strerror(zip);
     return false;
   }
-  if (st.size > MaxMemberSize) {
-    error = "archive member too large";
+  // Bounds what a member may inflate to before any of it is held.
+  if (st.size > MaxScoreBytes()) {
+    error = "unpacks to " + TooLargeText();
     return false;
   }
   zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(index), 0);
@@ -146,22 +140,29 @@ bool ReadMember(zip_t* zip, zip_int64_t index, std::string& out, std::string& er
   }
   out.assign(static_cast<std::size_t>(st.size), '\0');
   std::size_t got = 0;
-  bool ok = true;
-  while (got < out.size()) {
-    const zip_int64_t n = zip_fread(file, out.data() + got, out.size() - got);
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
+  zip_int64_t n = 0;
+  while (got < out.size() && (n = zip_fread(file, out.data() + got, out.size() - got)) > 0) {
     got += static_cast<std::size_t>(n);
   }
   char probe = 0;
   // Reading past the end makes libzip check the CRC of the whole member.
-  if (ok && zip_fread(file, &probe, 1) != 0) ok = false;
-  if (!ok) error = zip_file_strerror(file);
+  if (n >= 0 && got == out.size()) n = zip_fread(file, &probe, 1);
+  // libzip reports no error of its own when the data merely ends early or
+  // goes on past the size the archive states.
+  const bool failed = zip_error_code_zip(zip_file_get_error(file)) != ZIP_ER_OK;
+  if (failed) {
+    error = zip_file_strerror(file);
+  } else if (got < out.size()) {
+    error = "the member ends after " + std::to_string(got) + " of the " +
+            std::to_string(out.size()) + " bytes the archive states";
+  } else if (n > 0) {
+    error = "the member holds more than the " + std::to_string(out.size()) +
+            " bytes the archive states";
+  }
   zip_fclose(file);
-  if (!ok && error.empty()) error = "archive member truncated";
-  return ok;
+  if (!failed && got == out.size() && n == 0) return true;
+  if (error.empty()) error = "the member cannot be read";
+  return false;
 }
 
 std::unique_ptr<zip_t, ZipCloser> OpenArchive(std::string_view bytes, int flags,
@@ -296,18 +297,17 @@ std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits) {
   return out;
 }
 
-bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& rootBytes,
-                 std::vector<std::string>& warnings, std::string& error) {
-  auto zip = OpenArchive(archive, ZIP_RDONLY | ZIP_CHECKCONS, nullptr, error);
-  if (!zip) {
-    error = "not a readable .mxl archive: " + error;
-    return false;
-  }
+namespace {
+
+// The root file that META-INF/container.xml names, or the archive's lone
+// score when that file is missing (with a warning).
+bool FindRootPath(zip_t* zip, std::string& rootPath, std::vector<std::string>& warnings,
+                  std::string& error) {
   rootPath.clear();
-  const zip_int64_t container = zip_name_locate(zip.get(), "META-INF/container.xml", 0);
+  const zip_int64_t container = zip_name_locate(zip, "META-INF/container.xml", 0);
   if (container >= 0) {
     std::string bytes;
-    if (!ReadMember(zip.get(), container, bytes, error)) {
+    if (!ReadMember(zip, container, bytes, error)) {
       error = "META-INF/container.xml: " + error;
       return false;
     }
@@ -331,9 +331,9 @@ bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& r
     }
   } else {
     // Forgiving: a lone score without the container file.
-    const zip_int64_t count = zip_get_num_entries(zip.get(), 0);
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
     for (zip_int64_t i = 0; i < count && rootPath.empty(); ++i) {
-      const char* name = zip_get_name(zip.get(), static_cast<zip_uint64_t>(i), 0);
+      const char* name = zip_get_name(zip, static_cast<zip_uint64_t>(i), 0);
       if (name == nullptr) continue;
       const std::string n = name;
       if (n.rfind("META-INF/", 0) == 0) continue;
@@ -348,6 +348,19 @@ bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& r
     }
     warnings.push_back("archive has no META-INF/container.xml; reading " + rootPath);
   }
+  return true;
+}
+
+}  // namespace
+
+bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& rootBytes,
+                 std::vector<std::string>& warnings, std::string& error) {
+  auto zip = OpenArchive(archive, ZIP_RDONLY | ZIP_CHECKCONS, nullptr, error);
+  if (!zip) {
+    error = "not a readable .mxl archive: " + error;
+    return false;
+  }
+  if (!FindRootPath(zip.get(), rootPath, warnings, error)) return false;
   const zip_int64_t root = zip_name_locate(zip.get(), rootPath.c_str(), 0);
   if (root < 0) {
     error = "root file " + rootPath + " is missing from the archive";
@@ -358,6 +371,27 @@ bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& r
     return false;
   }
   return true;
+}
+
+std::vector<std::string> ExtraArchiveMembers(std::string_view archive) {
+  std::vector<std::string> names;
+  std::string error;
+  auto zip = OpenArchive(archive, ZIP_RDONLY, nullptr, error);
+  std::string rootPath;
+  std::vector<std::string> warnings;
+  if (!zip || !FindRootPath(zip.get(), rootPath, warnings, error)) return names;
+  const zip_int64_t count = zip_get_num_entries(zip.get(), 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(zip.get(), static_cast<zip_uint64_t>(i), 0);
+    if (name == nullptr) continue;
+    const std::string n = name;
+    // Directory entries hold nothing of their own.
+    if (n == rootPath || n == "mimetype" || n == "META-INF/container.xml" || n.ends_with('/')) {
+      continue;
+    }
+    names.push_back(n);
+  }
+  return names;
 }
 
 bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
@@ -457,118 +491,12 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   return ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    error = "is a directory";
-    return false;
-  }
-  out.clear();
-  char buffer[1 << 16];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
-
-namespace {
-
-bool WriteAll(int fd, std::string_view bytes, int& err) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The file a write to `path` replaces. A symbolic link is followed so that
-// the link stays a link and its target gets the new content.
-std::string ReplacedFile(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real != nullptr) {
-    std::string resolved = real;
-    std::free(real);
-    return resolved;
-  }
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  // A dangling link: create what it points to.
-  std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-  const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
-  target.resize(static_cast<std::size_t>(n));
-  if (target[0] == '/') return target;
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
-}
-
-}  // namespace
-
 Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
   Status status;
-  auto fail = [&](const std::string& what) {
+  std::string error;
+  if (!ReplaceFile(outputPath, bytes, error)) {
     status.ok = false;
-    status.message = outputPath + ": cannot write: " + what;
-    return status;
-  };
-  if (outputPath.empty()) return fail("empty path");
-  struct stat existing {};
-  if (::stat(outputPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-    if (S_ISDIR(existing.st_mode)) return fail(std::strerror(EISDIR));
-    // A device, pipe or socket (/dev/stdout, a process substitution) is
-    // written as it is: renaming over it would replace the node itself.
-    const int fd = ::open(outputPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return fail(std::strerror(errno));
-    int err = 0;
-    WriteAll(fd, bytes, err);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) return fail(std::strerror(err));
-    return status;
-  }
-  const std::string path = ReplacedFile(outputPath);
-  std::string tmp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return fail(std::strerror(errno));
-  // Keep the mode of the file being replaced; a new file gets the umask's.
-  struct stat st {};
-  mode_t mode = 0;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  int err = 0;
-  WriteAll(fd, bytes, err);
-  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(tmp.c_str());
-    return fail(std::strerror(err));
+    status.message = outputPath + ": cannot write: " + error;
   }
   return status;
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "musicxml/file_io.h"
+
 namespace musicxml {
 
 // An XML file as UTF-8 text plus what is needed to give back its own bytes.
@@ -35,6 +37,9 @@ std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits);
 // The member that META-INF/container.xml names as root file, its bytes.
 bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& rootBytes,
                  std::vector<std::string>& warnings, std::string& error);
+// The members a plain copy of the root file leaves behind: all but the root
+// file, "mimetype" and META-INF/container.xml. Empty when unreadable.
+std::vector<std::string> ExtraArchiveMembers(std::string_view archive);
 // The archive with member `path` replaced by `bytes`; other members as they were.
 bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
                           const std::string& bytes, std::string& out, std::string& error);
@@ -43,8 +48,5 @@ bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
 // META-INF/container.xml naming `rootPath`, and the score itself.
 bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std::string& out,
                  std::string& error);
-
-// Reads a whole file; false with `error` (strerror text) otherwise.
-bool ReadWholeFile(const std::string& path, std::string& out, std::string& error);
 
 }  // namespace musicxml

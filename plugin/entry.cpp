@@ -18,6 +18,9 @@ namespace {
 constexpr char NameText[] = "KQ Meterfix";
 // What Terminate reports when something unforeseen stopped the save.
 constexpr std::int32_t ErrorGenFailure = 31;
+// Terminate stores only what Init loaded; before that the records hold no
+// options of the user's, and storing them would wipe the stored ones.
+bool initialized = false;
 static_assert(sizeof MenuText <= MenuCommandInfoLayout::TextSize);
 static_assert(sizeof NameText <= MenuCommandInfoLayout::TextSize);
 
@@ -66,6 +69,7 @@ std::int32_t WINAPI FinaleExtensionVersion(std::int32_t version) {
 std::int16_t WINAPI FinaleExtensionInit(HWND window, std::int32_t) {
   try {
     LoadSettings(&globalSettings);  // defaults stay on any registry failure
+    initialized = true;
     InstallShortcutHook(window);
   } catch (...) {
   }
@@ -100,6 +104,8 @@ std::int16_t WINAPI FinaleExtensionInvoke(HWND owner, std::int32_t, const void* 
 std::int32_t WINAPI FinaleExtensionTerminate(std::int32_t) {
   try {
     RemoveShortcutHook();
+    if (!initialized) return 0;
+    initialized = false;
     return SaveSettings(&globalSettings);
   } catch (...) {
     return ErrorGenFailure;

@@ -62,6 +62,8 @@ void SearchMenuAt(HMENU menu, int depth) {
     if (HMENU subMenu = GetSubMenu(menu, position)) {
       SearchMenuAt(subMenu, depth + 1);
       if (commandId != 0) return;
+      // A popup's title is no command (its identifier reads as -1).
+      continue;
     }
     if (MatchesMenuText(text)) {
       commandId = GetMenuItemID(menu, position);

@@ -115,7 +115,7 @@ struct Host::Impl {
   std::map<std::int16_t, std::vector<std::int16_t>> staffLists;  // lists other than 0
   std::vector<Fault> loadFaults;
   std::vector<Fault> saveFaults;
-  std::unordered_set<std::uint32_t> createFaults;
+  std::unordered_map<std::uint32_t, int> createFaults;  // tag: creates still allowed
   std::unordered_set<std::uint64_t> layerFaults;
   LowArena arena{LayerArenaBytes};
   std::vector<LoadedLayer> loaded;
@@ -451,7 +451,7 @@ void Host::FailSaves(std::uint32_t tag, const std::vector<std::uint8_t>& key) {
   impl_->saveFaults.push_back(Fault{tag, key.empty(), IdFromVector(tag, key).key});
 }
 
-void Host::FailCreates(std::uint32_t tag) { impl_->createFaults.insert(tag); }
+void Host::FailCreates(std::uint32_t tag, int after) { impl_->createFaults[tag] = after; }
 
 void Host::FailLayerLoads(std::int16_t staff, std::int16_t measure, int layer) {
   impl_->layerFaults.insert(LayerKey(staff, measure, layer));
@@ -506,8 +506,13 @@ std::int32_t Host::CreateRecord(std::uint32_t tag, void* key, const void* buffer
                                 std::int32_t size) {
   ++counters_.creates;
   ++impl_->createsByTag[tag];
-  if (key == nullptr || size < 0 || (buffer == nullptr && size != 0) ||
-      impl_->createFaults.contains(tag)) {
+  const auto fault = impl_->createFaults.find(tag);
+  bool injected = false;
+  if (fault != impl_->createFaults.end()) {
+    injected = fault->second == 0;
+    if (!injected) --fault->second;
+  }
+  if (key == nullptr || size < 0 || (buffer == nullptr && size != 0) || injected) {
     ++counters_.failedSaves;
     return Result(false);
   }

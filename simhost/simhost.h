@@ -165,7 +165,8 @@ class Host {
   // Loads / saves of this tag (and key, when given) fail.
   void FailLoads(std::uint32_t tag, const std::vector<std::uint8_t>& key = {});
   void FailSaves(std::uint32_t tag, const std::vector<std::uint8_t>& key = {});
-  void FailCreates(std::uint32_t tag);
+  // Creates of this tag fail once `after` more of them have succeeded.
+  void FailCreates(std::uint32_t tag, int after = 0);
   void FailLayerLoads(std::int16_t staff, std::int16_t measure, int layer);
   // As if no memory below 4 GiB could be had: every layer load gives null.
   void FailLowMemory(bool on) { noLowMemory_ = on; }

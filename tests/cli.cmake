@@ -19,3 +19,8 @@ endif()
 kq_add_test(grouping_cases_tests SOURCES grouping_cases_test.cpp cli_test_support.cpp LIBS meterfix_cli)
 target_compile_definitions(grouping_cases_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
 add_dependencies(grouping_cases_tests meterfix)
+
+kq_add_test(cli_safety_tests SOURCES cli_safety_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_safety_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_safety_tests meterfix)
+target_link_libraries(cli_safety_tests PRIVATE kqplugin simhost)

@@ -21,11 +21,13 @@
 namespace {
 
 using clitest::ExamplePath;
+using clitest::Lines;
 using clitest::ListDir;
 using clitest::Outcome;
 using clitest::ReadFile;
 using clitest::RunTool;
 using clitest::ScratchDir;
+using clitest::StoredZip;
 using clitest::WriteFile;
 using Json = nlohmann::json;
 using namespace meterfix;
@@ -667,74 +669,6 @@ TEST(Usage, HelpListsEveryField) {
 
 // --- bad inputs ---
 
-std::uint32_t Crc32(const std::string& bytes) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-// A zip archive of stored (uncompressed) members.
-std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string zip;
-  std::string central;
-  auto put16 = [](std::string& s, std::uint16_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-  };
-  auto put32 = [&](std::string& s, std::uint32_t v) {
-    put16(s, static_cast<std::uint16_t>(v & 0xFFFF));
-    put16(s, static_cast<std::uint16_t>(v >> 16));
-  };
-  for (const auto& [name, data] : members) {
-    const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
-    const std::uint32_t crc = Crc32(data);
-    put32(zip, 0x04034b50);
-    put16(zip, 20);
-    put16(zip, 0);
-    put16(zip, 0);
-    put16(zip, 0);
-    put16(zip, 0);
-    put32(zip, crc);
-    put32(zip, static_cast<std::uint32_t>(data.size()));
-    put32(zip, static_cast<std::uint32_t>(data.size()));
-    put16(zip, static_cast<std::uint16_t>(name.size()));
-    put16(zip, 0);
-    zip += name + data;
-    put32(central, 0x02014b50);
-    put16(central, 20);
-    put16(central, 20);
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0);
-    put32(central, crc);
-    put32(central, static_cast<std::uint32_t>(data.size()));
-    put32(central, static_cast<std::uint32_t>(data.size()));
-    put16(central, static_cast<std::uint16_t>(name.size()));
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0);
-    put32(central, 0);
-    put32(central, offset);
-    central += name;
-  }
-  const std::uint32_t centralOffset = static_cast<std::uint32_t>(zip.size());
-  zip += central;
-  put32(zip, 0x06054b50);
-  put16(zip, 0);
-  put16(zip, 0);
-  put16(zip, static_cast<std::uint16_t>(members.size()));
-  put16(zip, static_cast<std::uint16_t>(members.size()));
-  put32(zip, static_cast<std::uint32_t>(central.size()));
-  put32(zip, centralOffset);
-  put16(zip, 0);
-  return zip;
-}
-
 std::string ExampleMxl() {
   return StoredZip({{"mimetype", "application/vnd.recordare.musicxml"},
                     {"META-INF/container.xml",
@@ -903,18 +837,6 @@ TEST(Stored, DefaultDirectoryComesFromTheEnvironment) {
   EXPECT_EQ(ReadFile(dir / "meterfix/UserDialog").size(), 85u);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
 TEST(Stored, PresetsWithThePlugInsLimits) {
   ScratchDir dir;
   const std::string cfg = dir / "cfg";
@@ -936,8 +858,9 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out), (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza",
                                                           "Composite", "Mine"}));
-  // Names are exact and case-sensitive; 30 characters fit.
-  EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitFailure);
+  // Names are exact and case-sensitive; 30 characters fit. A name that names
+  // no preset is a usage error, here as with --preset.
+  EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "show", "mine"}).exitCode, ExitUsage);
   outcome = RunTool({"--config-dir", cfg, "presets", "save", std::string(30, 'x')});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   // The run uses a stored preset.
@@ -960,7 +883,7 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "presets", "delete", "Mine"});
-  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_EQ(outcome.exitCode, ExitUsage);
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(Lines(outcome.out).size(), 19u);
   EXPECT_EQ(Lines(outcome.out)[4], std::string(30, 'x'));

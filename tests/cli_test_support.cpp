@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -85,5 +86,84 @@ std::vector<std::string> ListDir(const std::filesystem::path& dir) {
 }
 
 std::string ExamplePath() { return std::string(KQ_SOURCE_DIR) + "/examples/mixed-meters.musicxml"; }
+
+static std::uint32_t Crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string zip;
+  std::string central;
+  auto put16 = [](std::string& s, std::uint16_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>(v >> 8);
+  };
+  auto put32 = [&](std::string& s, std::uint32_t v) {
+    put16(s, static_cast<std::uint16_t>(v & 0xFFFF));
+    put16(s, static_cast<std::uint16_t>(v >> 16));
+  };
+  for (const auto& [name, data] : members) {
+    const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
+    const std::uint32_t crc = Crc32(data);
+    put32(zip, 0x04034b50);
+    put16(zip, 20);
+    put16(zip, 0);
+    put16(zip, 0);
+    put16(zip, 0);
+    put16(zip, 0);
+    put32(zip, crc);
+    put32(zip, static_cast<std::uint32_t>(data.size()));
+    put32(zip, static_cast<std::uint32_t>(data.size()));
+    put16(zip, static_cast<std::uint16_t>(name.size()));
+    put16(zip, 0);
+    zip += name + data;
+    put32(central, 0x02014b50);
+    put16(central, 20);
+    put16(central, 20);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, crc);
+    put32(central, static_cast<std::uint32_t>(data.size()));
+    put32(central, static_cast<std::uint32_t>(data.size()));
+    put16(central, static_cast<std::uint16_t>(name.size()));
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put16(central, 0);
+    put32(central, 0);
+    put32(central, offset);
+    central += name;
+  }
+  const std::uint32_t centralOffset = static_cast<std::uint32_t>(zip.size());
+  zip += central;
+  put32(zip, 0x06054b50);
+  put16(zip, 0);
+  put16(zip, 0);
+  put16(zip, static_cast<std::uint16_t>(members.size()));
+  put16(zip, static_cast<std::uint16_t>(members.size()));
+  put32(zip, static_cast<std::uint32_t>(central.size()));
+  put32(zip, centralOffset);
+  put16(zip, 0);
+  return zip;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
 
 }  // namespace clitest

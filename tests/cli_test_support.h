@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clitest {
@@ -39,5 +40,11 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::vector<std::string> ListDir(const std::filesystem::path& dir);
 
 std::string ExamplePath();
+
+// The lines of a text, without their newlines.
+std::vector<std::string> Lines(const std::string& text);
+
+// A zip archive of stored (uncompressed) members, in order.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members);
 
 }  // namespace clitest

@@ -340,4 +340,49 @@ TEST_F(SessionTest, TerminationReportsAKeyThatCannotBeCreated) {
   EXPECT_TRUE(standin::MessageBoxCalls().empty());
 }
 
+
+// A host that refuses the plug-in terminates it without initialising it:
+// the user's stored options and presets must survive that.
+TEST_F(SessionTest, TerminationWithoutInitialisationStoresNothing) {
+  Load();
+  FinaleExtensionTerminate(0);  // the previous lifetime ends
+  const std::vector<std::uint8_t> options(85, 0x01);
+  std::vector<std::uint8_t> presets(1622, 0);
+  presets[0] = 1;
+  standin::SetRegistryValue(SettingsKeyPath, SettingsValueName, REG_BINARY, options);
+  standin::SetRegistryValue(SettingsKeyPath, PresetsValueName, REG_BINARY, presets);
+  std::memset(&globalSettings, 0, sizeof globalSettings);
+  std::memset(presetTable, 0, sizeof presetTable);
+  DllEntryPoint(Module, 1, nullptr);
+  FinaleExtensionVersion(0x03000000);
+  EXPECT_EQ(FinaleExtensionTerminate(0), 0);
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(standin::GetRegistryValue(SettingsKeyPath, SettingsValueName, nullptr, &bytes));
+  EXPECT_EQ(bytes, options);
+  ASSERT_TRUE(standin::GetRegistryValue(SettingsKeyPath, PresetsValueName, nullptr, &bytes));
+  EXPECT_EQ(bytes, presets);
+}
+
+// A composite chain the host cannot wholly create is no time signature: the
+// measure keeps its own and counts as unchanged.
+TEST_F(SessionTest, AChainTheHostRefusesLeavesTheMeasureUnchanged) {
+  Load();
+  globalSettings.useComposite = 1;
+  globalSettings.autoUpdateLayout = 1;
+  for (const int allowed : {1, 0}) {  // the second record of 3+3+2 refused, or the first
+    SCOPED_TRACE(allowed);
+    host.SetMeasure(2, 2, 2048);
+    const int layouts = host.counters().updateLayouts;
+    host.FailCreates(CompositeTopRecordTag, allowed);
+    EXPECT_EQ(Invoke(&region), 1);
+    EXPECT_EQ(Measure(2), "2/2048");
+    EXPECT_EQ(host.counters().updateLayouts, layouts);
+    host.ClearFaults();
+    EXPECT_EQ(Invoke(&region), 1);  // the same run with a willing host
+    EXPECT_EQ(Measure(2), "3+3+2/512");
+    EXPECT_EQ(host.counters().updateLayouts, layouts + 1);
+  }
+  FinaleExtensionTerminate(0);
+}
+
 }  // namespace

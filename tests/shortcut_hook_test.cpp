@@ -319,6 +319,18 @@ TEST_F(ShortcutTest, ASubmenuIsSearchedBeforeItsOwnTitle) {
   EXPECT_EQ(PostedCommands(), std::vector<WPARAM>{555});
 }
 
+TEST_F(ShortcutTest, APopupWhoseTitleMatchesIsNoCommandAndTheSearchGoesOn) {
+  MenuBar bar = BuildMenuBar();
+  HMENU inner = standin::NewMenu();
+  AddPluginItem(inner, "Something else", 302);
+  standin::AppendSubMenu(bar.plugins(), "KQ Me&terfix tools", inner);
+  AddPluginItem(bar.plugins(), MenuText, 666);
+  Start(bar);
+  standin::FireTimers();
+  PressT();
+  EXPECT_EQ(PostedCommands(), std::vector<WPARAM>{666});
+}
+
 TEST_F(ShortcutTest, DeeperSubmenusAreSearchedDepthFirst) {
   MenuBar bar = BuildMenuBar();
   HMENU level1 = standin::NewMenu();

@@ -1,0 +1,328 @@
+#include "musicxml/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace musicxml {
+
+namespace {
+
+std::uint64_t maxScoreBytes = DefaultMaxScoreBytes;
+
+// The kernel gives up after 40 links in one lookup; so do we.
+constexpr int MaxLinkHops = 40;
+
+// Temporary files the signal handler removes. The CLI writes one file at a
+// time; a few slots leave room for a caller that holds more.
+constexpr int PendingSlots = 4;
+constexpr std::size_t PendingPathSize = 4096;
+char pendingPaths[PendingSlots][PendingPathSize];
+volatile std::sig_atomic_t pendingUsed[PendingSlots];
+bool handlersInstalled = false;
+
+extern "C" void RemovePendingAndDie(int signal) {
+  for (int i = 0; i < PendingSlots; ++i) {
+    if (pendingUsed[i] != 0) ::unlink(pendingPaths[i]);
+  }
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
+
+// Only where the signal would end the process anyway: an ignored SIGINT (a
+// background job) stays ignored.
+void InstallHandlers() {
+  if (handlersInstalled) return;
+  handlersInstalled = true;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndDie;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+// Keeps SIGINT and SIGTERM away while the pending list changes.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, std::string_view bytes, int& err) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::string& out, std::string& error) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    if (out.size() + static_cast<std::size_t>(n) > maxScoreBytes) {
+      error = TooLargeText();
+      return false;
+    }
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// A device, pipe or socket (/dev/stdout, a process substitution): renaming
+// over it would replace the node itself.
+bool WriteStream(const std::string& path, std::string_view bytes, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  int err = 0;
+  WriteAll(fd, bytes, err);
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) error = std::strerror(err);
+  return err == 0;
+}
+
+}  // namespace
+
+std::uint64_t MaxScoreBytes() { return maxScoreBytes; }
+void SetMaxScoreBytes(std::uint64_t bytes) { maxScoreBytes = bytes; }
+
+std::string TooLargeText() {
+  constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
+  const std::string limit = maxScoreBytes % MiB == 0
+                                ? std::to_string(maxScoreBytes / MiB) + " MiB"
+                                : std::to_string(maxScoreBytes) + " bytes";
+  return "larger than " + limit + ", the limit for one score";
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& error) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = true;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = "is a directory";
+    ok = false;
+  } else if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxScoreBytes) {
+    error = TooLargeText();
+    ok = false;
+  } else {
+    // One allocation of the right size; growing would briefly hold twice as much.
+    if (S_ISREG(st.st_mode)) out.reserve(static_cast<std::size_t>(st.st_size));
+    ok = ReadAll(fd, out, error);
+  }
+  ::close(fd);
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool ReadWholeStream(int fd, std::string& out, std::string& error) {
+  out.clear();
+  const bool ok = ReadAll(fd, out, error);
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error) {
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat link {};
+    if (::lstat(current.c_str(), &link) != 0) {
+      if (errno != ENOENT) {
+        error = current + ": " + std::strerror(errno);
+        return false;
+      }
+      resolved = current;  // a new file, or the name a dangling link gives
+      return true;
+    }
+    if (!S_ISLNK(link.st_mode)) {
+      resolved = current;
+      return true;
+    }
+    if (hops == MaxLinkHops) {
+      error = path + ": " + std::strerror(ELOOP);
+      return false;
+    }
+    const std::string dir = DirectoryOf(current);
+    struct stat owner {};
+    if (::stat(dir.c_str(), &owner) != 0) {
+      error = dir + ": " + std::strerror(errno);
+      return false;
+    }
+    const bool shared = (owner.st_mode & S_ISVTX) != 0 && (owner.st_mode & S_IWOTH) != 0;
+    if (shared && link.st_uid != ::geteuid() && link.st_uid != owner.st_uid) {
+      error = "the symbolic link " + current + " lies in the shared directory " + dir +
+              " and belongs to neither you nor the directory's owner; not followed";
+      return false;
+    }
+    std::string target(PendingPathSize, '\0');
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      error = current + ": cannot read the symbolic link";
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    current = target[0] == '/' ? target : dir + "/" + target;
+  }
+}
+
+TempFile::~TempFile() { Discard(); }
+
+bool TempFile::Create(const std::string& target, std::string& error) {
+  Discard();
+  InstallHandlers();
+  std::string name = target + ".tmpXXXXXX";
+  SignalsHeld held;
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  fd_ = fd;
+  path_ = name;
+  if (name.size() < PendingPathSize) {
+    for (int i = 0; i < PendingSlots; ++i) {
+      if (pendingUsed[i] != 0) continue;
+      std::memcpy(pendingPaths[i], name.c_str(), name.size() + 1);
+      pendingUsed[i] = 1;
+      slot_ = i;
+      break;
+    }
+  }
+  return true;
+}
+
+void TempFile::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!path_.empty()) {
+    SignalsHeld held;
+    ::unlink(path_.c_str());
+    if (slot_ >= 0) pendingUsed[slot_] = 0;
+  }
+  slot_ = -1;
+  path_.clear();
+}
+
+bool TempFile::Commit(const std::string& target, std::string& error) {
+  int err = 0;
+  if (::fsync(fd_) != 0) err = errno;
+  if (::close(fd_) != 0 && err == 0) err = errno;
+  fd_ = -1;
+  if (err == 0) {
+    SignalsHeld held;
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
+      err = errno;
+    } else {
+      if (slot_ >= 0) pendingUsed[slot_] = 0;
+      slot_ = -1;
+      path_.clear();
+    }
+  }
+  if (err != 0) {
+    error = std::strerror(err);
+    Discard();
+    return false;
+  }
+  // The rename lasts only once the directory holding it is on disk.
+  const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    error = std::string("written, but the directory cannot be synced: ") + std::strerror(errno);
+    return false;
+  }
+  if (::fsync(dir) != 0 && errno != EINVAL) err = errno;
+  ::close(dir);
+  if (err != 0) {
+    error = std::string("written, but the directory cannot be synced: ") + std::strerror(err);
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) {
+  if (path.empty()) {
+    error = "empty path";
+    return false;
+  }
+  std::string target;
+  if (!ResolveReplacedFile(path, target, error)) return false;
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (S_ISDIR(existing.st_mode)) {
+      error = std::strerror(EISDIR);
+      return false;
+    }
+    return WriteStream(path, bytes, error);
+  }
+  TempFile temp;
+  if (!temp.Create(target, error)) return false;
+  const bool replacing = ::stat(target.c_str(), &existing) == 0;
+  mode_t mode = 0;
+  if (replacing) {
+    // The owner can be kept only by root; the group by any member of it.
+    if (::fchown(temp.fd(), existing.st_uid, existing.st_gid) != 0) {
+      static_cast<void>(::fchown(temp.fd(), static_cast<uid_t>(-1), existing.st_gid));
+    }
+    mode = existing.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  int err = 0;
+  WriteAll(temp.fd(), bytes, err);
+  // After fchown, which may clear mode bits of its own.
+  if (err == 0 && ::fchmod(temp.fd(), mode) != 0) err = errno;
+  if (err != 0) {
+    error = std::strerror(err);
+    return false;
+  }
+  return temp.Commit(target, error);
+}
+
+}  // namespace musicxml

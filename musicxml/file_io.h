@@ -1,0 +1,64 @@
+// Files in and out: whole reads under the size limit for one score, and
+// replacements that never leave a partial file and never let a planted
+// symbolic link choose what gets replaced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace musicxml {
+
+// Bytes one score may take, as read or as unpacked from an archive. Past
+// the limit a read fails before the memory is spent.
+constexpr std::uint64_t DefaultMaxScoreBytes = std::uint64_t{256} << 20;
+std::uint64_t MaxScoreBytes();
+void SetMaxScoreBytes(std::uint64_t bytes);
+// "larger than 256 MiB, the limit for one score"
+std::string TooLargeText();
+
+// Reads a whole file of at most MaxScoreBytes(); false with `error` (one
+// line, without the path) otherwise.
+bool ReadWholeFile(const std::string& path, std::string& out, std::string& error);
+// The same for an open stream such as standard input.
+bool ReadWholeStream(int fd, std::string& out, std::string& error);
+
+// The file that a write to `path` replaces: `path` itself, or the end of its
+// chain of symbolic links. A link is followed only where the kernel follows
+// it for an ordinary open: in a sticky, world-writable directory only a link
+// owned by the user or by the directory's owner. False with `error` for a
+// refused link and for a chain that cannot be resolved. A chain ending in a
+// name that does not exist yet resolves to that name.
+bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error);
+
+// A temporary file beside the file it is to replace. Until Commit it is
+// removed when the object goes and when the process is ended by SIGINT or
+// SIGTERM.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Creates it in the directory of `target` (mode 0600); false with `error`.
+  bool Create(const std::string& target, std::string& error);
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  // Syncs and closes it, renames it over `target` and syncs the directory.
+  bool Commit(const std::string& target, std::string& error);
+
+ private:
+  void Discard();
+  int fd_ = -1;
+  int slot_ = -1;  // its place in the list the signal handler removes
+  std::string path_;
+};
+
+// Replaces the file at `path` with `bytes` through a TempFile and a rename.
+// A replaced file keeps its owner and group (as far as the user may give
+// them) and its mode without the setuid and setgid bits. A device or pipe
+// (/dev/stdout) is written as it is, never replaced. False with `error`.
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error);
+
+}  // namespace musicxml
