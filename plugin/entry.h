@@ -16,6 +16,15 @@ constexpr std::size_t Reserved1 = 192;  // int16
 constexpr std::size_t Reserved2 = 194;  // int16
 constexpr std::size_t Size = 196;
 }  // namespace MenuCommandInfoLayout
+// Three text fields back to back, then two int16 that end the record.
+static_assert(MenuCommandInfoLayout::NameText ==
+                  MenuCommandInfoLayout::MenuText + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::NameText2 ==
+                  MenuCommandInfoLayout::NameText + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::Reserved1 ==
+                  MenuCommandInfoLayout::NameText2 + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::Reserved2 == MenuCommandInfoLayout::Reserved1 + 2);
+static_assert(MenuCommandInfoLayout::Reserved2 + 2 == MenuCommandInfoLayout::Size);
 
 inline constexpr char MenuText[] = "KQ Me&terfix [v. 1.01]";
 
