@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "plugin/module.h"
 
 // MenuCommandInfo, filled by FinaleExtensionEnumerate.
 namespace MenuCommandInfoLayout {
@@ -28,9 +29,8 @@ static_assert(MenuCommandInfoLayout::Reserved2 + 2 == MenuCommandInfoLayout::Siz
 
 inline constexpr char MenuText[] = "KQ Me&terfix [v. 1.01]";
 
-// Process-wide values of the entry points.
+// Process-wide values of the entry points (moduleHandle: plugin/module.h).
 extern std::int32_t hostVersion;
-extern HINSTANCE moduleHandle;
 
 extern "C" {
 std::int32_t WINAPI FinaleExtensionVersion(std::int32_t version);
