@@ -88,7 +88,7 @@ _KqHostLoadRecordProbe:
 
 extern "C" {
 // Returns the callee's EAX, which the probe leaves alone after the call.
-std::uint32_t KqCallMeasuringStack(const void* function, const std::uint32_t* words, int count,
+std::uint32_t KqCallMeasuringStack(const void* function, const std::uintptr_t* words, int count,
                                    std::int32_t* outcome);
 extern std::uintptr_t kqProbeReturn;
 extern int kqProbeCalls;
@@ -100,7 +100,7 @@ namespace testhost {
 
 bool StackProbesAvailable() { return true; }
 
-StackCheck CallMeasuringStack(const void* function, const std::uint32_t* words, int count) {
+StackCheck CallMeasuringStack(const void* function, const std::uintptr_t* words, int count) {
   std::int32_t outcome[2] = {0, 0};
   StackCheck check;
   if (function == nullptr) return check;  // called stays false
@@ -134,7 +134,7 @@ void ResetHostLoadRecordProbe() {
 namespace testhost {
 
 bool StackProbesAvailable() { return false; }
-StackCheck CallMeasuringStack(const void*, const std::uint32_t*, int) { return {}; }
+StackCheck CallMeasuringStack(const void*, const std::uintptr_t*, int) { return {}; }
 HostCallProbe HostLoadRecordProbe() { return {}; }
 void ResetHostLoadRecordProbe() {}
 

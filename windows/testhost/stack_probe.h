@@ -24,23 +24,23 @@ struct StackCheck {
   bool registersKept = false;  // EBX, ESI, EDI and EBP as before the call
 };
 
-// Pushes count 32-bit words (words[0] last, so it is the first argument),
+// Pushes count words (32-bit on i686; words[0] last, so it is the first argument),
 // calls function and measures. Only where StackProbesAvailable().
-StackCheck CallMeasuringStack(const void* function, const std::uint32_t* words, int count);
+StackCheck CallMeasuringStack(const void* function, const std::uintptr_t* words, int count);
 
 // Calls f through its declared type's argument list, one 32-bit word per
 // argument (as stdcall passes int16, int32, handles and pointers).
 template <typename R, typename... A>
 StackCheck CallStdcall(R(WINAPI* f)(A...), std::type_identity_t<A>... args) {
-  auto word = [](auto v) -> std::uint32_t {
+  auto word = [](auto v) -> std::uintptr_t {
     if constexpr (std::is_pointer_v<decltype(v)>) {
-      return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(v));
+      return reinterpret_cast<std::uintptr_t>(v);
     } else {
-      static_assert(sizeof(v) <= 4, "stdcall arguments of this interface are 32-bit words");
-      return static_cast<std::uint32_t>(v);
+      static_assert(sizeof(v) <= sizeof(std::uintptr_t), "one machine word per argument");
+      return static_cast<std::uintptr_t>(v);
     }
   };
-  const std::uint32_t words[sizeof...(A) + 1] = {word(args)..., 0};
+  const std::uintptr_t words[sizeof...(A) + 1] = {word(args)..., 0};
   return CallMeasuringStack(reinterpret_cast<const void*>(f), words,
                             static_cast<int>(sizeof...(A)));
 }
