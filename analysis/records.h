@@ -73,6 +73,14 @@ constexpr std::size_t DisplayBeatDuration = 14; // int16
 constexpr std::size_t DisplayFlags = 16;        // uint16
 constexpr std::size_t Size = 24;
 }  // namespace MeasureRecordLayout
+// Fields follow each other without gaps; six unused bytes end the record.
+static_assert(MeasureRecordLayout::BeatDuration == MeasureRecordLayout::Beats + 2 &&
+              MeasureRecordLayout::SignatureFlags == MeasureRecordLayout::BeatDuration + 2 &&
+              MeasureRecordLayout::ExtraFlags == MeasureRecordLayout::SignatureFlags + 2 &&
+              MeasureRecordLayout::DisplayBeats == MeasureRecordLayout::ExtraFlags + 2 &&
+              MeasureRecordLayout::DisplayBeatDuration == MeasureRecordLayout::DisplayBeats + 2 &&
+              MeasureRecordLayout::DisplayFlags == MeasureRecordLayout::DisplayBeatDuration + 2);
+static_assert(MeasureRecordLayout::DisplayFlags + 2 + 6 == MeasureRecordLayout::Size);
 
 // signatureFlags of MeasureRecord and StaffTimeSigRecord.
 constexpr std::uint16_t CompositeTopFlag = 0x0080;
@@ -168,6 +176,14 @@ constexpr std::size_t LastMeasure = 14;   // int16
 constexpr std::size_t EndPosition = 16;   // int32 EDUs; 0x7FFFFFFF: through the end
 constexpr std::size_t Size = 20;
 }  // namespace SelectionRegionLayout
+// int16, int16, int16, int32, an unused int16, int16, int16, int32.
+static_assert(SelectionRegionLayout::FirstSlot == SelectionRegionLayout::StaffList + 2 &&
+              SelectionRegionLayout::FirstMeasure == SelectionRegionLayout::FirstSlot + 2 &&
+              SelectionRegionLayout::StartPosition == SelectionRegionLayout::FirstMeasure + 2 &&
+              SelectionRegionLayout::LastSlot == SelectionRegionLayout::StartPosition + 4 + 2 &&
+              SelectionRegionLayout::LastMeasure == SelectionRegionLayout::LastSlot + 2 &&
+              SelectionRegionLayout::EndPosition == SelectionRegionLayout::LastMeasure + 2);
+static_assert(SelectionRegionLayout::EndPosition + 4 == SelectionRegionLayout::Size);
 constexpr std::int32_t EndOfMeasure = 0x7FFFFFFF;
 
 // Host results report success in their low 16 bits only.

@@ -2,7 +2,7 @@
 
 #include "analysis/records.h"
 #include "platform/le_bytes.h"
-#include "platform/standin/standin.h"
+#include "platform/headless.h"
 #include "plugin/entry.h"
 #include "plugin/host.h"
 #include "settings/persistence.h"
@@ -12,24 +12,20 @@ namespace meterfix {
 namespace {
 
 void Seed(const char* name, const std::optional<std::vector<std::uint8_t>>& bytes) {
-  if (bytes) standin::SetRegistryValue(SettingsKeyPath, name, REG_BINARY, *bytes);
+  if (bytes) headless::SetBinaryValue(SettingsKeyPath, name, *bytes);
 }
 
 std::optional<std::vector<std::uint8_t>> ReadBack(const char* name) {
-  std::vector<std::uint8_t> bytes;
-  DWORD type = 0;
-  if (!standin::GetRegistryValue(SettingsKeyPath, name, &type, &bytes)) return std::nullopt;
-  return bytes;
+  return headless::BinaryValue(SettingsKeyPath, name);
 }
 
 }  // namespace
 
 PluginSession::PluginSession(const StoredImages& images) {
-  standin::ResetAll();
-  standin::SetAutoAnswer(true);
+  headless::StartSession();
   Seed(SettingsValueName, images.userDialog);
   Seed(PresetsValueName, images.presets);
-  window_ = standin::NewWindow();
+  window_ = headless::NewWindow();
   FinaleExtensionVersion(static_cast<std::int32_t>(HostInterfaceVersion));
   FinaleExtensionInit(window_, 0);
 }
@@ -39,15 +35,15 @@ PluginSession::~PluginSession() {
 }
 
 std::int16_t PluginSession::Invoke(const std::vector<std::uint8_t>& region) {
-  standin::SetKeyDown(VK_CONTROL, false);
-  standin::SetKeyDown(VK_SHIFT, false);
+  headless::SetKeyDown(VK_CONTROL, false);
+  headless::SetKeyDown(VK_SHIFT, false);
   return FinaleExtensionInvoke(window_, 0, region.data(), 0);
 }
 
 std::vector<Message> PluginSession::Messages() {
   std::vector<Message> messages;
-  for (const standin::MessageBoxCall& call : standin::MessageBoxCalls()) {
-    messages.push_back({call.caption, call.text});
+  for (const headless::MessageBoxRecord& box : headless::MessageBoxes()) {
+    messages.push_back({box.caption, box.text});
   }
   return messages;
 }

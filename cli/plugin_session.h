@@ -1,6 +1,6 @@
 // One lifetime of the plug-in, driven through its exported entry points the
 // way the host drives it: version, initialisation (the stored options come
-// from the stand-in registry, seeded from the settings directory), any
+// from the headless session's registry, seeded from the settings directory), any
 // number of invocations, termination (which writes the registry back).
 #pragma once
 
@@ -16,8 +16,8 @@ namespace meterfix {
 
 class PluginSession {
  public:
-  // Resets every process-wide stand-in state, seeds the registry with the
-  // images and initialises the plug-in. Message boxes are answered
+  // Starts a new headless session (platform/headless.h), seeds its registry
+  // with the images and initialises the plug-in. Message boxes are answered
   // automatically and recorded.
   explicit PluginSession(const StoredImages& images);
   ~PluginSession();

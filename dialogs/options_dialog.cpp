@@ -2,7 +2,7 @@
 
 #include "dialogs/preset_controls.h"
 #include "platform/le_bytes.h"
-#include "plugin/entry.h"
+#include "plugin/module.h"
 
 Settings* dialogSettings = nullptr;
 std::int16_t dialogAccepted = 0;

@@ -787,7 +787,10 @@ bool Score::Impl::InsertTime(pugi::xml_node measure, const Meter& meter,
         out += "<time";
         for (pugi::xml_attribute a : restate[i].attributes()) {
           if (std::string(a.name()) == "print-object") continue;
-          out += " " + std::string(a.name()) + "=\"" + EscapeAttribute(a.value()) + "\"";
+          // Appended piece by piece: " " + std::string(...) trips g++ 12's
+          // -Wrestrict false positive at -O3 (the Release build).
+          out.append(" ").append(a.name()).append("=\"");
+          out.append(EscapeAttribute(a.value())).append("\"");
         }
         if (meter.hidden) out += " print-object=\"no\"";
         out += text.substr(gt, spans[i].second - gt);

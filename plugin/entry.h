@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
+#include "plugin/module.h"
 
 // MenuCommandInfo, filled by FinaleExtensionEnumerate.
 namespace MenuCommandInfoLayout {
@@ -16,12 +17,20 @@ constexpr std::size_t Reserved1 = 192;  // int16
 constexpr std::size_t Reserved2 = 194;  // int16
 constexpr std::size_t Size = 196;
 }  // namespace MenuCommandInfoLayout
+// Three text fields back to back, then two int16 that end the record.
+static_assert(MenuCommandInfoLayout::NameText ==
+                  MenuCommandInfoLayout::MenuText + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::NameText2 ==
+                  MenuCommandInfoLayout::NameText + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::Reserved1 ==
+                  MenuCommandInfoLayout::NameText2 + MenuCommandInfoLayout::TextSize &&
+              MenuCommandInfoLayout::Reserved2 == MenuCommandInfoLayout::Reserved1 + 2);
+static_assert(MenuCommandInfoLayout::Reserved2 + 2 == MenuCommandInfoLayout::Size);
 
 inline constexpr char MenuText[] = "KQ Me&terfix [v. 1.01]";
 
-// Process-wide values of the entry points.
+// Process-wide values of the entry points (moduleHandle: plugin/module.h).
 extern std::int32_t hostVersion;
-extern HINSTANCE moduleHandle;
 
 extern "C" {
 std::int32_t WINAPI FinaleExtensionVersion(std::int32_t version);

@@ -28,6 +28,15 @@ constexpr std::size_t DialogTop = 83;
 constexpr std::size_t Size = 85;
 constexpr std::size_t OptionBlockSize = 50;
 }  // namespace SettingsLayout
+// Thirteen int16 options, six allowBeat and six reserved int16, the name,
+// the two odd-offset positions; the last ends where the record does.
+static_assert(SettingsLayout::AllowBeat == SettingsLayout::MinMeasureDuration + 2 &&
+              SettingsLayout::Reserved == SettingsLayout::AllowBeat + 6 * 2 &&
+              SettingsLayout::PresetName == SettingsLayout::Reserved + 6 * 2 &&
+              SettingsLayout::OptionBlockSize == SettingsLayout::PresetName &&
+              SettingsLayout::DialogLeft == SettingsLayout::PresetName + 31 &&
+              SettingsLayout::DialogTop == SettingsLayout::DialogLeft + 2);
+static_assert(SettingsLayout::DialogTop + 2 == SettingsLayout::Size);
 
 constexpr std::size_t BeatDurationCount = 6;
 constexpr std::size_t PresetNameSize = 31;  // 30 characters and the NUL

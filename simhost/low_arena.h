@@ -33,4 +33,19 @@ class LowArena {
   std::vector<std::vector<std::uint32_t>> freeLists_;  // per size class, offsets
 };
 
+// The platform's half of the arena: low_arena_posix.cpp (mmap) or
+// low_arena_win32.cpp (VirtualAlloc), chosen by the build.
+// Readable and writable memory of bytes bytes lying wholly below 4 GiB, or
+// null when the address space has none.
+void* ReserveLowMemory(std::size_t bytes);
+// Gives back what ReserveLowMemory returned, with the same byte count.
+void ReleaseLowMemory(void* memory, std::size_t bytes);
+
+// True when [p, p + bytes) ends at or below 4 GiB (always, in a 32-bit process).
+inline bool FitsBelow4GiB(const void* p, std::size_t bytes) {
+  constexpr std::uint64_t FourGiB = std::uint64_t{1} << 32;
+  const std::uint64_t start = reinterpret_cast<std::uintptr_t>(p);
+  return start < FourGiB && bytes <= FourGiB - start;
+}
+
 }  // namespace simhost

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dialog_session.h"
+#include "help_table.h"
 
 namespace {
 
@@ -322,6 +323,15 @@ TEST_F(OptionsDialog, HelpLineIsSentOnlyWhenItChanges) {
             "Make the current settings the new default values.");
 }
 
+TEST(ControlHelpTable, IsTheDesignsTableInItsOrder) {
+  ASSERT_EQ(ControlHelpCount, std::size(HelpRows));
+  for (std::size_t i = 0; i < std::size(HelpRows); ++i) {
+    SCOPED_TRACE(i + 1);
+    EXPECT_EQ(ControlHelpTable[i].controlId, HelpRows[i].controlId);
+    EXPECT_EQ(ControlHelpTable[i].stringId, HelpRows[i].stringId);
+  }
+}
+
 TEST_F(OptionsDialog, EveryControlWithAPairShowsItsText) {
   // Enable the dependent boxes so that the mouse reaches them.
   settings.useComposite = 1;
@@ -329,13 +339,11 @@ TEST_F(OptionsDialog, EveryControlWithAPairShowsItsText) {
   settings.displayCurrentTimeSig = 1;
   std::vector<simhost::UserAction> script;
   std::vector<std::string> expected;
-  for (const ControlHelpPair& pair : ControlHelpTable) {
-    if (pair.controlId == IDC_PRESET_LIST_EDIT) continue;
-    script.push_back(Hover(pair.controlId));
+  for (const HelpRow& row : HelpRows) {
+    if (row.controlId == 1001) continue;  // the combo box's edit part: no window of its own here
+    script.push_back(Hover(row.controlId));
     script.push_back(HoverDialog());
-    char text[200];
-    LoadStringA(nullptr, static_cast<UINT>(pair.stringId), text, sizeof text);
-    expected.push_back(text);
+    expected.push_back(row.text);
     expected.push_back("");
   }
   script.push_back(Press(IDCANCEL));

@@ -7,6 +7,14 @@
 namespace {
 
 using namespace simhost::user;
+
+// "P" and the number (appended: "P" + std::to_string(i) trips g++ 12's
+// -Wrestrict false positive at -O3).
+std::string PresetNumbered(int i) {
+  std::string name = "P";
+  name += std::to_string(i);
+  return name;
+}
 using simhost::ItemCheck;
 using simhost::ItemEnabled;
 
@@ -174,7 +182,7 @@ TEST_F(PresetControls, InvalidControlsStopSaveBeforeTheNameDialog) {
 TEST_F(PresetControls, SavingANewNameWhenTwentyExistIsRefused) {
   const auto block = OptionBlock(settings);
   for (int i = 4; i < 20; ++i)
-    ASSERT_EQ(StorePreset(nullptr, ("P" + std::to_string(i)).c_str(), block.data()), 1);
+    ASSERT_EQ(StorePreset(nullptr, PresetNumbered(i).c_str(), block.data()), 1);
   const std::vector<std::uint8_t> table(presetTable, presetTable + PresetTableLayout::Size);
   standin::ExpectMessageBox(IDOK);
   std::size_t resetsBefore = 0;
@@ -199,7 +207,7 @@ TEST_F(PresetControls, SavingANewNameWhenTwentyExistIsRefused) {
 TEST_F(PresetControls, OverwritingWhenTwentyExistStillWorks) {
   const auto block = OptionBlock(settings);
   for (int i = 4; i < 20; ++i)
-    ASSERT_EQ(StorePreset(nullptr, ("P" + std::to_string(i)).c_str(), block.data()), 1);
+    ASSERT_EQ(StorePreset(nullptr, PresetNumbered(i).c_str(), block.data()), 1);
   standin::ExpectMessageBox(IDYES);
   Open({Pick(123, "P19"), Click(109), Press(124), Press(IDOK), Press(IDCANCEL)});
   EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Overwrite?"});

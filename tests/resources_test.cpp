@@ -7,6 +7,7 @@
 
 #include "dialogs/control_ids.h"
 #include "dialogs/options_dialog.h"
+#include "help_table.h"
 #include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"
 
@@ -173,10 +174,11 @@ TEST_F(ResourcesTest, HelpTextsAreVerbatim) {
 
 TEST_F(ResourcesTest, EveryHelpPairNamesAControlAndAString) {
   const standin::DialogTemplate& d = standin::Resources().dialogs.at(IDD_OPTIONS);
-  for (const ControlHelpPair& pair : ControlHelpTable) {
+  for (const HelpRow& pair : HelpRows) {
     SCOPED_TRACE(pair.controlId);
-    EXPECT_EQ(standin::Resources().strings.count(static_cast<UINT>(pair.stringId)), 1u);
-    if (pair.controlId == IDC_PRESET_LIST_EDIT) continue;  // a combo box's edit part
+    ASSERT_EQ(standin::Resources().strings.count(static_cast<UINT>(pair.stringId)), 1u);
+    EXPECT_EQ(standin::Resources().strings.at(static_cast<UINT>(pair.stringId)), pair.text);
+    if (pair.controlId == 1001) continue;  // a combo box's edit part
     bool found = false;
     for (const auto& c : d.controls) found = found || c.id == pair.controlId;
     EXPECT_TRUE(found);

@@ -2,9 +2,10 @@
 # ordinal table in plugin/host.h, so the import library, the test host's
 # exports and the code cannot drift apart.
 #   -DHEADER=plugin/host.h -DIMPORT_DEF=out.def -DHOST_MODULE=host.exe
-#   -DDECORATE=ON|OFF [-DEXPORT_DEF=out.def]
+#   -DDECORATE=ON|OFF [-DEXPORT_DEF=out.def] [-DEXPORT_PROBES=Name=Symbol;...]
 # DECORATE: 32-bit stdcall symbols carry @argument-bytes; the ordinal, not the
-# name, is what the import binds to (NONAME).
+# name, is what the import binds to (NONAME). EXPORT_PROBES: the test host
+# exports Symbol at Name's ordinal instead (a probe that passes each call on).
 cmake_minimum_required(VERSION 3.25)
 
 file(READ "${HEADER}" text)
@@ -35,7 +36,13 @@ foreach(row IN LISTS rows)
   else()
     string(APPEND imports "  ${name} @${ordinal} NONAME\n")
   endif()
-  string(APPEND exports "  ${name} @${ordinal} NONAME\n")
+  set(exported ${name})
+  foreach(probe IN LISTS EXPORT_PROBES)
+    if(probe MATCHES "^${name}=([A-Za-z_]+)$")
+      set(exported "${name}=${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  string(APPEND exports "  ${exported} @${ordinal} NONAME\n")
 endforeach()
 
 file(WRITE "${IMPORT_DEF}" "${imports}")

@@ -5,11 +5,7 @@
 #include <cstring>
 #include <memory>
 
-namespace standin {
-// Generated from the resource script at build time (dialogs/CMakeLists.txt).
-extern const char ResourceScriptText[];
-extern const char ResourceIdsText[];
-}  // namespace standin
+#include "platform/standin/module_resources.h"
 
 namespace standin {
 

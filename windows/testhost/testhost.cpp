@@ -33,6 +33,7 @@
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 #include "windows/testhost/dialog_service.h"
+#include "windows/testhost/stack_probe.h"
 
 namespace {
 
@@ -549,29 +550,206 @@ void InvocationOverSmallScore() {
   simhost::SetCurrentHost(nullptr);
 }
 
+// ---- stdcall across the 32-bit boundary ---------------------------------------
+
+bool InsideModule(HMODULE module, std::uintptr_t address) {
+  HMODULE owner = nullptr;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(address), &owner) != FALSE &&
+         owner == module;
+}
+
+void CheckStack(const char* what, const testhost::StackCheck& check) {
+  if (!check.called) {
+    Fail(__FILE__, __LINE__, Format("%s: no such export to call", what));
+    return;
+  }
+  if (check.stackDelta != 0) {
+    Fail(__FILE__, __LINE__,
+         Format("%s moved the stack pointer by %ld bytes (stdcall removes its own arguments)", what,
+                static_cast<long>(check.stackDelta)));
+  }
+  if (!check.registersKept) {
+    Fail(__FILE__, __LINE__, Format("%s did not keep EBX, ESI, EDI and EBP", what));
+  }
+}
+
+// A host function as the plug-in binds it: by its ordinal (the table of
+// plugin/host.h) from the host module, as a pointer of its declared type.
+template <typename F>
+F HostExport(F /*declared*/, const char* name) {
+  for (const HostFunctionOrdinal& row : HostFunctionOrdinals) {
+    if (std::strcmp(row.name, name) != 0) continue;
+    return reinterpret_cast<F>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(row.ordinal))));
+  }
+  return nullptr;
+}
+#define HOST_EXPORT(name) HostExport(&name, #name)
+
+std::int32_t HOSTAPI NoDialogProc(HWND, UINT, WPARAM, LPARAM, std::intptr_t) { return 0; }
+
+void StdcallStackPointer() {
+  Begin("stdcall: the stack pointer after every export and after the host functions");
+  if (!testhost::StackProbesAvailable()) {
+    Note("64-bit Windows has a single calling convention: nothing to measure");
+    return;
+  }
+  using testhost::CallStdcall;
+  // Every export, called through a pointer of its declared WINAPI type.
+  simhost::Host host;
+  simhost::SetCurrentHost(&host);
+  host.AddStaff(1);
+  host.SetMeasure(1, 4, 1024);
+  std::vector<simhost::Entry> eighths;
+  for (int i = 0; i < 6; ++i) eighths.push_back({i * 512, 512, i % 3 == 0, false, 0});
+  host.SetLayer(1, 1, 0, 3072, eighths);
+  const auto region = simhost::MakeSelectionRegion(0, 0, 1, 0, 0, 1, EndOfMeasure);
+  Plugin plugin;
+  if (!Load(plugin)) return;
+  currentPlugin = plugin.module;
+  testhost::ResetHostLoadRecordProbe();
+  auto version = CallStdcall(plugin.version, TestHostVersion);
+  CheckStack("FinaleExtensionVersion", version);
+  CHECK_EQ_INT(static_cast<std::int32_t>(version.result), HostInterfaceVersion);
+  auto status = CallStdcall(plugin.menuStatus, 0);
+  CheckStack("FinaleExtensionGetMenuStatus", status);
+  CHECK_EQ_INT(static_cast<std::int16_t>(status.result), 1);
+  std::uint8_t info[MenuCommandInfoLayout::Size] = {};
+  auto enumerate = CallStdcall(plugin.enumerate, 0, 0, info);
+  CheckStack("FinaleExtensionEnumerate", enumerate);
+  CHECK_EQ_INT(static_cast<std::int16_t>(enumerate.result), 1);
+  CHECK_EQ_STR(reinterpret_cast<const char*>(info + MenuCommandInfoLayout::MenuText), MenuText);
+  auto init = CallStdcall(plugin.init, hostWindow, 0);
+  CheckStack("FinaleExtensionInit", init);
+  CHECK_EQ_INT(static_cast<std::int16_t>(init.result), 1);
+  Pump(50);
+  auto invoke = CallStdcall(plugin.invoke, hostWindow, 0, region.data(), 0);
+  CheckStack("FinaleExtensionInvoke", invoke);
+  CHECK_EQ_INT(static_cast<std::int16_t>(invoke.result), 1);
+  CHECK_EQ_STR(host.FormatMeasure(1), "2/1536");
+  CHECK_EQ_INT(host.counters().badCalls, 0);
+
+  // HostLoadRecord as the plug-in called it during that invocation: the probe
+  // at its ordinal saw the stack pointer come back where the plug-in had it.
+  const testhost::HostCallProbe probe = testhost::HostLoadRecordProbe();
+  Note(Format("the plug-in called HostLoadRecord %d times; ESP after each call minus ESP at "
+              "entry: %ld (return address and 20 bytes of arguments)",
+              probe.calls, static_cast<long>(probe.lastDelta)));
+  CHECK(probe.calls > 0);
+  CHECK_EQ_INT(probe.mismatches, 0);
+  CHECK_EQ_INT(probe.lastDelta, 24);
+  CHECK(InsideModule(plugin.module, probe.lastReturnAddress));
+
+  auto terminate = CallStdcall(plugin.terminate, 0);
+  CheckStack("FinaleExtensionTerminate", terminate);
+  CHECK_EQ_INT(static_cast<std::int32_t>(terminate.result), ERROR_SUCCESS);
+  Pump(50);
+  Unload(plugin);
+  currentPlugin = nullptr;
+  simhost::SetCurrentHost(nullptr);
+
+  // Every host function, bound by ordinal as the plug-in binds it and called
+  // through its declared HOSTAPI type, with arguments it refuses or ignores.
+  const int badBefore = testhost::DialogServiceBadCalls();
+  HWND probeWindow = CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                     nullptr, nullptr, nullptr);
+  std::uint8_t key[4] = {};
+  std::int32_t size = 0;
+  char text[31] = {};
+  const auto v = HostInterfaceVersion;
+  int measured = 0;
+  auto host_call = [&](const char* name, const testhost::StackCheck& check) {
+    CheckStack(name, check);
+    ++measured;
+  };
+  host_call("HostLoadLayer", CallStdcall(HOST_EXPORT(HostLoadLayer), 0, 0, 1, 0, 0, v));
+  host_call("HostFreeLayer", CallStdcall(HOST_EXPORT(HostFreeLayer), nullptr, v));
+  host_call("HostLoadRecord",
+            CallStdcall(HOST_EXPORT(HostLoadRecord), MeasureRecordTag, key, nullptr, &size, v));
+  host_call("HostSaveRecord",
+            CallStdcall(HOST_EXPORT(HostSaveRecord), MeasureRecordTag, key, nullptr, 0, v));
+  host_call("HostCreateRecord", CallStdcall(HOST_EXPORT(HostCreateRecord),
+                                            CompositeTopRecordTag, key, nullptr, 0, v));
+  host_call("HostRunDialog", CallStdcall(HOST_EXPORT(HostRunDialog), 1, &NoDialogProc,
+                                         hostWindow, 1, 0, v));
+  host_call("HostEndDialog", CallStdcall(HOST_EXPORT(HostEndDialog), probeWindow, v));
+  host_call("HostStaffAtSlot", CallStdcall(HOST_EXPORT(HostStaffAtSlot), 0, 0, v));
+  host_call("HostCellFrame", CallStdcall(HOST_EXPORT(HostCellFrame), 1, 0, v));
+  host_call("HostEnableItem",
+            CallStdcall(HOST_EXPORT(HostEnableItem), probeWindow, 999, 1, v));
+  host_call("HostFocusItem", CallStdcall(HOST_EXPORT(HostFocusItem), probeWindow, 999, v));
+  host_call("HostUpdateLayout", CallStdcall(HOST_EXPORT(HostUpdateLayout), 1, 0, v));
+  host_call("HostLayerDuration", CallStdcall(HOST_EXPORT(HostLayerDuration), nullptr, v));
+  host_call("HostGetItemValue",
+            CallStdcall(HOST_EXPORT(HostGetItemValue), probeWindow, 999, 1, v));
+  host_call("HostSetItemValue",
+            CallStdcall(HOST_EXPORT(HostSetItemValue), probeWindow, 999, 1, 0, v));
+  host_call("HostGetItemText",
+            CallStdcall(HOST_EXPORT(HostGetItemText), probeWindow, 999, text, 30, v));
+  host_call("HostSetItemText",
+            CallStdcall(HOST_EXPORT(HostSetItemText), probeWindow, 999, "", v));
+  DestroyWindow(probeWindow);
+  CHECK_EQ_INT(measured, 17);
+  CHECK_EQ_INT(testhost::DialogServiceBadCalls(), badBefore);
+  Note(Format("%d exports and %d host functions measured", 6, measured));
+}
+
 std::string screenshotDir;
 
-// Asks the script outside Wine to photograph the screen area of the dialog.
-void TakeScreenshot(HWND dialog) {
-  if (screenshotDir.empty()) return;
+// Asks the script outside Wine to photograph the screen area of the dialog;
+// it answers whether the help line (the left half of the status bar, inside
+// its border) shows any text. Returns that answer; true without a script.
+bool PhotographDialog(HWND dialog) {
   RECT r{};
+  RECT bar{};
   GetWindowRect(dialog, &r);
+  GetWindowRect(GetDlgItem(dialog, 126), &bar);
   const std::string request = screenshotDir + "\\screenshot.request";
   const std::string done = screenshotDir + "\\screenshot.done";
   DeleteFileA(done.c_str());
   FILE* f = std::fopen((request + ".tmp").c_str(), "w");
   if (f == nullptr) {
     Note("cannot write " + request);
-    return;
+    return true;
   }
-  std::fprintf(f, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+  const long inset = 3;
+  std::fprintf(f, "%ldx%ld+%ld+%ld %ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left,
+               r.top, (bar.right - bar.left) / 2 - inset, bar.bottom - bar.top - 2 * inset,
+               bar.left - r.left + inset, bar.top - r.top + inset);
   std::fclose(f);
   MoveFileA((request + ".tmp").c_str(), request.c_str());
   if (!WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
                  20000)) {
     Note("no screenshot was taken");
+    return true;
+  }
+  char answer[32] = {};
+  if (FILE* d = std::fopen(done.c_str(), "r")) {
+    if (std::fgets(answer, sizeof answer, d) == nullptr) answer[0] = '\0';
+    std::fclose(d);
   }
   DeleteFileA(done.c_str());
+  return std::strncmp(answer, "blank", 5) != 0;
+}
+
+// The help line is set by a message the dialog's thread handles at once, but
+// drawn only when the status bar paints and Wine copies the window to the X
+// server. So: paint now, give Wine a moment to flush, photograph, and check
+// the photograph shows text where the help line is.
+void TakeScreenshot(HWND dialog) {
+  if (screenshotDir.empty()) return;
+  HWND bar = GetDlgItem(dialog, 126);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+    UpdateWindow(bar);
+    UpdateWindow(dialog);
+    Sleep(250 * attempt);
+    if (PhotographDialog(dialog)) return;
+    Note(Format("screenshot %d shows an empty help line; painting again", attempt));
+  }
+  Fail(__FILE__, __LINE__, "every screenshot shows an empty help line");
 }
 
 const char* const OptionsCaption = "KQ Meterfix v. 1.01";
@@ -1057,6 +1235,10 @@ void Compare(bool agrees, const std::string& what) {
 }
 
 VOID CALLBACK ProbeTimerProc(HWND, UINT, UINT_PTR, DWORD) {}
+// A HOOKPROC is CALLBACK (stdcall on 32-bit), which no lambda converts to.
+LRESULT CALLBACK PassOnKeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 void PlatformBehaviours() {
   Begin("Win32 behaviours modelled by the Linux stand-in");
@@ -1216,10 +1398,7 @@ void PlatformBehaviours() {
           Format("GetWindowThreadProcessId of an invalid window gives thread %lu, process %lu "
                  "(stand-in: thread 0, process id untouched)",
                  static_cast<unsigned long>(thread), static_cast<unsigned long>(nobody)));
-  Compare(SetWindowsHookExA(
-              WH_KEYBOARD,
-              [](int c, WPARAM w, LPARAM l) -> LRESULT { return CallNextHookEx(nullptr, c, w, l); },
-              nullptr, 0) == nullptr,
+  Compare(SetWindowsHookExA(WH_KEYBOARD, PassOnKeyboardProc, nullptr, 0) == nullptr,
           "a global keyboard hook without a module is refused");
 }
 }  // namespace
@@ -1239,6 +1418,16 @@ int main(int argc, char** argv) {
   // The pointer rests in a corner that no window covers, so that no real
   // WM_SETCURSOR interferes with the help line checks.
   SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+  {
+    // Which file the scenarios exercise, in which kind of process.
+    char loaded[MAX_PATH] = "?";
+    if (HMODULE module = LoadLibraryA(pluginPath.c_str())) {
+      GetModuleFileNameA(module, loaded, sizeof loaded);
+      FreeLibrary(module);
+    }
+    std::printf("testhost: a %d-bit process; the plug-in is %s\n",
+                static_cast<int>(sizeof(void*) * 8), loaded);
+  }
   CreateHostWindow();
   cbtHook = SetWindowsHookExA(WH_CBT, CbtProc, nullptr, GetCurrentThreadId());
   Pump(100);
@@ -1246,6 +1435,7 @@ int main(int argc, char** argv) {
   FirstRunAndTermination();
   OversizedValuesIgnored();
   InvocationOverSmallScore();
+  StdcallStackPointer();
   OptionsDialogStatesAndRules();
   PresetsThroughTheComboBox();
   CtrlT();
