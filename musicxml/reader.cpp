@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -142,7 +143,16 @@ class Reader {
          ScoreModel& model, Status& status)
       : bytes_(bytes), encoding_(encoding), name_(name), model_(model), status_(status) {}
 
-  Status Run(const std::string& label, std::size_t chunk);
+  // Parses `prefix`, bytes [begin, end) and `suffix` as one document. On an
+  // XML error returns false with `error` naming `label`, line and column.
+  bool Parse(std::string_view prefix, std::size_t begin, std::size_t end, std::string_view suffix,
+             std::size_t chunk, const std::string& label, Status& error);
+  // Whether `next`, read from a part start on with a stand-in root start tag,
+  // continues this reader's parts exactly as one reader would have.
+  bool CanJoin(const Reader& next) const;
+  void Join(Reader& next);
+  // The score from everything read, or the first failure.
+  Status Finish();
 
  private:
   static void OnStart(void* self, const XML_Char* name, const XML_Char** atts) {
@@ -160,6 +170,9 @@ class Reader {
   static void OnComment(void* self, const XML_Char*) { static_cast<Reader*>(self)->Other(); }
   static void OnPi(void* self, const XML_Char*, const XML_Char*) { static_cast<Reader*>(self)->Other(); }
   static void OnCdata(void* self) { static_cast<Reader*>(self)->Other(); }
+  static void OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int internalSubset) {
+    static_cast<Reader*>(self)->internalSubset_ = internalSubset != 0;
+  }
 
   // No exception may cross the parser's C frames: stop it and rethrow after.
   template <typename F>
@@ -173,7 +186,7 @@ class Reader {
     }
   }
 
-  std::size_t Pos() const { return encoding_.bomSize + static_cast<std::size_t>(XML_GetCurrentByteIndex(parser_)); }
+  std::size_t Pos() const { return delta_ + static_cast<std::size_t>(XML_GetCurrentByteIndex(parser_)); }
   std::size_t Count() const { return static_cast<std::size_t>(XML_GetCurrentByteCount(parser_)); }
 
   void Start(const char* name, const char** atts);
@@ -197,7 +210,6 @@ class Reader {
   void EndTimeChild();
   void EndMeasure(std::size_t at, bool selfClosing);
   void EndPart();
-  void Finish(Status& result);
 
   // Reading rules per child and per measure; false once a failure is recorded.
   bool ReadChild();
@@ -220,8 +232,11 @@ class Reader {
   const std::string& name_;
   ScoreModel& model_;
   Status& status_;
+  std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> owner_{nullptr, &XML_ParserFree};
   XML_Parser parser_ = nullptr;
+  std::size_t delta_ = 0;  // the parser's byte index 0 in `bytes_`
   bool outOfMemory_ = false;
+  bool internalSubset_ = false;
 
   int depth_ = 0;
   std::size_t lastMarkupEnd_ = 0;
@@ -775,11 +790,13 @@ void Reader::EndPart() {
   }
 }
 
-void Reader::Finish(Status& result) {
+Status Reader::Finish() {
+  Status result = status_;
   auto fail = [&](const std::string& message) {
     result = Status{};
     result.ok = false;
     result.message = message;
+    return result;
   };
   if (!rootError_.empty()) return fail(name_ + ": " + rootError_);
   std::vector<PartModel>& parts = model_.parts;
@@ -817,9 +834,11 @@ void Reader::Finish(Status& result) {
     }
   }
   FinishModel(model_);
+  return result;
 }
 
-Status Reader::Run(const std::string& label, std::size_t chunk) {
+bool Reader::Parse(std::string_view prefix, std::size_t begin, std::size_t end, std::string_view suffix,
+                   std::size_t chunk, const std::string& label, Status& error) {
   const char* encodingName = "UTF-8";
   switch (encoding_.encoding) {
     case XmlText::Encoding::Utf8: break;
@@ -827,38 +846,74 @@ Status Reader::Run(const std::string& label, std::size_t chunk) {
     case XmlText::Encoding::Utf16LE: encodingName = "UTF-16LE"; break;
     case XmlText::Encoding::Utf16BE: encodingName = "UTF-16BE"; break;
   }
-  std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> parser(
-      XML_ParserCreate(encodingName), &XML_ParserFree);
-  if (!parser) throw std::bad_alloc();
-  parser_ = parser.get();
+  owner_.reset(XML_ParserCreate(encodingName));
+  if (!owner_) throw std::bad_alloc();
+  parser_ = owner_.get();
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, &OnStart, &OnEnd);
   XML_SetCommentHandler(parser_, &OnComment);
   XML_SetProcessingInstructionHandler(parser_, &OnPi);
   XML_SetCdataSectionHandler(parser_, &OnCdata, &OnCdata);
-  lastMarkupEnd_ = encoding_.bomSize;
+  XML_SetStartDoctypeDeclHandler(parser_, &OnDoctype);
+  delta_ = begin - prefix.size();
+  lastMarkupEnd_ = begin;
 
   chunk = std::clamp<std::size_t>(chunk, 1, 1 << 30);
-  std::size_t pos = encoding_.bomSize;
-  while (true) {
-    const std::size_t n = std::min(chunk, bytes_.size() - pos);
-    const bool last = pos + n == bytes_.size();
-    const XML_Status parsed = XML_Parse(parser_, bytes_.data() + pos, static_cast<int>(n), last);
+  auto feed = [&](const char* data, std::size_t n, bool last) {
+    const XML_Status parsed = XML_Parse(parser_, data, static_cast<int>(n), last);
     if (outOfMemory_) throw std::bad_alloc();
-    if (parsed != XML_STATUS_OK) {
-      Status s;
-      s.ok = false;
-      s.message = label + ":" + std::to_string(XML_GetCurrentLineNumber(parser_)) +
-                  ": XML error: " + XML_ErrorString(XML_GetErrorCode(parser_)) + " (column " +
-                  std::to_string(XML_GetCurrentColumnNumber(parser_) + 1) + ")";
-      return s;
-    }
-    if (last) break;
+    if (parsed == XML_STATUS_OK) return true;
+    error = Status{};
+    error.ok = false;
+    error.message = label + ":" + std::to_string(XML_GetCurrentLineNumber(parser_)) +
+                    ": XML error: " + XML_ErrorString(XML_GetErrorCode(parser_)) + " (column " +
+                    std::to_string(XML_GetCurrentColumnNumber(parser_) + 1) + ")";
+    return false;
+  };
+  if (!prefix.empty() && !feed(prefix.data(), prefix.size(), false)) return false;
+  for (std::size_t pos = begin;;) {
+    const std::size_t n = std::min(chunk, end - pos);
+    const bool last = pos + n == end && suffix.empty();
+    if (!feed(bytes_.data() + pos, n, last)) return false;
     pos += n;
+    if (pos == end) break;
   }
-  Status result = status_;
-  Finish(result);
-  return result;
+  return suffix.empty() || feed(suffix.data(), suffix.size(), true);
+}
+
+bool Reader::CanJoin(const Reader& next) const {
+  return rootOk_ && !internalSubset_ && !inPart_ && depth_ == 0 && staffError_.empty() &&
+         partError_.empty() && !stopped_ && next.rootOk_ && !next.partListSeen_ &&
+         next.staffError_.empty() && next.partError_.empty() && !next.stopped_ &&
+         totalStaves_ + next.totalStaves_ <= MaxStaves;
+}
+
+void Reader::Join(Reader& next) {
+  for (PartModel& part : next.model_.parts) {
+    part.firstStaff += totalStaves_;
+    model_.parts.push_back(std::move(part));
+  }
+  totalStaves_ += next.totalStaves_;
+  for (auto& hidden : next.hiddenByPart_) hiddenByPart_.push_back(std::move(hidden));
+  for (auto& warning : next.status_.warnings) status_.warnings.push_back(std::move(warning));
+}
+
+// Where the second of two readers may start: a <part> start tag from the
+// middle on. The first reader proves it: it must end the text before it at
+// the root's level, so that the tag is not inside a comment, section or tag.
+std::size_t SplitPoint(std::string_view bytes) {
+  std::size_t at = bytes.size() / 2;
+  for (int tries = 0; tries < 16; ++tries, ++at) {
+    at = bytes.find("<part", at);
+    if (at == std::string_view::npos || at == 0 || at + 5 >= bytes.size()) return 0;
+    const char after = bytes[at + 5];
+    const char before = bytes[at - 1];
+    if ((after == ' ' || after == '\t' || after == '\r' || after == '\n' || after == '>') &&
+        (before == '>' || before == ' ' || before == '\t' || before == '\r' || before == '\n')) {
+      return at;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -900,10 +955,53 @@ bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& er
 }
 
 Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const std::string& name,
-                 const std::string& label, ScoreModel& model, std::size_t chunk) {
+                 const std::string& label, ScoreModel& model, std::size_t chunk, std::size_t splitFrom) {
+  // A large score is read by two parsers at once, the second from a part in
+  // the middle on; anything unusual (an error, entities declared in the
+  // document) and it is read again by one, which alone gives the messages.
+  const std::size_t split = encoding.encoding == XmlText::Encoding::Utf8 && bytes.size() >= splitFrom
+                                ? SplitPoint(bytes)
+                                : 0;
+  if (split > encoding.bomSize) {
+    static constexpr std::string_view Root = "score-partwise";
+    const std::string open = "<" + std::string(Root) + ">";
+    const std::string close = "</" + std::string(Root) + ">";
+    ScoreModel second;
+    Status firstStatus;
+    Status secondStatus;
+    Reader first(bytes, encoding, name, model, firstStatus);
+    Reader next(bytes, encoding, name, second, secondStatus);
+    Status ignored;
+    bool nextOk = false;
+    bool nextOutOfMemory = false;
+    std::thread worker([&]() {
+      try {
+        Status error;
+        nextOk = next.Parse(open, split, bytes.size(), "", chunk, label, error);
+      } catch (...) {
+        nextOutOfMemory = true;
+      }
+    });
+    bool firstOk = false;
+    try {
+      firstOk = first.Parse("", encoding.bomSize, split, close, chunk, label, ignored);
+    } catch (...) {
+      worker.join();
+      throw;
+    }
+    worker.join();
+    if (nextOutOfMemory) throw std::bad_alloc();
+    if (firstOk && nextOk && first.CanJoin(next)) {
+      first.Join(next);
+      return first.Finish();
+    }
+    model = ScoreModel{};
+  }
   Status status;
   Reader reader(bytes, encoding, name, model, status);
-  return reader.Run(label, chunk);
+  Status error;
+  if (!reader.Parse("", encoding.bomSize, bytes.size(), "", chunk, label, error)) return error;
+  return reader.Finish();
 }
 
 }  // namespace musicxml

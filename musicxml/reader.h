@@ -24,12 +24,14 @@ struct SourceEncoding {
 bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& error);
 
 constexpr std::size_t DefaultReadChunk = 1 << 20;
+constexpr std::size_t DefaultSplitFrom = 2 << 20;
 
 // Reads `bytes` (the score's own file) into an empty `model`, handing the
 // parser `chunk` bytes at a time. XML errors name `label`, line and column;
-// other failures and the warnings name `name`.
+// other failures and the warnings name `name`. UTF-8 scores of `splitFrom`
+// bytes or more are read by two threads, with the same result.
 Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const std::string& name,
                  const std::string& label, ScoreModel& model,
-                 std::size_t chunk = DefaultReadChunk);
+                 std::size_t chunk = DefaultReadChunk, std::size_t splitFrom = DefaultSplitFrom);
 
 }  // namespace musicxml

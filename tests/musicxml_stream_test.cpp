@@ -39,20 +39,41 @@ std::string Utf16(const std::string& text, bool little) {
   return out;
 }
 
-musicxml::ScoreModel Read(const std::string& bytes, std::size_t chunk) {
+musicxml::Status ReadStatus(const std::string& bytes, musicxml::ScoreModel& model, std::size_t chunk,
+                            std::size_t splitFrom = musicxml::DefaultSplitFrom) {
   musicxml::SourceEncoding encoding;
   std::string error;
   EXPECT_TRUE(musicxml::DetectEncoding(bytes, encoding, error)) << error;
+  return musicxml::ReadScore(bytes, encoding, "t", "t", model, chunk, splitFrom);
+}
+
+musicxml::ScoreModel Read(const std::string& bytes, std::size_t chunk) {
   musicxml::ScoreModel model;
-  const musicxml::Status s = musicxml::ReadScore(bytes, encoding, "t", "t", model, chunk);
+  const musicxml::Status s = ReadStatus(bytes, model, chunk);
   EXPECT_TRUE(s.ok) << s.message;
   return model;
 }
 
-// Everything the writer uses, as one string per measure.
+// Everything the writer uses, as one string per measure, and what the host gets.
 std::vector<std::string> Sites(const musicxml::ScoreModel& model) {
   std::vector<std::string> out;
-  for (const musicxml::MeasureSite& m : model.parts.at(0).measures) {
+  for (const musicxml::PartModel& part : model.parts) {
+    out.push_back(part.id + "|" + part.name + "|" + std::to_string(part.firstStaff) + "|" +
+                  std::to_string(part.staffCount) + "|" + std::to_string(part.independent));
+    for (const auto& row : part.cells) {
+      for (const musicxml::CellModel& cell : row) {
+        for (const musicxml::LayerModel& layer : cell.layers) {
+          out.back() += "|" + layer.voice + ":" + std::to_string(layer.entries.size());
+        }
+      }
+    }
+  }
+  for (const musicxml::Meter& record : model.records) out.push_back(musicxml::MeterText(record));
+  for (const musicxml::StaffInfo& staff : model.staves) {
+    out.push_back(std::to_string(staff.staff) + staff.partId + std::to_string(staff.hidden));
+  }
+  for (const musicxml::PartModel& part : model.parts) {
+  for (const musicxml::MeasureSite& m : part.measures) {
     std::string s = std::to_string(m.timedAt) + "|" + m.timedWs + "|" + std::to_string(m.closeAt) + "|" + m.closeWs;
     for (const musicxml::TimeSite& t : m.times) {
       s += "|time " + std::to_string(t.span.begin) + "-" + std::to_string(t.span.end) + "/" +
@@ -68,17 +89,61 @@ std::vector<std::string> Sites(const musicxml::ScoreModel& model) {
     }
     out.push_back(s);
   }
+  }
   return out;
 }
 
 TEST(StreamRead, SpansDoNotDependOnWhereTheInputIsCut) {
   for (const std::string& bytes : {Score, Utf16(Score, true)}) {
     const std::vector<std::string> whole = Sites(Read(bytes, bytes.size()));
-    ASSERT_EQ(whole.size(), 4u);
-    EXPECT_NE(whole[0].find("|3/4"), std::string::npos) << whole[0];
+    ASSERT_EQ(whole.size(), 10u);
+    EXPECT_NE(whole[6].find("|3/4"), std::string::npos) << whole[6];
     for (std::size_t chunk : {1, 2, 3, 5, 7, 16, 61, 128}) {
       SCOPED_TRACE(chunk);
       EXPECT_EQ(Sites(Read(bytes, chunk)), whole);
+    }
+  }
+}
+
+// Two threads, the second from a part in the middle on, read what one does,
+// errors and warnings included; where the middle is no place to start (a
+// part in a comment) one reader does it all.
+TEST(StreamRead, TwoReadersReadWhatOneDoes) {
+  std::string part = Score.substr(Score.find(" <part id"), Score.find("</score-partwise>") - Score.find(" <part id"));
+  auto doc = [&](const std::vector<std::string>& parts) {
+    std::string out = "<score-partwise>\n <part-list>";
+    for (std::size_t i = 0; i < parts.size(); ++i) out += "<score-part id=\"P" + std::to_string(i + 1) + "\"/>";
+    out += "</part-list>\n";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      std::string p = parts[i];
+      p.replace(p.find("P1"), 2, "P" + std::to_string(i + 1));
+      out += p;
+    }
+    return out + "</score-partwise>\n";
+  };
+  std::string staves = part;
+  staves.replace(staves.find("<divisions>"), 0, "<staves>2</staves>");
+  std::string bad = part;
+  bad.replace(bad.find("<duration>2"), 11, "<duration>x");
+  std::string backup = part;
+  backup.replace(backup.find("</note>"), 7, "</note><backup><duration>9</duration></backup>");
+  const std::vector<std::string> docs = {
+      doc({part, staves, part, backup, part, staves}),
+      doc({part, part, bad, part}),
+      doc({part + "<!--\n <part id=\"x\">-->", part}),
+      doc({part, part}) + "<extra/>",
+  };
+  for (const std::string& d : docs) {
+    SCOPED_TRACE(d);
+    musicxml::ScoreModel one;
+    musicxml::ScoreModel two;
+    const musicxml::Status s1 = ReadStatus(d, one, musicxml::DefaultReadChunk, std::string::npos);
+    const musicxml::Status s2 = ReadStatus(d, two, 7, 0);
+    EXPECT_EQ(s1.ok, s2.ok);
+    EXPECT_EQ(s1.message, s2.message);
+    EXPECT_EQ(s1.warnings, s2.warnings);
+    if (s1.ok) {
+      EXPECT_EQ(Sites(one), Sites(two));
     }
   }
 }
