@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -974,22 +975,27 @@ Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const s
     Status ignored;
     bool nextOk = false;
     bool nextOutOfMemory = false;
-    std::thread worker([&]() {
-      try {
-        Status error;
-        nextOk = next.Parse(open, split, bytes.size(), "", chunk, label, error);
-      } catch (...) {
-        nextOutOfMemory = true;
-      }
-    });
+    std::thread worker;
+    try {
+      worker = std::thread([&]() {
+        try {
+          Status error;
+          nextOk = next.Parse(open, split, bytes.size(), "", chunk, label, error);
+        } catch (...) {
+          nextOutOfMemory = true;
+        }
+      });
+    } catch (const std::system_error&) {
+      nextOk = false;  // no thread to be had: one parser reads it all
+    }
     bool firstOk = false;
     try {
-      firstOk = first.Parse("", encoding.bomSize, split, close, chunk, label, ignored);
+      if (worker.joinable()) firstOk = first.Parse("", encoding.bomSize, split, close, chunk, label, ignored);
     } catch (...) {
       worker.join();
       throw;
     }
-    worker.join();
+    if (worker.joinable()) worker.join();
     if (nextOutOfMemory) throw std::bad_alloc();
     if (firstOk && nextOk && first.CanJoin(next)) {
       first.Join(next);
