@@ -1,7 +1,7 @@
 // The yardstick for meterfix's whole run: pugixml alone parsing a file into
-// its DOM and saving it again. The parse keeps what the importer keeps
-// (whitespace text, declarations, DOCTYPE, comments), so the DOM is as large
-// as the one meterfix builds, and the raw save writes the file back as it was.
+// its DOM and saving it again. The parse keeps what a byte-exact rewrite
+// needs (whitespace text, declarations, DOCTYPE, comments), and the raw save
+// writes the file back as it was.
 //   pugixml_roundtrip IN OUT
 #include <pugixml.hpp>
 

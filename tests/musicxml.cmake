@@ -4,6 +4,7 @@ kq_add_test(musicxml_tests SOURCES
   musicxml_meter_test.cpp
   musicxml_text_io_test.cpp
   musicxml_score_test.cpp
+  musicxml_stream_test.cpp
   LIBS kq_musicxml kq_libzip)
 kq_add_test(musicxml_corpus_tests SOURCES
   musicxml_corpus_test.cpp
