@@ -232,19 +232,15 @@ RunResult RunInput(const RunRequest& request) {
       const musicxml::Score::Form form = request.output == request.input
                                              ? musicxml::Score::Form::AsLoaded
                                              : musicxml::FormForPath(request.output);
-      std::string bytes;
       std::string error;
       if (!request.breakLinks && !CheckHardLinks(request.output, error)) {
         result.error = error;
         return result;
       }
-      status = score.SaveBytes(bytes, form);
-      if (status) {
-        if (score.IsArchive() && form == musicxml::Score::Form::Xml) {
-          dropped = DroppedMembers(score);
-        }
-        status = musicxml::WriteFileAtomic(request.output, bytes);
+      if (score.IsArchive() && form == musicxml::Score::Form::Xml) {
+        dropped = DroppedMembers(score);
       }
+      status = score.SaveFile(request.output, form);
       result.report.output = request.output;
     }
   }

@@ -110,14 +110,52 @@ bool ReadAll(int fd, std::string& out, std::string& error) {
 
 // A device, pipe or socket (/dev/stdout, a process substitution): renaming
 // over it would replace the node itself.
-bool WriteStream(const std::string& path, std::string_view bytes, std::string& error) {
+// Gathers small pieces into whole blocks, so that a file of many short edits
+// is not written one system call per piece; the first failure sticks.
+class BlockWriter {
+ public:
+  explicit BlockWriter(int fd) : fd_(fd) { buffer_.reserve(BlockSize); }
+  bool Put(std::string_view piece) {
+    if (err_ != 0) return false;
+    if (buffer_.size() + piece.size() > BlockSize) Flush();
+    if (piece.size() >= BlockSize) {
+      if (err_ == 0) WriteAll(fd_, piece, err_);
+    } else {
+      buffer_.append(piece);
+    }
+    return err_ == 0;
+  }
+  // The first error, after writing what is still buffered; 0 when none.
+  int Finish() {
+    Flush();
+    return err_;
+  }
+
+ private:
+  static constexpr std::size_t BlockSize = std::size_t{1} << 16;
+  void Flush() {
+    if (err_ == 0 && !buffer_.empty()) WriteAll(fd_, buffer_, err_);
+    buffer_.clear();
+  }
+  int fd_;
+  int err_ = 0;
+  std::string buffer_;
+};
+
+int Produce(int fd, const std::function<void(const PieceSink&)>& produce) {
+  BlockWriter writer(fd);
+  produce([&](std::string_view piece) { return writer.Put(piece); });
+  return writer.Finish();
+}
+
+bool WriteStream(const std::string& path, const std::function<void(const PieceSink&)>& produce,
+                 std::string& error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     error = std::strerror(errno);
     return false;
   }
-  int err = 0;
-  WriteAll(fd, bytes, err);
+  int err = Produce(fd, produce);
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err != 0) error = std::strerror(err);
   return err == 0;
@@ -285,6 +323,11 @@ bool TempFile::Commit(const std::string& target, std::string& error) {
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) {
+  return ReplaceFileWith(path, [&](const PieceSink& sink) { sink(bytes); }, error);
+}
+
+bool ReplaceFileWith(const std::string& path, const std::function<void(const PieceSink&)>& produce,
+                     std::string& error) {
   if (path.empty()) {
     error = "empty path";
     return false;
@@ -297,7 +340,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& e
       error = std::strerror(EISDIR);
       return false;
     }
-    return WriteStream(path, bytes, error);
+    return WriteStream(path, produce, error);
   }
   TempFile temp;
   if (!temp.Create(target, error)) return false;
@@ -314,8 +357,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& e
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  int err = 0;
-  WriteAll(temp.fd(), bytes, err);
+  int err = Produce(temp.fd(), produce);
   // After fchown, which may clear mode bits of its own.
   if (err == 0 && ::fchmod(temp.fd(), mode) != 0) err = errno;
   if (err != 0) {

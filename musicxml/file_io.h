@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -60,5 +61,13 @@ class TempFile {
 // them) and its mode without the setuid and setgid bits. A device or pipe
 // (/dev/stdout) is written as it is, never replaced. False with `error`.
 bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error);
+
+// Takes one piece of a file's content; false once the content cannot be
+// written (the producer may stop then).
+using PieceSink = std::function<bool(std::string_view)>;
+// As ReplaceFile, with the content streamed: `produce` hands its pieces to
+// the sink in order, so that the whole file is never held at once.
+bool ReplaceFileWith(const std::string& path, const std::function<void(const PieceSink&)>& produce,
+                     std::string& error);
 
 }  // namespace musicxml

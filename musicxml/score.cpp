@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/records.h"
+#include "musicxml/file_io.h"
 #include "musicxml/meter.h"
 #include "musicxml/model.h"
 #include "musicxml/musicxml.h"
@@ -295,17 +296,55 @@ Status Score::SaveBytes(std::string& out, Form form) const {
 }
 
 Status Score::SaveFile(const std::string& path, Form form) const {
-  if (!impl_->loaded) return impl_->Fail("no score loaded");
+  const Impl& d = *impl_;
+  if (!d.loaded) return d.Fail("no score loaded");
   try {
-    // WriteFileAtomic takes the whole file: the input and this one copy are
-    // all that is held.
-    std::string bytes;
-    Status s = SaveBytes(bytes, form);
-    if (!s) return s;
-    return WriteFileAtomic(path, bytes);
+    const bool asLoaded = form == Form::AsLoaded || (form == Form::Archive) == d.archive;
+    std::string error;
+    bool written = false;
+    if (asLoaded && d.changed && !d.archive) {
+      // The edited score goes from the source and the edits straight to the
+      // file: it is never held as a whole.
+      written = ReplaceFileWith(
+          path,
+          [&](const PieceSink& sink) {
+            bool ok = true;
+            SpliceEdits(d.Root(), d.edits, [&](std::string_view piece) {
+              if (ok) ok = sink(piece);
+            });
+          },
+          error);
+    } else if (asLoaded) {
+      written = ReplaceFile(path, d.changed ? d.output : d.original, error);
+    } else if (form == Form::Xml) {
+      written = ReplaceFile(path, d.changed ? std::string_view(d.editedRoot) : d.Root(), error);
+    } else {
+      // A plain score becomes a new archive, which the zip library makes in
+      // memory.
+      std::string bytes;
+      Status s = SaveBytes(bytes, form);
+      if (!s) return s;
+      written = ReplaceFile(path, bytes, error);
+    }
+    Status status;
+    if (!written) {
+      status.ok = false;
+      status.message = path + ": cannot write: " + error;
+    }
+    return status;
   } catch (...) {
     return OutOfMemory(path);
   }
+}
+
+Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
+  Status status;
+  std::string error;
+  if (!ReplaceFile(outputPath, bytes, error)) {
+    status.ok = false;
+    status.message = outputPath + ": cannot write: " + error;
+  }
+  return status;
 }
 
 Score::Form FormForPath(const std::string& path) {

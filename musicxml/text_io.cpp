@@ -491,14 +491,4 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   return ok;
 }
 
-Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
-  Status status;
-  std::string error;
-  if (!ReplaceFile(outputPath, bytes, error)) {
-    status.ok = false;
-    status.message = outputPath + ": cannot write: " + error;
-  }
-  return status;
-}
-
 }  // namespace musicxml

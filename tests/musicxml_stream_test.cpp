@@ -2,6 +2,9 @@
 // inserted into a UTF-16 file, and edits checked on their own.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -173,6 +176,13 @@ std::string Export(const std::string& bytes) {
   EXPECT_TRUE(s.ok) << s.message;
   std::string out;
   EXPECT_TRUE(score.SaveBytes(out).ok);
+  // A file gets the same bytes, streamed from the source and the edits.
+  const std::string path = ::testing::TempDir() + "stream-export.musicxml";
+  EXPECT_TRUE(score.SaveFile(path).ok);
+  std::ifstream in(path, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, out);
+  std::remove(path.c_str());
   return out;
 }
 
