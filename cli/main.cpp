@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -220,6 +221,25 @@ void ClearProgress() {
   std::fflush(stderr);
 }
 
+// "; did you mean '--measures'?" for the first unknown long option in the
+// arguments that is near a known one; empty otherwise.
+std::string MistypedOption(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> known;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg.rfind("--", 0) != 0) continue;
+    arg = arg.substr(0, arg.find('='));
+    if (std::find(known.begin(), known.end(), arg) != known.end()) continue;
+    const std::string near = DidYouMean(arg, known);
+    if (!near.empty()) return "; did you mean '" + near + "'?";
+  }
+  return {};
+}
+
 struct RunArguments {
   std::vector<std::string> inputs;
   std::string output;
@@ -228,7 +248,9 @@ struct RunArguments {
   std::string preset;
   std::vector<std::string> sets;
   std::string measures;
+  std::string numbers;
   std::string staves;
+  bool allMeasures = false;
   std::string report = "text";
   std::string reportFile;
   bool breakLinks = false;
@@ -288,6 +310,15 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
 
   RunRequest base;
+  if (!args.measures.empty() && !args.numbers.empty()) {
+    throw UsageError{"--measures and --numbers exclude each other"};
+  }
+  if (!args.numbers.empty()) {
+    NumberRange range;
+    std::string error;
+    if (!ParseNumberRange(args.numbers, range, error)) throw UsageError{"--numbers: " + error};
+    base.numbers = range;
+  }
   if (!args.measures.empty()) {
     Range range;
     std::string error;
@@ -318,6 +349,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   const bool progress = args.inputs.size() > 1 && ::isatty(STDERR_FILENO) != 0;
   std::vector<FileReport> reports;
   bool allOk = true;
+  std::size_t failed = 0;
   for (std::size_t i = 0; i < args.inputs.size(); ++i) {
     if (progress) ShowProgress(i, args.inputs.size(), args.inputs[i]);
     RunRequest request = base;
@@ -348,8 +380,13 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     }
     if (!result.ok) {
       allOk = false;
+      ++failed;
       if (progress) ClearProgress();
       Say(result.error);
+      result.report.file = request.input == "-" ? "<stdin>" : request.input;
+      result.report.error = result.error;
+      result.report.output.clear();
+      reports.push_back(std::move(result.report));
       continue;
     }
     result.report.warnings.insert(result.report.warnings.begin(), settingsWarnings.begin(),
@@ -361,9 +398,12 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     ClearProgress();
   }
 
-  if (args.report != "none" && (!reports.empty() || args.inputs.size() > 1)) {
+  // A lone failed input has said all there is on standard error, except
+  // to a reader of JSON, which lists it.
+  if (args.report != "none" &&
+      (failed < reports.size() || reports.size() > 1 || args.report == "json")) {
     const std::string text =
-        args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
+        args.report == "json" ? FormatJson(reports) : FormatText(reports, args.allMeasures);
     if (args.reportFile == "-") {
       if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         throw Failure{"<stdout>: cannot write the report"};
@@ -398,6 +438,7 @@ int Main(int argc, char** argv) {
              "output cannot be written (or, with --no-wait, another run holds it); 2 for usage "
              "errors, unknown fields and preset names included.\n");
   app.fallthrough();
+  app.set_version_flag("--version", std::string("meterfix ") + KQ_VERSION);
 
   RunArguments run;
   std::string configDir;
@@ -414,8 +455,15 @@ int Main(int argc, char** argv) {
   app.add_option("--set", run.sets, "set one option field for this run (repeatable)")
       ->type_name("FIELD=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--measures", run.measures, "measures to process, 1-based (default all)")
+  app.add_option("--measures", run.measures,
+                 "measures to process by position, 1-based: A-B, A- (to the end) or A "
+                 "(default all)")
       ->type_name("A-B");
+  app.add_option("--numbers", run.numbers,
+                 "measures to process by the score's measure numbers: A-B or A")
+      ->type_name("A-B");
+  app.add_flag("--all-measures", run.allMeasures,
+               "list every measure in the text report, not only the changed ones");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")
       ->type_name("A-B");
   app.add_option("--report", run.report, "report format: text, json or none (default text)")
@@ -460,8 +508,11 @@ int Main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp&) {
     std::cout << app.help("", CLI::AppFormatMode::All);
     return ExitOk;
+  } catch (const CLI::CallForVersion&) {
+    std::cout << app.version() << "\n";
+    return ExitOk;
   } catch (const CLI::ParseError& e) {
-    Say(std::string(e.what()) + " (see --help)");
+    Say(std::string(e.what()) + MistypedOption(app, argc, argv) + " (see --help)");
     return ExitUsage;
   }
 
@@ -474,6 +525,7 @@ int Main(int argc, char** argv) {
     // quietly mean "not given": nothing written, yet a successful exit.
     const std::pair<const char*, const std::string*> valued[] = {
         {"--output", &run.output},   {"--out-dir", &run.outDir}, {"--measures", &run.measures},
+        {"--numbers", &run.numbers},
         {"--staves", &run.staves},   {"--report", &run.report},  {"--report-file", &run.reportFile},
         {"--config-dir", &configDir}};
     for (const auto& [name, value] : valued) {
@@ -484,7 +536,8 @@ int Main(int argc, char** argv) {
     const std::string dir = ResolveConfigDir(configDir);
     if (options->parsed() || presets->parsed()) {
       if (!run.inputs.empty() || !run.output.empty() || run.inPlace || !run.outDir.empty() ||
-          !run.measures.empty() || !run.staves.empty() || !run.reportFile.empty() ||
+          !run.measures.empty() || !run.numbers.empty() || !run.staves.empty() ||
+          !run.reportFile.empty() ||
           (options->parsed() && (!run.sets.empty() || !run.preset.empty()))) {
         throw UsageError{"options and presets take no input files or run options"};
       }
@@ -496,6 +549,16 @@ int Main(int argc, char** argv) {
       }
       return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir,
                             run.noWait);
+    }
+    // "meterfix optons show" reads as two inputs; a first one that is no
+    // file but nearly a command was most likely meant as one.
+    if (!run.inputs.empty() && run.inputs.front() != "-") {
+      std::error_code ec;
+      const std::string near = DidYouMean(run.inputs.front(), {"options", "presets"});
+      if (!near.empty() && !std::filesystem::exists(run.inputs.front(), ec)) {
+        throw UsageError{"'" + run.inputs.front() + "' is neither a file nor a command; did you mean '" +
+                         near + "'?"};
+      }
     }
     return RunCommand(run, dir);
   } catch (const UsageError& e) {

@@ -89,8 +89,8 @@ bool Clamp(const std::optional<Range>& requested, int count, const char* what, R
            std::string& error) {
   out = requested.value_or(Range{1, count});
   if (out.first > count) {
-    error = std::string(what) + " " + std::to_string(out.first) + "-" + std::to_string(out.last) +
-            " lie beyond the score's " + std::to_string(count) + " " + what;
+    const std::string last = out.last == musicxml::MaxMeasures ? "" : std::to_string(out.last);
+    error = std::string(what) + " " + std::to_string(out.first) + "-" + last + " lie beyond the score's " + std::to_string(count) + " " + what;
     return false;
   }
   if (out.last > count) out.last = count;
@@ -104,9 +104,9 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
   const std::string first = text.substr(0, dash);
   const std::string last = dash == std::string::npos ? first : text.substr(dash + 1);
   int a = 0;
-  int b = 0;
-  if (!ParseNumber(first, a) || !ParseNumber(last, b)) {
-    error = "expected A-B or A with whole numbers, got '" + text + "'";
+  int b = musicxml::MaxMeasures;
+  if (!ParseNumber(first, a) || (!(dash != std::string::npos && last.empty()) && !ParseNumber(last, b))) {
+    error = "expected A-B, A- or A with whole numbers, got '" + text + "'";
     return false;
   }
   if (a < 1 || b < a || b > musicxml::MaxMeasures) {
@@ -115,6 +115,18 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
     return false;
   }
   range = {a, b};
+  return true;
+}
+
+bool ParseNumberRange(const std::string& text, NumberRange& range, std::string& error) {
+  // Measure numbers may hold letters ("12a", "X1") but never a dash here.
+  const std::size_t dash = text.find('-');
+  range.first = text.substr(0, dash);
+  range.last = dash == std::string::npos ? range.first : text.substr(dash + 1);
+  if (range.first.empty() || range.last.empty() || range.last.find('-') != std::string::npos) {
+    error = "expected A-B or A with the score's measure numbers, got '" + text + "'";
+    return false;
+  }
   return true;
 }
 
@@ -159,7 +171,28 @@ RunResult RunInput(const RunRequest& request) {
   Range measures;
   Range staves;
   std::string error;
-  if (!Clamp(request.measures, measureCount, "measures", measures, error) ||
+  std::optional<Range> requested = request.measures;
+  if (request.numbers) {
+    int first = 0;
+    int last = 0;
+    for (int m = 1; m <= measureCount; ++m) {
+      const std::string number = score.MeasureNumber(m);
+      if (first == 0 && number == request.numbers->first) first = m;
+      if (number == request.numbers->last) last = m;
+    }
+    const std::string& missing = first == 0 ? request.numbers->first : request.numbers->last;
+    if (first == 0 || last == 0) {
+      result.error = displayName + ": no measure is numbered '" + missing + "'";
+      return result;
+    }
+    if (last < first) {
+      result.error = displayName + ": measure '" + request.numbers->last +
+                     "' comes before measure '" + request.numbers->first + "'";
+      return result;
+    }
+    requested = Range{first, last};
+  }
+  if (!Clamp(requested, measureCount, "measures", measures, error) ||
       !Clamp(request.staves, staffCount, "staves", staves, error)) {
     result.error = displayName + ": " + error;
     return result;
@@ -184,6 +217,7 @@ RunResult RunInput(const RunRequest& request) {
   for (int i = 0; i <= measures.last - measures.first; ++i) {
     MeasureChange change;
     change.measure = measures.first + i;
+    change.number = score.MeasureNumber(change.measure);
     change.before = StateOf(before.measurePresent[i], before.measures[i]);
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
     change.changed = before.measurePresent[i] != after.measurePresent[i] ||
