@@ -290,7 +290,7 @@ std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchI
 
 // One input as a worker runs it: the lock for an in-place rewrite, the
 // folders --out-dir mirrors, then the plug-in.
-RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait) {
+RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool makeFolders) {
   // Another run rewriting the same file waits until this one is done, and
   // then reads what this one wrote.
   FileLock lock;
@@ -305,14 +305,15 @@ RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait) {
     result.error = error;
     return result;
   }
-  if (!request.output.empty() && request.output != "-") {
+  // Only --out-dir makes folders: a missing one for -o is the user's mistake.
+  if (makeFolders) {
     const std::filesystem::path folder = std::filesystem::path(request.output).parent_path();
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
       std::filesystem::create_directories(folder, ec);
       if (ec) {
         RunResult result;
-        result.error = folder.string() + ": cannot create the folder: " + ec.message();
+        result.error = request.output + ": cannot create its folder: " + ec.message();
         return result;
       }
     }
@@ -435,7 +436,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     if (bar) bar->Show(finished, changedMeasures);
   };
   const std::function<RunResult(const RunRequest&)> work = [&](const RunRequest& request) {
-    return RunOne(request, args.inPlace, args.noWait);
+    return RunOne(request, args.inPlace, args.noWait, !args.outDir.empty());
   };
   RunBatch(requests, workers, work, done);
   if (bar) bar->Clear();
