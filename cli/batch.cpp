@@ -58,7 +58,10 @@ Json ResultJson(const RunResult& result) {
   const FileReport& r = result.report;
   Json measures = Json::array();
   for (const MeasureChange& m : r.measures) {
-    measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after)});
+    Json starts = Json::array();
+    for (const StaffStarts& staff : m.starts) starts.push_back({staff.name, staff.positions});
+    measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after),
+                        m.length, starts});
   }
   Json staves = Json::array();
   for (const StaffChange& s : r.staves) {
@@ -83,8 +86,12 @@ RunResult ResultFrom(const Json& j) {
   r.error = j.at("reportError").get<std::string>();
   r.changed = j.at("changed").get<bool>();
   for (const Json& m : j.at("measures")) {
+    std::vector<StaffStarts> starts;
+    for (const Json& staff : m[6]) {
+      starts.push_back({staff[0].get<std::string>(), staff[1].get<std::vector<int>>()});
+    }
     r.measures.push_back({m[0].get<int>(), m[1].get<std::string>(), m[2].get<bool>(),
-                          StateFrom(m[3]), StateFrom(m[4])});
+                          StateFrom(m[3]), StateFrom(m[4]), m[5].get<int>(), starts});
   }
   for (const Json& s : j.at("staves")) {
     r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});

@@ -326,8 +326,12 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   const int destinations =
       (args.output.empty() ? 0 : 1) + (args.inPlace ? 1 : 0) + (args.outDir.empty() ? 0 : 1);
   if (destinations > 1) throw UsageError{"-o, --in-place and --out-dir exclude each other"};
-  if (args.report != "text" && args.report != "json" && args.report != "none") {
-    throw UsageError{"--report takes text, json or none"};
+  if (args.report != "text" && args.report != "json" && args.report != "html" &&
+      args.report != "none") {
+    throw UsageError{"--report takes text, json, html or none"};
+  }
+  if (args.report == "html" && args.reportFile.empty()) {
+    throw UsageError{"--report html needs --report-file FILE (- for standard output)"};
   }
   if (args.jobs < 0) throw UsageError{"--jobs takes a number of processes, 1 or more"};
   std::vector<BatchInput> inputs;
@@ -384,6 +388,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
   base.breakLinks = args.breakLinks;
+  base.collectStarts = args.report == "html";
   std::vector<std::string> settingsWarnings;
   {
     FileLock lock;
@@ -462,8 +467,9 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   // to a reader of JSON, which lists it.
   if (args.report != "none" &&
       (failed < reports.size() || reports.size() > 1 || args.report == "json")) {
-    const std::string text =
-        args.report == "json" ? FormatJson(reports) : FormatText(reports, args.allMeasures);
+    const std::string text = args.report == "json"   ? FormatJson(reports)
+                             : args.report == "html" ? FormatHtml(reports)
+                                                     : FormatText(reports, args.allMeasures);
     if (args.reportFile == "-") {
       if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         throw Failure{"<stdout>: cannot write the report"};
@@ -530,7 +536,8 @@ int Main(int argc, char** argv) {
                "list every measure in the text report, not only the changed ones");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")
       ->type_name("A-B");
-  app.add_option("--report", run.report, "report format: text, json or none (default text)")
+  app.add_option("--report", run.report, "report format: text, json, html (a page with a picture of each changed measure; needs "
+                 "--report-file) or none (default text)")
       ->type_name("FORMAT");
   app.add_option("--report-file", run.reportFile, "write the report here instead of stderr (- for stdout)")
       ->type_name("PATH");

@@ -22,12 +22,20 @@ struct SignatureState {
   std::optional<SignatureText> display;  // the display signature when in use
 };
 
+// Where one staff's beam groups begin in a measure, for the picture.
+struct StaffStarts {
+  std::string name;              // the part's name, and the staff within it
+  std::vector<int> positions;    // EDUs from the barline
+};
+
 struct MeasureChange {
   int measure = 0;     // 1-based position in the score
   std::string number;  // the score's own number for it
   bool changed = false;
   SignatureState before;
   SignatureState after;
+  int length = 0;                   // EDUs; collected for changed measures when asked
+  std::vector<StaffStarts> starts;  // likewise, the staves that took part
 };
 
 struct StaffChange {
@@ -61,6 +69,15 @@ std::string FormatJson(const std::vector<FileReport>& reports);
 // Per file a summary line, then the changed measures (every measure with
 // `allMeasures`) in musical terms, then messages and warnings.
 std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures = false);
+
+// One self-contained HTML page: per file the summary, per changed measure
+// a drawing of the group starts against the old and the new beats.
+std::string FormatHtml(const std::vector<FileReport>& reports);
+
+// Where the beats of a signature fall, in EDUs from the barline: "4" over
+// "1024" beats every quarter, "3+3+2" over "512" at 0, 1536 and 3072.
+// Empty when the texts cannot be read.
+std::vector<int> BeatStarts(const SignatureText& signature);
 
 // A signature as a musician reads it: "4/4", "3+3+2/8", "2/4+3/8"; the
 // host's own units only where no such form exists.

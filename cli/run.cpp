@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 
+#include "analysis/beatlist.h"
+#include "analysis/collection.h"
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
 #include "musicxml/file_io.h"
@@ -200,6 +203,13 @@ RunResult RunInput(const RunRequest& request) {
 
   const Snapshot before = Take(host, measures, score.Staves());
   simhost::SetCurrentHost(&host);
+  Snapshot after;
+  auto changedAt = [&](int i) {
+    return before.measurePresent[i] != after.measurePresent[i] ||
+           !(before.measures[i] == after.measures[i]);
+  };
+  std::vector<std::pair<int, std::vector<StaffStarts>>> starts(
+      static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
     StoreOptionBlock(request.options, globalSettings);
@@ -207,12 +217,35 @@ RunResult RunInput(const RunRequest& request) {
         static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
         static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
     result.report.messages = PluginSession::Messages();
+    after = Take(host, measures, score.Staves());
+    // The group starts as the plug-in itself collects them, while it is loaded.
+    for (int i = 0; request.collectStarts && i <= measures.last - measures.first; ++i) {
+      if (!changedAt(i)) continue;
+      for (int slot = staves.first - 1; slot < staves.last; ++slot) {
+        const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
+        if (staff.hidden) continue;
+        BeatList list;
+        BeatListInit(&list);
+        const std::int32_t length =
+            CollectBeatStarts(staff.staff, static_cast<std::int16_t>(measures.first + i), &list);
+        StaffStarts row;
+        row.name = (staff.partName.empty() ? staff.partId : staff.partName) +
+                   (staff.staffInPart > 1 ? " " + std::to_string(staff.staffInPart) : "");
+        for (std::int16_t k = 0; k < list.count; ++k) row.positions.push_back(list.positions[k]);
+        BeatListRelease(&list);
+        std::sort(row.positions.begin(), row.positions.end());
+        row.positions.erase(std::unique(row.positions.begin(), row.positions.end()),
+                            row.positions.end());
+        starts[static_cast<std::size_t>(i)].first =
+            std::max(starts[static_cast<std::size_t>(i)].first, static_cast<int>(length));
+        if (!row.positions.empty()) starts[static_cast<std::size_t>(i)].second.push_back(row);
+      }
+    }
     // Terminate writes the stand-in registry only; the settings directory
     // is never written by a run.
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
-  const Snapshot after = Take(host, measures, score.Staves());
 
   for (int i = 0; i <= measures.last - measures.first; ++i) {
     MeasureChange change;
@@ -220,8 +253,9 @@ RunResult RunInput(const RunRequest& request) {
     change.number = score.MeasureNumber(change.measure);
     change.before = StateOf(before.measurePresent[i], before.measures[i]);
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
-    change.changed = before.measurePresent[i] != after.measurePresent[i] ||
-                     !(before.measures[i] == after.measures[i]);
+    change.changed = changedAt(i);
+    change.length = starts[static_cast<std::size_t>(i)].first;
+    change.starts = std::move(starts[static_cast<std::size_t>(i)].second);
     result.report.changed = result.report.changed || change.changed;
     result.report.measures.push_back(std::move(change));
   }
