@@ -38,7 +38,9 @@ bool Hidden(const fs::path& path) {
 // Results cross from a worker as JSON; this carries every field, unlike
 // the report's schema.
 Json StateJson(const SignatureState& s) {
-  Json j{{"present", s.present}, {"top", s.signature.top}, {"bottom", s.signature.bottom},
+  Json j{{"present", s.present},
+         {"top", s.signature.top},
+         {"bottom", s.signature.bottom},
          {"hidden", s.hidden}};
   if (s.display) j["display"] = {s.display->top, s.display->bottom};
   return j;
@@ -49,7 +51,8 @@ SignatureState StateFrom(const Json& j) {
   s.signature = {j.at("top").get<std::string>(), j.at("bottom").get<std::string>()};
   s.hidden = j.at("hidden").get<bool>();
   if (j.contains("display")) {
-    s.display = SignatureText{j["display"][0].get<std::string>(), j["display"][1].get<std::string>()};
+    s.display =
+        SignatureText{j["display"][0].get<std::string>(), j["display"][1].get<std::string>()};
   }
   return s;
 }
@@ -69,11 +72,16 @@ Json ResultJson(const RunResult& result) {
   }
   Json messages = Json::array();
   for (const Message& m : r.messages) messages.push_back({m.caption, m.text});
-  return Json{{"ok", result.ok},           {"error", result.error},
-              {"file", r.file},            {"reportError", r.error},
-              {"changed", r.changed},      {"measures", measures},
-              {"staves", staves},          {"messages", messages},
-              {"warnings", r.warnings},    {"output", r.output},
+  return Json{{"ok", result.ok},
+              {"error", result.error},
+              {"file", r.file},
+              {"reportError", r.error},
+              {"changed", r.changed},
+              {"measures", measures},
+              {"staves", staves},
+              {"messages", messages},
+              {"warnings", r.warnings},
+              {"output", r.output},
               {"outputRequested", r.outputRequested}};
 }
 
@@ -148,7 +156,8 @@ bool Unframe(std::string& buffer, std::string& body) {
     const std::size_t index = std::stoul(body);
     std::string answer;
     try {
-      answer = ResultJson(work(requests[index])).dump(-1, ' ', false, Json::error_handler_t::replace);
+      answer =
+          ResultJson(work(requests[index])).dump(-1, ' ', false, Json::error_handler_t::replace);
     } catch (...) {
       ::_exit(3);
     }
@@ -282,7 +291,8 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
   while (pool.size() < wanted && start()) {
   }
   if (pool.empty()) {
-    for (std::size_t index : order) fail(index, std::string("cannot start a worker: ") + std::strerror(errno));
+    for (std::size_t index : order)
+      fail(index, std::string("cannot start a worker: ") + std::strerror(errno));
     return results;
   }
   for (Worker& worker : pool) assign(worker);
@@ -333,9 +343,9 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
       const int status = stop(worker);
       pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(k));
       if (busy) {
-        fail(index, WIFSIGNALED(status)
-                        ? "the worker process was ended by signal " + std::to_string(WTERMSIG(status))
-                        : "the worker process failed");
+        fail(index, WIFSIGNALED(status) ? "the worker process was ended by signal " +
+                                              std::to_string(WTERMSIG(status))
+                                        : "the worker process failed");
       }
       if (next < order.size() && start()) assign(pool.back());
     }
@@ -351,14 +361,16 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
 std::string ProgressLine(std::size_t done, std::size_t total, std::size_t changed,
                          double elapsedSeconds, std::size_t width) {
   const std::size_t filled = total == 0 ? width : done * width / total;
-  std::string line = "[" + std::string(filled, '#') + std::string(width - filled, ' ') + "] " +
-                     std::to_string(done) + "/" + std::to_string(total) + " files, " +
-                     std::to_string(changed) + " measures changed, " + Clock(elapsedSeconds) +
-                     " elapsed";
+  // Appended piece by piece: g++ 12 at -O3 misreads "literal" + temporary.
+  std::string line = "[";
+  line.append(filled, '#').append(width - filled, ' ').append("] ");
+  line.append(std::to_string(done)).append("/").append(std::to_string(total));
+  line.append(" files, ").append(std::to_string(changed)).append(" measures changed, ");
+  line.append(Clock(elapsedSeconds)).append(" elapsed");
   if (done > 0 && done < total) {
-    line += ", " + Clock(elapsedSeconds / static_cast<double>(done) *
-                         static_cast<double>(total - done)) +
-            " left";
+    const double left =
+        elapsedSeconds / static_cast<double>(done) * static_cast<double>(total - done);
+    line.append(", ").append(Clock(left)).append(" left");
   }
   return line;
 }

@@ -31,11 +31,20 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (const char c : Printable(text)) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -58,10 +67,10 @@ std::string Label(const SignatureState& state) {
 // The measure as rows of group starts (dots, red where no old beat falls)
 // over the old beats (grey, above the line) and the new beats (blue, below).
 std::string MeasureSvg(const MeasureChange& m) {
-  const std::vector<int> oldBeats = m.before.present ? BeatStarts(m.before.signature)
-                                                     : std::vector<int>{};
-  const std::vector<int> newBeats = m.after.present ? BeatStarts(m.after.signature)
-                                                    : std::vector<int>{};
+  const std::vector<int> oldBeats =
+      m.before.present ? BeatStarts(m.before.signature) : std::vector<int>{};
+  const std::vector<int> newBeats =
+      m.after.present ? BeatStarts(m.after.signature) : std::vector<int>{};
   int length = m.length;
   for (const StaffStarts& staff : m.starts) {
     for (const int p : staff.positions) length = std::max(length, p + 1);
@@ -73,10 +82,11 @@ std::string MeasureSvg(const MeasureChange& m) {
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                     Fixed(Left + Width + 20) + "\" height=\"" + Fixed(height) +
                     "\" role=\"img\" aria-label=\"group starts against the old and new beats\">";
-  svg += "<text x=\"" + Fixed(Left) + "\" y=\"14\" class=\"old\">old beats: " +
-         Escape(Label(m.before)) + "</text>";
-  svg += "<text x=\"" + Fixed(Left + Width) + "\" y=\"14\" class=\"new\" text-anchor=\"end\">new beats: " +
-         Escape(Label(m.after)) + "</text>";
+  svg += "<text x=\"" + Fixed(Left) +
+         "\" y=\"14\" class=\"old\">old beats: " + Escape(Label(m.before)) + "</text>";
+  svg += "<text x=\"" + Fixed(Left + Width) +
+         "\" y=\"14\" class=\"new\" text-anchor=\"end\">new beats: " + Escape(Label(m.after)) +
+         "</text>";
   for (std::size_t r = 0; r < rows; ++r) {
     const double y = 30 + Row * static_cast<double>(r) + Row / 2;
     svg += "<line x1=\"" + Fixed(Left) + "\" y1=\"" + Fixed(y) + "\" x2=\"" + Fixed(Left + Width) +
@@ -86,8 +96,8 @@ std::string MeasureSvg(const MeasureChange& m) {
              Fixed(x(beat)) + "\" y2=\"" + Fixed(y) + "\" class=\"oldbeat\"/>";
     }
     for (const int beat : newBeats) {
-      svg += "<line x1=\"" + Fixed(x(beat)) + "\" y1=\"" + Fixed(y) + "\" x2=\"" +
-             Fixed(x(beat)) + "\" y2=\"" + Fixed(y + 13) + "\" class=\"newbeat\"/>";
+      svg += "<line x1=\"" + Fixed(x(beat)) + "\" y1=\"" + Fixed(y) + "\" x2=\"" + Fixed(x(beat)) +
+             "\" y2=\"" + Fixed(y + 13) + "\" class=\"newbeat\"/>";
     }
     if (r >= m.starts.size()) continue;
     const StaffStarts& staff = m.starts[r];

@@ -3,17 +3,17 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <chrono>
-#include <functional>
-#include <optional>
-#include <thread>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -419,7 +419,8 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const int workers = args.jobs > 0 ? args.jobs : static_cast<int>(cores);
   std::optional<ProgressBar> bar;
-  if (requests.size() > 1 && !args.quiet && ::isatty(STDERR_FILENO) != 0) bar.emplace(requests.size());
+  if (requests.size() > 1 && !args.quiet && ::isatty(STDERR_FILENO) != 0)
+    bar.emplace(requests.size());
   std::size_t finished = 0;
   std::size_t changedMeasures = 0;
   // Errors go out in input order, each as soon as every input before it is done.
@@ -536,10 +537,13 @@ int Main(int argc, char** argv) {
                "list every measure in the text report, not only the changed ones");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")
       ->type_name("A-B");
-  app.add_option("--report", run.report, "report format: text, json, html (a page with a picture of each changed measure; needs "
-                 "--report-file) or none (default text)")
+  app.add_option(
+         "--report", run.report,
+         "report format: text, json, html (a page with a picture of each changed measure; needs "
+         "--report-file) or none (default text)")
       ->type_name("FORMAT");
-  app.add_option("--report-file", run.reportFile, "write the report here instead of stderr (- for stdout)")
+  app.add_option("--report-file", run.reportFile,
+                 "write the report here instead of stderr (- for stdout)")
       ->type_name("PATH");
   app.add_flag("--break-links", run.breakLinks,
                "rewrite a file with several hard links all the same (the other names keep "
@@ -600,10 +604,10 @@ int Main(int argc, char** argv) {
     // Likewise an empty path or range given on purpose (-o "$UNSET") would
     // quietly mean "not given": nothing written, yet a successful exit.
     const std::pair<const char*, const std::string*> valued[] = {
-        {"--output", &run.output},   {"--out-dir", &run.outDir}, {"--measures", &run.measures},
-        {"--numbers", &run.numbers},
-        {"--staves", &run.staves},   {"--report", &run.report},  {"--report-file", &run.reportFile},
-        {"--config-dir", &configDir}};
+        {"--output", &run.output},          {"--out-dir", &run.outDir},
+        {"--measures", &run.measures},      {"--numbers", &run.numbers},
+        {"--staves", &run.staves},          {"--report", &run.report},
+        {"--report-file", &run.reportFile}, {"--config-dir", &configDir}};
     for (const auto& [name, value] : valued) {
       if (app.get_option(name)->count() > 0 && value->empty()) {
         throw UsageError{std::string(name) + " needs a value that is not empty"};
@@ -632,8 +636,8 @@ int Main(int argc, char** argv) {
       std::error_code ec;
       const std::string near = DidYouMean(run.inputs.front(), {"options", "presets"});
       if (!near.empty() && !std::filesystem::exists(run.inputs.front(), ec)) {
-        throw UsageError{"'" + run.inputs.front() + "' is neither a file nor a command; did you mean '" +
-                         near + "'?"};
+        throw UsageError{"'" + run.inputs.front() +
+                         "' is neither a file nor a command; did you mean '" + near + "'?"};
       }
     }
     return RunCommand(run, dir);

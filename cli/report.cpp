@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <utility>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 namespace meterfix {
 
@@ -61,9 +61,8 @@ Json ReportJson(const FileReport& report) {
 }
 
 std::size_t ChangedCount(const FileReport& report) {
-  return static_cast<std::size_t>(std::count_if(
-      report.measures.begin(), report.measures.end(),
-      [](const MeasureChange& m) { return m.changed; }));
+  return static_cast<std::size_t>(std::count_if(report.measures.begin(), report.measures.end(),
+                                                [](const MeasureChange& m) { return m.changed; }));
 }
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {
@@ -101,8 +100,8 @@ std::string Plural(std::size_t count, const std::string& noun) {
 // The name of a beat of `duration` EDUs, plain or dotted; empty for others.
 std::string BeatName(std::int64_t duration) {
   static const std::pair<std::int64_t, const char*> Names[] = {
-      {4096, "whole"},  {2048, "half"},     {1024, "quarter"}, {512, "eighth"},
-      {256, "sixteenth"}, {128, "32nd"},    {64, "64th"}};
+      {4096, "whole"},    {2048, "half"}, {1024, "quarter"}, {512, "eighth"},
+      {256, "sixteenth"}, {128, "32nd"},  {64, "64th"}};
   for (const auto& [length, name] : Names) {
     if (duration == length) return name;
     if (duration == length * 3 / 2) return std::string("dotted ") + name;
@@ -180,9 +179,12 @@ std::string Printable(std::string_view text) {
     // Well-formed UTF-8 passes, except the C1 controls (U+0080..U+009F,
     // which some terminals obey like ESC); any other byte is escaped.
     std::size_t length = 0;
-    if (b >= 0xC2 && b <= 0xDF) length = 2;
-    else if (b >= 0xE0 && b <= 0xEF) length = 3;
-    else if (b >= 0xF0 && b <= 0xF4) length = 4;
+    if (b >= 0xC2 && b <= 0xDF)
+      length = 2;
+    else if (b >= 0xE0 && b <= 0xEF)
+      length = 3;
+    else if (b >= 0xF0 && b <= 0xF4)
+      length = 4;
     bool valid = length != 0;
     for (std::size_t k = 1; valid && k < length; ++k) valid = continuation(i + k);
     if (valid && length == 3) {
@@ -293,10 +295,8 @@ std::string FormatJson(const std::vector<FileReport>& reports) {
     measures += report.measures.size();
     changed += ChangedCount(report);
   }
-  json["summary"] = Json{{"files", reports.size()},
-                         {"failed", failed},
-                         {"measures", measures},
-                         {"changed", changed}};
+  json["summary"] = Json{
+      {"files", reports.size()}, {"failed", failed}, {"measures", measures}, {"changed", changed}};
   // Replace: a score's texts are not ours to reject for bad UTF-8.
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -330,7 +330,8 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures)
       if (!m.changed && !allMeasures) continue;
       // The score's own number first; the position only where it differs.
       std::string name = m.number.empty() ? std::to_string(m.measure) : Printable(m.number);
-      if (!m.number.empty() && m.number != std::to_string(m.measure)) name += " [" + std::to_string(m.measure) + "]";
+      if (!m.number.empty() && m.number != std::to_string(m.measure))
+        name += " [" + std::to_string(m.measure) + "]";
       text += "  measure " + name + ": " +
               (m.changed ? DescribeChange(m.before, m.after)
                          : SignatureCell(m.before, false) + " (unchanged)") +

@@ -24,8 +24,8 @@ struct SignatureState {
 
 // Where one staff's beam groups begin in a measure, for the picture.
 struct StaffStarts {
-  std::string name;              // the part's name, and the staff within it
-  std::vector<int> positions;    // EDUs from the barline
+  std::string name;            // the part's name, and the staff within it
+  std::vector<int> positions;  // EDUs from the barline
 };
 
 struct MeasureChange {

@@ -82,8 +82,8 @@ std::string DroppedMembers(const musicxml::Score& score) {
     list += (i == 0 ? "" : ", ") + names[i];
   }
   if (names.size() > Named) list += " and " + std::to_string(names.size() - Named) + " more";
-  return score.Name() + ": written as a plain score; the archive's other members are not kept: " +
-         list;
+  return score.Name() +
+         ": written as a plain score; the archive's other members are not kept: " + list;
 }
 
 // The requested range within 1..count; false with a reason when it lies
@@ -93,7 +93,8 @@ bool Clamp(const std::optional<Range>& requested, int count, const char* what, R
   out = requested.value_or(Range{1, count});
   if (out.first > count) {
     const std::string last = out.last == musicxml::MaxMeasures ? "" : std::to_string(out.last);
-    error = std::string(what) + " " + std::to_string(out.first) + "-" + last + " lie beyond the score's " + std::to_string(count) + " " + what;
+    error = std::string(what) + " " + std::to_string(out.first) + "-" + last +
+            " lie beyond the score's " + std::to_string(count) + " " + what;
     return false;
   }
   if (out.last > count) out.last = count;
@@ -108,7 +109,8 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
   const std::string last = dash == std::string::npos ? first : text.substr(dash + 1);
   int a = 0;
   int b = musicxml::MaxMeasures;
-  if (!ParseNumber(first, a) || (!(dash != std::string::npos && last.empty()) && !ParseNumber(last, b))) {
+  if (!ParseNumber(first, a) ||
+      (!(dash != std::string::npos && last.empty()) && !ParseNumber(last, b))) {
     error = "expected A-B, A- or A with whole numbers, got '" + text + "'";
     return false;
   }

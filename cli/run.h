@@ -38,7 +38,7 @@ struct RunRequest {
   std::optional<Range> measures;
   std::optional<NumberRange> numbers;  // excludes `measures`
   std::optional<Range> staves;
-  bool breakLinks = false;  // replace an output with several hard links all the same
+  bool breakLinks = false;     // replace an output with several hard links all the same
   bool collectStarts = false;  // note where changed measures' groups start (for pictures)
 };
 

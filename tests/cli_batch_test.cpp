@@ -1,6 +1,7 @@
 // meterfix over folders: the files found, the tree under --out-dir, worker
 // processes giving the same report in input order, and the progress bar
 // only on a terminal.
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/cli_test_support.h"
 
@@ -51,8 +50,7 @@ TEST(Batch, FolderWithWorkersMirrorsTheTreeAndKeepsInputOrder) {
     reports[jobs - 1] = Json::parse(outcome.out, nullptr, false);
     const Json& files = reports[jobs - 1]["files"];
     ASSERT_EQ(files.size(), 4u) << outcome.out;
-    const std::string names[] = {"a.XML", "b.musicxml", "sub/broken.musicxml",
-                                 "sub/deeper/c.xml"};
+    const std::string names[] = {"a.XML", "b.musicxml", "sub/broken.musicxml", "sub/deeper/c.xml"};
     for (std::size_t i = 0; i < 4; ++i) {
       EXPECT_EQ(files[i]["file"], (dir.path() / "in" / names[i]).string());
     }
@@ -67,7 +65,8 @@ TEST(Batch, FolderWithWorkersMirrorsTheTreeAndKeepsInputOrder) {
   }
   // Worker processes change nothing in what is reported but the paths.
   std::string two = reports[1].dump();
-  for (std::size_t at; (at = two.find("/out2/")) != std::string::npos;) two.replace(at, 6, "/out1/");
+  for (std::size_t at; (at = two.find("/out2/")) != std::string::npos;)
+    two.replace(at, 6, "/out1/");
   EXPECT_EQ(two, reports[0].dump());
   EXPECT_EQ(ReadFile(dir / "out2/a.XML"), ReadFile(dir / "out1/a.XML"));
 }

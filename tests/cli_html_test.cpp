@@ -1,13 +1,12 @@
 // The HTML report: one page that needs nothing from outside, drawn for
 // each changed measure, and loaded by a real browser when one is installed.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/cli_test_support.h"
 
@@ -29,8 +28,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 std::string MakePage(const ScratchDir& dir) {
-  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "html",
-                                   "--report-file", dir / "report.html", ExamplePath()});
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "html", "--report-file",
+                                   dir / "report.html", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   return ReadFile(dir / "report.html");
 }
@@ -66,8 +65,9 @@ TEST(HtmlReport, ChromiumRendersIt) {
       std::string(browser) +
       " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
       " --disable-background-networking --disable-component-update --disable-sync"
-      " --user-data-dir='" + (dir / "profile") + "' --window-size=1000,900 --screenshot='" +
-      (dir / "page.png") + "' 'file://" + (dir / "report.html") + "' >/dev/null 2>&1";
+      " --user-data-dir='" +
+      (dir / "profile") + "' --window-size=1000,900 --screenshot='" + (dir / "page.png") +
+      "' 'file://" + (dir / "report.html") + "' >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   const std::string png = ReadFile(dir / "page.png");

@@ -375,7 +375,8 @@ TEST(Example, MeasuresByPositionOpenEndedOrByTheScoresNumbers) {
   EXPECT_EQ(report["measures"][3]["measure"], 8);
   report = RunJson({"--measures", "5", ExamplePath()}, config);
   EXPECT_EQ(report["measures"].size(), 1u);
-  Outcome outcome = RunTool({"--config-dir", config.path().string(), "--numbers", "99", ExamplePath()});
+  Outcome outcome =
+      RunTool({"--config-dir", config.path().string(), "--numbers", "99", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_NE(outcome.err.find("no measure is numbered '99'"), std::string::npos) << outcome.err;
   outcome = RunTool({"--version"});
@@ -809,7 +810,8 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
       ASSERT_NE(eol, std::string::npos);
       const Json report = OnlyFile(outcome.err.substr(eol + 1));
       EXPECT_EQ(report["status"], "error") << outcome.err;
-      EXPECT_EQ("meterfix: " + report["error"].get<std::string>(), outcome.err.substr(0, eol));
+      EXPECT_EQ(outcome.err.substr(0, eol),
+                std::string("meterfix: ").append(report["error"].get<std::string>()));
       EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
     }
     std::filesystem::remove(dir / "out.xml");

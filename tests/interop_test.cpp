@@ -2,8 +2,7 @@
 // imports each result, and every measure must have the length the plug-in
 // derived and show the signature written; xmllint checks each result
 // against the MusicXML 4.0 schema wherever the input passes it.
-#include <pugixml.hpp>
-
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -11,10 +10,9 @@
 #include <iostream>
 #include <numeric>
 #include <optional>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/cli_test_support.h"
 
@@ -62,7 +60,8 @@ std::string Generate(const std::vector<GenMeasure>& measures) {
       xml += "<attributes>";
       if (i == 0) xml += "<divisions>2</divisions><key><fifths>0</fifths></key>";
       if (!m.beats.empty()) {
-        xml += "<time><beats>" + m.beats + "</beats><beat-type>" + m.beatType + "</beat-type></time>";
+        xml +=
+            "<time><beats>" + m.beats + "</beats><beat-type>" + m.beatType + "</beat-type></time>";
       }
       if (i == 0) xml += "<clef><sign>G</sign><line>2</line></clef>";
       xml += "</attributes>";
@@ -76,7 +75,10 @@ std::string Generate(const std::vector<GenMeasure>& measures) {
                (d == 3 || d == 6 ? "<dot/>" : "");
         if (group.size() > 1 && d == 1) {
           xml += std::string("<beam number=\"1\">") +
-                 (k == 0 ? "begin" : k + 1 == group.size() ? "end" : "continue") + "</beam>";
+                 (k == 0                  ? "begin"
+                  : k + 1 == group.size() ? "end"
+                                          : "continue") +
+                 "</beam>";
         }
         xml += "</note>";
       }
@@ -132,7 +134,8 @@ std::vector<std::optional<WrittenTime>> WrittenTimes(const std::string& path) {
   pugi::xml_document doc;
   EXPECT_TRUE(doc.load_file(path.c_str()));
   std::vector<std::optional<WrittenTime>> times;
-  for (const pugi::xml_node measure : doc.child("score-partwise").child("part").children("measure")) {
+  for (const pugi::xml_node measure :
+       doc.child("score-partwise").child("part").children("measure")) {
     std::optional<WrittenTime> time;
     for (const pugi::xpath_node t : measure.select_nodes("attributes/time")) {
       WrittenTime w;
@@ -174,13 +177,15 @@ std::vector<ShownMeasure> MuseScoreMeasures(const std::string& path) {
       shown.sigN = sig.node().child("sigN").text().as_int();
       shown.sigD = sig.node().child("sigD").text().as_int();
       shown.textN = sig.node().child("textN").text().get();
-      shown.visible = sig.node().child("visible").empty() || sig.node().child("visible").text().as_int() != 0;
+      shown.visible =
+          sig.node().child("visible").empty() || sig.node().child("visible").text().as_int() != 0;
       current = {shown.sigN, shown.sigD};
     }
     shown.length = current;
     const std::string len = measure.attribute("len").value();
-    if (!len.empty()) shown.length = {std::stoll(len.substr(0, len.find('/'))),
-                                      std::stoll(len.substr(len.find('/') + 1))};
+    if (!len.empty())
+      shown.length = {std::stoll(len.substr(0, len.find('/'))),
+                      std::stoll(len.substr(len.find('/') + 1))};
     measures.push_back(shown);
   }
   return measures;
@@ -195,9 +200,9 @@ struct Case {
 class Interop : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::vector<GenMeasure> plain = {
-        {"4", "4", {{1, 1, 1}, {1, 1, 1}, {1, 1}}}, {"", "", {{1, 1, 1}, {1, 1, 1}, {1, 1}}},
-        {"", "", {{2}, {2}, {2}, {2}}}};
+    const std::vector<GenMeasure> plain = {{"4", "4", {{1, 1, 1}, {1, 1, 1}, {1, 1}}},
+                                           {"", "", {{1, 1, 1}, {1, 1, 1}, {1, 1}}},
+                                           {"", "", {{2}, {2}, {2}, {2}}}};
     const std::vector<GenMeasure> dotted = {{"3", "4", {{1, 1, 1}, {1, 1, 1}}},
                                             {"", "", {{2}, {2}, {2}}}};
     // Two quarters, then three eighths beamed: 2/4+3/8.
@@ -216,7 +221,8 @@ class Interop : public ::testing::Test {
         {"example, composite", ExamplePath(), {"useComposite=1"}},
         {"plain", dir_ / "plain.musicxml", {}},
         {"compact composite", dir_ / "plain.musicxml", {"useComposite=1"}},
-        {"per-group composite", dir_ / "pergroup.musicxml",
+        {"per-group composite",
+         dir_ / "pergroup.musicxml",
          {"useComposite=1", "compactBeatDuration=0"}},
         {"hidden", dir_ / "plain.musicxml", {"useComposite=1", "hideTimeSig=1"}},
         {"dotted-quarter beats", dir_ / "dotted.musicxml", {}},
@@ -226,8 +232,8 @@ class Interop : public ::testing::Test {
 
   // Runs meterfix on the case; the report's file entry and the output's path.
   Json Run(const Case& c, const std::string& output) {
-    std::vector<std::string> args = {"--config-dir", dir_ / "cfg", "--report", "json",
-                                     "--report-file", "-", "-o", output};
+    std::vector<std::string> args = {"--config-dir",  dir_ / "cfg", "--report", "json",
+                                     "--report-file", "-",          "-o",       output};
     for (const std::string& s : c.sets) args.insert(args.end(), {"--set", s});
     args.push_back(c.input);
     const Outcome outcome = RunTool(args);
@@ -269,9 +275,9 @@ TEST_F(Interop, MuseScoreReadsTheLengthsAndSignaturesWritten) {
       if (pairs.size() > 1) {
         // MuseScore 3 keeps one beats/beat-type pair of a time signature
         // (the last); the measure's length above is what it gets right.
-        std::cout << "note: " << c.name << ", measure " << m + 1
-                  << ": MuseScore 3 shows " << shown[m].sigN << "/" << shown[m].sigD
-                  << " for a signature of " << pairs.size() << " pairs\n";
+        std::cout << "note: " << c.name << ", measure " << m + 1 << ": MuseScore 3 shows "
+                  << shown[m].sigN << "/" << shown[m].sigD << " for a signature of " << pairs.size()
+                  << " pairs\n";
         EXPECT_EQ(std::to_string(shown[m].sigN), pairs.back().first);
         continue;
       }
@@ -296,7 +302,8 @@ TEST_F(Interop, OutputsStayValidWhereTheInputWas) {
   if (!fs::exists(Xmllint) || !fs::exists(Schema)) {
     GTEST_SKIP() << "SKIPPED: xmllint or the MusicXML schema is not there";
   }
-  const std::string check = std::string(Xmllint) + " --noout --nonet --schema " + Quoted(Schema) + " ";
+  const std::string check =
+      std::string(Xmllint) + " --noout --nonet --schema " + Quoted(Schema) + " ";
   int valid = 0;
   for (std::size_t i = 0; i < cases_.size(); ++i) {
     const Case& c = cases_[i];
@@ -307,7 +314,8 @@ TEST_F(Interop, OutputsStayValidWhereTheInputWas) {
     Run(c, out);
     EXPECT_TRUE(Succeeds(check + Quoted(out))) << out;
   }
-  EXPECT_EQ(valid, static_cast<int>(cases_.size())) << "the generated scores and the example validate";
+  EXPECT_EQ(valid, static_cast<int>(cases_.size()))
+      << "the generated scores and the example validate";
 
   // The shared corpus's plain scores (an archive's root file is not on disk to check).
   const fs::path corpus = fs::path(KQ_SOURCE_DIR) / "../shared/corpus";
