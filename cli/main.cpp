@@ -2,16 +2,22 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/config_store.h"
 #include "cli/file_safety.h"
 #include "cli/option_fields.h"
@@ -205,19 +211,47 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
   return ExitOk;
 }
 
-// A one-line bar on the terminal, redrawn in place.
-void ShowProgress(std::size_t done, std::size_t total, const std::string& file) {
-  constexpr std::size_t Width = 30;
-  const std::size_t filled = total == 0 ? Width : done * Width / total;
-  const std::string shown = Printable(file);
-  const std::string name = shown.size() > 40 ? "..." + shown.substr(shown.size() - 37) : shown;
-  std::fprintf(stderr, "\r[%s%s] %zu/%zu %-40s", std::string(filled, '#').c_str(),
-               std::string(Width - filled, ' ').c_str(), done, total, name.c_str());
-  std::fflush(stderr);
-}
-void ClearProgress() {
-  std::fprintf(stderr, "\r%*s\r", 90, "");
-  std::fflush(stderr);
+// The bar on the terminal, redrawn in place on one line.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::size_t total)
+      : total_(total), start_(std::chrono::steady_clock::now()) {}
+  void Show(std::size_t done, std::size_t changed) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const std::string line = ProgressLine(done, total_, changed, elapsed, 24);
+    std::fprintf(stderr, "\r%-*s", static_cast<int>(width_), line.c_str());
+    width_ = std::max(width_, line.size());
+    std::fflush(stderr);
+  }
+  void Clear() {
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+    std::fflush(stderr);
+  }
+
+ private:
+  std::size_t total_;
+  std::chrono::steady_clock::time_point start_;
+  std::size_t width_ = 0;
+};
+
+// "; did you mean '--measures'?" for the first unknown long option in the
+// arguments that is near a known one; empty otherwise.
+std::string MistypedOption(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> known;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg.rfind("--", 0) != 0) continue;
+    arg = arg.substr(0, arg.find('='));
+    if (std::find(known.begin(), known.end(), arg) != known.end()) continue;
+    const std::string near = DidYouMean(arg, known);
+    if (!near.empty()) return "; did you mean '" + near + "'?";
+  }
+  return {};
 }
 
 struct RunArguments {
@@ -228,22 +262,25 @@ struct RunArguments {
   std::string preset;
   std::vector<std::string> sets;
   std::string measures;
+  std::string numbers;
   std::string staves;
+  bool allMeasures = false;
   std::string report = "text";
   std::string reportFile;
   bool breakLinks = false;
   bool noWait = false;
+  int jobs = 0;  // 0: one per core
+  bool quiet = false;
 };
 
 // Every file the run reads or writes, named for messages.
-std::vector<PathUse> PathUses(const RunArguments& args) {
+std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchInput>& inputs) {
   std::vector<PathUse> uses;
-  for (const std::string& input : args.inputs) {
-    uses.push_back({input, args.inPlace ? "input (rewritten in place)" : "input", true});
-    if (!args.outDir.empty() && input != "-") {
-      uses.push_back(
-          {(std::filesystem::path(args.outDir) / std::filesystem::path(input).filename()).string(),
-           "--out-dir output", false});
+  for (const BatchInput& input : inputs) {
+    uses.push_back({input.path, args.inPlace ? "input (rewritten in place)" : "input", true});
+    if (!args.outDir.empty() && input.path != "-") {
+      uses.push_back({(std::filesystem::path(args.outDir) / input.relative).string(),
+                      "--out-dir output", false});
     }
   }
   if (!args.output.empty()) uses.push_back({args.output, "output (-o)", false});
@@ -251,43 +288,92 @@ std::vector<PathUse> PathUses(const RunArguments& args) {
   return uses;
 }
 
+// One input as a worker runs it: the lock for an in-place rewrite, the
+// folders --out-dir mirrors, then the plug-in.
+RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool makeFolders) {
+  // Another run rewriting the same file waits until this one is done, and
+  // then reads what this one wrote.
+  FileLock lock;
+  std::string error;
+  FileLock::Result locked = FileLock::Result::Locked;
+  if (inPlace) locked = lock.LockFile(request.input, !noWait, error);
+  if (locked == FileLock::Result::Busy) {
+    error = request.input + ": another meterfix run is rewriting it (--no-wait)";
+  }
+  if (locked != FileLock::Result::Locked) {
+    RunResult result;
+    result.error = error;
+    return result;
+  }
+  // Only --out-dir makes folders: a missing one for -o is the user's mistake.
+  if (makeFolders) {
+    const std::filesystem::path folder = std::filesystem::path(request.output).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+      std::filesystem::create_directories(folder, ec);
+      if (ec) {
+        RunResult result;
+        result.error = request.output + ": cannot create its folder: " + ec.message();
+        return result;
+      }
+    }
+  }
+  return RunInput(request);
+}
+
 int RunCommand(const RunArguments& args, const std::string& configDir) {
   if (args.inputs.empty()) throw UsageError{"no input file (see --help)"};
   const int destinations =
       (args.output.empty() ? 0 : 1) + (args.inPlace ? 1 : 0) + (args.outDir.empty() ? 0 : 1);
   if (destinations > 1) throw UsageError{"-o, --in-place and --out-dir exclude each other"};
-  if (!args.output.empty() && args.inputs.size() > 1) {
+  if (args.report != "text" && args.report != "json" && args.report != "html" &&
+      args.report != "none") {
+    throw UsageError{"--report takes text, json, html or none"};
+  }
+  if (args.report == "html" && args.reportFile.empty()) {
+    throw UsageError{"--report html needs --report-file FILE (- for standard output)"};
+  }
+  if (args.jobs < 0) throw UsageError{"--jobs takes a number of processes, 1 or more"};
+  std::vector<BatchInput> inputs;
+  {
+    std::string error;
+    if (!ExpandInputs(args.inputs, inputs, error)) throw Failure{error};
+  }
+  if (!args.output.empty() && inputs.size() > 1) {
     throw UsageError{"-o takes one input; use --out-dir for several"};
   }
   std::set<std::string> outNames;
   int stdinCount = 0;
-  for (const std::string& input : args.inputs) {
-    if (input == "-") {
+  for (const BatchInput& input : inputs) {
+    if (input.path == "-") {
       ++stdinCount;
       if (args.inPlace || !args.outDir.empty()) {
         throw UsageError{"standard input cannot be written in place or into --out-dir"};
       }
       continue;
     }
-    if (!args.outDir.empty()) {
-      const std::string name = std::filesystem::path(input).filename().string();
-      if (!outNames.insert(name).second) {
-        throw UsageError{"two inputs named '" + name + "' would meet in --out-dir"};
-      }
+    if (!args.outDir.empty() && !outNames.insert(input.relative).second) {
+      throw UsageError{"two inputs named '" + input.relative + "' would meet in --out-dir"};
     }
   }
   if (stdinCount > 1) throw UsageError{"standard input can be read only once"};
-  if (args.report != "text" && args.report != "json" && args.report != "none") {
-    throw UsageError{"--report takes text, json or none"};
-  }
   std::string clash;
-  if (!FindClash(PathUses(args), clash)) throw UsageError{clash};
+  if (!FindClash(PathUses(args, inputs), clash)) throw UsageError{clash};
   if (!args.reportFile.empty() && args.reportFile != "-" && !args.breakLinks &&
       !CheckHardLinks(args.reportFile, clash)) {
     throw Failure{clash};
   }
 
   RunRequest base;
+  if (!args.measures.empty() && !args.numbers.empty()) {
+    throw UsageError{"--measures and --numbers exclude each other"};
+  }
+  if (!args.numbers.empty()) {
+    NumberRange range;
+    std::string error;
+    if (!ParseNumberRange(args.numbers, range, error)) throw UsageError{"--numbers: " + error};
+    base.numbers = range;
+  }
   if (!args.measures.empty()) {
     Range range;
     std::string error;
@@ -302,6 +388,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
   base.breakLinks = args.breakLinks;
+  base.collectStarts = args.report == "html";
   std::vector<std::string> settingsWarnings;
   {
     FileLock lock;
@@ -315,55 +402,75 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     base.options = ResolveOptions(args.preset, assignments);
   }
 
-  const bool progress = args.inputs.size() > 1 && ::isatty(STDERR_FILENO) != 0;
-  std::vector<FileReport> reports;
-  bool allOk = true;
-  for (std::size_t i = 0; i < args.inputs.size(); ++i) {
-    if (progress) ShowProgress(i, args.inputs.size(), args.inputs[i]);
+  std::vector<RunRequest> requests;
+  for (const BatchInput& input : inputs) {
     RunRequest request = base;
-    request.input = args.inputs[i];
+    request.input = input.path;
     if (!args.output.empty()) {
       request.output = args.output;
     } else if (args.inPlace) {
-      request.output = args.inputs[i];
+      request.output = input.path;
     } else if (!args.outDir.empty()) {
-      request.output =
-          (std::filesystem::path(args.outDir) / std::filesystem::path(args.inputs[i]).filename())
-              .string();
+      request.output = (std::filesystem::path(args.outDir) / input.relative).string();
     }
-    // Another run rewriting the same file waits until this one is done,
-    // and then reads what this one wrote.
-    FileLock lock;
-    std::string error;
-    FileLock::Result locked = FileLock::Result::Locked;
-    if (args.inPlace) locked = lock.LockFile(request.input, !args.noWait, error);
-    if (locked == FileLock::Result::Busy) {
-      error = request.input + ": another meterfix run is rewriting it (--no-wait)";
+    requests.push_back(std::move(request));
+  }
+
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const int workers = args.jobs > 0 ? args.jobs : static_cast<int>(cores);
+  std::optional<ProgressBar> bar;
+  if (requests.size() > 1 && !args.quiet && ::isatty(STDERR_FILENO) != 0)
+    bar.emplace(requests.size());
+  std::size_t finished = 0;
+  std::size_t changedMeasures = 0;
+  // Errors go out in input order, each as soon as every input before it is done.
+  std::vector<bool> ready(requests.size(), false);
+  std::size_t said = 0;
+  std::vector<RunResult> results(requests.size());
+  auto done = [&](std::size_t index, const RunResult& result) {
+    ++finished;
+    for (const MeasureChange& m : result.report.measures) changedMeasures += m.changed ? 1 : 0;
+    results[index] = result;
+    ready[index] = true;
+    bool cleared = false;
+    for (; said < ready.size() && ready[said]; ++said) {
+      if (results[said].ok) continue;
+      if (bar && !cleared) bar->Clear();
+      cleared = true;
+      Say(results[said].error);
     }
-    RunResult result;
-    if (locked == FileLock::Result::Locked) {
-      result = RunInput(request);
-    } else {
-      result.error = error;
-    }
+    if (bar) bar->Show(finished, changedMeasures);
+  };
+  const std::function<RunResult(const RunRequest&)> work = [&](const RunRequest& request) {
+    return RunOne(request, args.inPlace, args.noWait, !args.outDir.empty());
+  };
+  RunBatch(requests, workers, work, done);
+  if (bar) bar->Clear();
+
+  std::vector<FileReport> reports;
+  std::size_t failed = 0;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    RunResult& result = results[i];
     if (!result.ok) {
-      allOk = false;
-      if (progress) ClearProgress();
-      Say(result.error);
+      ++failed;
+      FileReport report;
+      report.file = requests[i].input == "-" ? "<stdin>" : requests[i].input;
+      report.error = result.error;
+      reports.push_back(std::move(report));
       continue;
     }
     result.report.warnings.insert(result.report.warnings.begin(), settingsWarnings.begin(),
                                   settingsWarnings.end());
     reports.push_back(std::move(result.report));
   }
-  if (progress) {
-    ShowProgress(args.inputs.size(), args.inputs.size(), "");
-    ClearProgress();
-  }
 
-  if (args.report != "none" && (!reports.empty() || args.inputs.size() > 1)) {
-    const std::string text =
-        args.report == "json" ? FormatJson(reports, args.inputs.size() > 1) : FormatText(reports);
+  // A lone failed input has said all there is on standard error, except
+  // to a reader of JSON, which lists it.
+  if (args.report != "none" &&
+      (failed < reports.size() || reports.size() > 1 || args.report == "json")) {
+    const std::string text = args.report == "json"   ? FormatJson(reports)
+                             : args.report == "html" ? FormatHtml(reports)
+                                                     : FormatText(reports, args.allMeasures);
     if (args.reportFile == "-") {
       if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         throw Failure{"<stdout>: cannot write the report"};
@@ -378,7 +485,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
       std::fputs(text.c_str(), stderr);
     }
   }
-  return allOk ? ExitOk : ExitFailure;
+  return failed == 0 ? ExitOk : ExitFailure;
 }
 
 int Main(int argc, char** argv) {
@@ -398,15 +505,20 @@ int Main(int argc, char** argv) {
              "output cannot be written (or, with --no-wait, another run holds it); 2 for usage "
              "errors, unknown fields and preset names included.\n");
   app.fallthrough();
+  app.set_version_flag("--version", std::string("meterfix ") + KQ_VERSION);
 
   RunArguments run;
   std::string configDir;
-  app.add_option("inputs", run.inputs, "MusicXML scores (.musicxml, .xml, .mxl); - for stdin")
+  app.add_option("inputs", run.inputs,
+                 "MusicXML scores (.musicxml, .xml, .mxl), or folders of them (searched "
+                 "recursively, hidden files left out); - for stdin")
       ->type_name("INPUT...");
   app.add_option("-o,--output", run.output, "write the result here (- for stdout)")
       ->type_name("PATH");
   app.add_flag("--in-place", run.inPlace, "rewrite the input files");
-  app.add_option("--out-dir", run.outDir, "write each result into this directory")
+  app.add_option("--out-dir", run.outDir,
+                 "write each result into this directory (a folder's scores keep their places "
+                 "under it)")
       ->type_name("DIR");
   CLI::Option* presetOption =
       app.add_option("--preset", run.preset, "load this preset's options for this run")
@@ -414,17 +526,33 @@ int Main(int argc, char** argv) {
   app.add_option("--set", run.sets, "set one option field for this run (repeatable)")
       ->type_name("FIELD=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--measures", run.measures, "measures to process, 1-based (default all)")
+  app.add_option("--measures", run.measures,
+                 "measures to process by position, 1-based: A-B, A- (to the end) or A "
+                 "(default all)")
       ->type_name("A-B");
+  app.add_option("--numbers", run.numbers,
+                 "measures to process by the score's measure numbers: A-B or A")
+      ->type_name("A-B");
+  app.add_flag("--all-measures", run.allMeasures,
+               "list every measure in the text report, not only the changed ones");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")
       ->type_name("A-B");
-  app.add_option("--report", run.report, "report format: text, json or none (default text)")
+  app.add_option(
+         "--report", run.report,
+         "report format: text, json, html (a page with a picture of each changed measure; needs "
+         "--report-file) or none (default text)")
       ->type_name("FORMAT");
-  app.add_option("--report-file", run.reportFile, "write the report here instead of stderr (- for stdout)")
+  app.add_option("--report-file", run.reportFile,
+                 "write the report here instead of stderr (- for stdout)")
       ->type_name("PATH");
   app.add_flag("--break-links", run.breakLinks,
                "rewrite a file with several hard links all the same (the other names keep "
                "the old content)");
+  app.add_option("--jobs", run.jobs,
+                 "score files processed at once, each in its own process (default: one per core)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256));
+  app.add_flag("--quiet", run.quiet, "no progress bar for several files on a terminal");
   app.add_flag("--no-wait", run.noWait,
                "fail at once when another meterfix run holds a file or the settings directory");
   unsigned maxScoreMib = static_cast<unsigned>(musicxml::DefaultMaxScoreBytes >> 20);
@@ -460,8 +588,11 @@ int Main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp&) {
     std::cout << app.help("", CLI::AppFormatMode::All);
     return ExitOk;
+  } catch (const CLI::CallForVersion&) {
+    std::cout << app.version() << "\n";
+    return ExitOk;
   } catch (const CLI::ParseError& e) {
-    Say(std::string(e.what()) + " (see --help)");
+    Say(std::string(e.what()) + MistypedOption(app, argc, argv) + " (see --help)");
     return ExitUsage;
   }
 
@@ -473,9 +604,10 @@ int Main(int argc, char** argv) {
     // Likewise an empty path or range given on purpose (-o "$UNSET") would
     // quietly mean "not given": nothing written, yet a successful exit.
     const std::pair<const char*, const std::string*> valued[] = {
-        {"--output", &run.output},   {"--out-dir", &run.outDir}, {"--measures", &run.measures},
-        {"--staves", &run.staves},   {"--report", &run.report},  {"--report-file", &run.reportFile},
-        {"--config-dir", &configDir}};
+        {"--output", &run.output},          {"--out-dir", &run.outDir},
+        {"--measures", &run.measures},      {"--numbers", &run.numbers},
+        {"--staves", &run.staves},          {"--report", &run.report},
+        {"--report-file", &run.reportFile}, {"--config-dir", &configDir}};
     for (const auto& [name, value] : valued) {
       if (app.get_option(name)->count() > 0 && value->empty()) {
         throw UsageError{std::string(name) + " needs a value that is not empty"};
@@ -484,7 +616,8 @@ int Main(int argc, char** argv) {
     const std::string dir = ResolveConfigDir(configDir);
     if (options->parsed() || presets->parsed()) {
       if (!run.inputs.empty() || !run.output.empty() || run.inPlace || !run.outDir.empty() ||
-          !run.measures.empty() || !run.staves.empty() || !run.reportFile.empty() ||
+          !run.measures.empty() || !run.numbers.empty() || !run.staves.empty() ||
+          !run.reportFile.empty() ||
           (options->parsed() && (!run.sets.empty() || !run.preset.empty()))) {
         throw UsageError{"options and presets take no input files or run options"};
       }
@@ -496,6 +629,16 @@ int Main(int argc, char** argv) {
       }
       return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir,
                             run.noWait);
+    }
+    // "meterfix optons show" reads as two inputs; a first one that is no
+    // file but nearly a command was most likely meant as one.
+    if (!run.inputs.empty() && run.inputs.front() != "-") {
+      std::error_code ec;
+      const std::string near = DidYouMean(run.inputs.front(), {"options", "presets"});
+      if (!near.empty() && !std::filesystem::exists(run.inputs.front(), ec)) {
+        throw UsageError{"'" + run.inputs.front() +
+                         "' is neither a file nor a command; did you mean '" + near + "'?"};
+      }
     }
     return RunCommand(run, dir);
   } catch (const UsageError& e) {

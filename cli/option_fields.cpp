@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "cli/report.h"
 #include "platform/le_bytes.h"
 
 namespace meterfix {
@@ -67,7 +68,11 @@ bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string
   const std::string value = text.substr(equals + 1);
   const OptionField* field = FindOptionField(name);
   if (field == nullptr) {
-    error = "unknown option field '" + name + "' (see --help for the list)";
+    std::vector<std::string> names;
+    for (const OptionField& known : OptionFields()) names.push_back(known.name);
+    const std::string near = DidYouMean(name, names);
+    error = "unknown option field '" + name + "'" +
+            (near.empty() ? "" : "; did you mean '" + near + "'?") + " (see --help for the list)";
     return false;
   }
   // Digits only: no sign, no blanks, no hex; a long run of digits is out of range.

@@ -1,8 +1,10 @@
 #include "cli/report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 namespace meterfix {
 
@@ -21,16 +23,21 @@ Json SignatureJson(const SignatureState& state) {
   } else {
     object["display"] = nullptr;
   }
+  object["text"] = MusicalForm(state.signature);
   return object;
 }
 
 Json ReportJson(const FileReport& report) {
   Json object;
   object["file"] = report.file;
+  object["output"] = report.output.empty() ? Json(nullptr) : Json(report.output);
+  object["status"] = report.error.empty() ? "ok" : "error";
+  object["error"] = report.error.empty() ? Json(nullptr) : Json(report.error);
   object["changed"] = report.changed;
   Json measures = Json::array();
   for (const MeasureChange& m : report.measures) {
     measures.push_back(Json{{"measure", m.measure},
+                            {"number", m.number},
                             {"changed", m.changed},
                             {"before", SignatureJson(m.before)},
                             {"after", SignatureJson(m.after)}});
@@ -53,6 +60,11 @@ Json ReportJson(const FileReport& report) {
   return object;
 }
 
+std::size_t ChangedCount(const FileReport& report) {
+  return static_cast<std::size_t>(std::count_if(report.measures.begin(), report.measures.end(),
+                                                [](const MeasureChange& m) { return m.changed; }));
+}
+
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -71,24 +83,30 @@ bool ToNumber(const std::string& text, std::int64_t& value) {
   return true;
 }
 
-std::string SignatureCell(const SignatureState& state) {
+std::string SignatureCell(const SignatureState& state, bool withUnits) {
   if (!state.present) return "(none)";
-  std::string cell = state.signature.top + "/" + state.signature.bottom;
-  const std::string conventional = ConventionalForm(state.signature);
-  if (!conventional.empty()) cell += " (" + conventional + ")";
+  std::string cell = MusicalForm(state.signature);
+  const std::string units = withUnits ? BeatUnits(state.signature) : std::string();
+  if (!units.empty()) cell += " (" + units + ")";
   if (state.hidden) cell += " hidden";
-  if (state.display) {
-    const std::string shown = ConventionalForm(*state.display);
-    cell += " shows " + (shown.empty() ? state.display->top + "/" + state.display->bottom : shown);
-  }
+  if (state.display) cell += " shows " + MusicalForm(*state.display);
   return cell;
 }
 
-std::string PadRight(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+std::string Plural(std::size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
-std::string PadLeft(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+
+// The name of a beat of `duration` EDUs, plain or dotted; empty for others.
+std::string BeatName(std::int64_t duration) {
+  static const std::pair<std::int64_t, const char*> Names[] = {
+      {4096, "whole"},    {2048, "half"}, {1024, "quarter"}, {512, "eighth"},
+      {256, "sixteenth"}, {128, "32nd"},  {64, "64th"}};
+  for (const auto& [length, name] : Names) {
+    if (duration == length) return name;
+    if (duration == length * 3 / 2) return std::string("dotted ") + name;
+  }
+  return {};
 }
 
 }  // namespace
@@ -161,9 +179,12 @@ std::string Printable(std::string_view text) {
     // Well-formed UTF-8 passes, except the C1 controls (U+0080..U+009F,
     // which some terminals obey like ESC); any other byte is escaped.
     std::size_t length = 0;
-    if (b >= 0xC2 && b <= 0xDF) length = 2;
-    else if (b >= 0xE0 && b <= 0xEF) length = 3;
-    else if (b >= 0xF0 && b <= 0xF4) length = 4;
+    if (b >= 0xC2 && b <= 0xDF)
+      length = 2;
+    else if (b >= 0xE0 && b <= 0xEF)
+      length = 3;
+    else if (b >= 0xF0 && b <= 0xF4)
+      length = 4;
     bool valid = length != 0;
     for (std::size_t k = 1; valid && k < length; ++k) valid = continuation(i + k);
     if (valid && length == 3) {
@@ -186,28 +207,113 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-std::string FormatJson(const std::vector<FileReport>& reports, bool array) {
-  Json json;
-  if (!array && reports.size() == 1) {
-    json = ReportJson(reports.front());
-  } else {
-    json = Json::array();
-    for (const FileReport& report : reports) json.push_back(ReportJson(report));
+std::string MusicalForm(const SignatureText& signature) {
+  const std::string form = ConventionalForm(signature);
+  if (!form.empty()) return form;
+  return signature.top + "/" + signature.bottom + " (host units)";
+}
+
+std::string BeatUnits(const SignatureText& signature) {
+  const std::vector<std::string> groups = Split(signature.top, "++");
+  const bool marked = signature.bottom.find("++") != std::string::npos;
+  const std::vector<std::string> bottoms = Split(signature.bottom, marked ? "++" : "+");
+  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return {};
+  std::string result;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    std::int64_t duration = 0;
+    for (const std::string& part : Split(bottoms[bottoms.size() == 1 ? 0 : g], "+")) {
+      std::int64_t value = 0;
+      if (!ToNumber(part, value)) return {};
+      duration += value;
+    }
+    const std::string name = BeatName(duration);
+    if (name.empty()) return {};
+    std::int64_t total = 0;
+    for (const std::string& part : Split(groups[g], "+")) {
+      std::int64_t count = 0;
+      if (!ToNumber(part, count)) return {};
+      total += count;
+    }
+    if (!result.empty()) result += ", ";
+    result += groups[g] + " " + name + (total == 1 ? "" : "s");
   }
+  return result;
+}
+
+std::string DescribeChange(const SignatureState& before, const SignatureState& after) {
+  // Where only the beat unit changed (6/8 as six eighths or two dotted
+  // quarters) the forms alone would read the same.
+  const bool sameForm = before.present && after.present &&
+                        MusicalForm(before.signature) == MusicalForm(after.signature) &&
+                        !(before.signature.top == after.signature.top &&
+                          before.signature.bottom == after.signature.bottom);
+  return SignatureCell(before, sameForm) + " -> " + SignatureCell(after, sameForm);
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
+  // Edit distance, cheap at these lengths.
+  auto distance = [](const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t up = row[j];
+        const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                          std::tolower(static_cast<unsigned char>(b[j - 1]));
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+        diagonal = up;
+      }
+    }
+    return row[b.size()];
+  };
+  std::string best;
+  std::size_t bestDistance = 0;
+  for (const std::string& candidate : candidates) {
+    const std::size_t d = distance(word, candidate);
+    if (best.empty() || d < bestDistance) {
+      best = candidate;
+      bestDistance = d;
+    }
+  }
+  // A third of the word may be wrong, at least one letter.
+  if (best.empty() || bestDistance > std::max<std::size_t>(1, word.size() / 3)) return {};
+  return best;
+}
+
+std::string FormatJson(const std::vector<FileReport>& reports) {
+  Json json;
+  json["schema"] = JsonSchema;
+  json["files"] = Json::array();
+  std::size_t failed = 0;
+  std::size_t measures = 0;
+  std::size_t changed = 0;
+  for (const FileReport& report : reports) {
+    json["files"].push_back(ReportJson(report));
+    if (!report.error.empty()) ++failed;
+    measures += report.measures.size();
+    changed += ChangedCount(report);
+  }
+  json["summary"] = Json{
+      {"files", reports.size()}, {"failed", failed}, {"measures", measures}, {"changed", changed}};
   // Replace: a score's texts are not ours to reject for bad UTF-8.
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string FormatText(const std::vector<FileReport>& reports) {
+std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures) {
   std::string text;
   for (const FileReport& report : reports) {
-    const auto changedCount = std::count_if(report.measures.begin(), report.measures.end(),
-                                            [](const MeasureChange& m) { return m.changed; });
-    text += Printable(report.file) + ": " + std::to_string(changedCount) + " of " +
-            std::to_string(report.measures.size()) + " measures changed";
-    if (!report.staves.empty()) {
-      text += ", " + std::to_string(report.staves.size()) + " staff signatures changed";
+    if (!report.error.empty()) {
+      text += Printable(report.file) + ": failed: " + Printable(report.error) + "\n";
+      continue;
     }
+    text += Printable(report.file) + ": " + std::to_string(ChangedCount(report)) + " of " +
+            Plural(report.measures.size(), "measure") + " changed";
+    if (!report.staves.empty()) {
+      text += ", " + Plural(report.staves.size(), "staff signature") + " changed";
+    }
+    text += ", " + Plural(report.messages.size(), "message");
     if (!report.changed) {
       text += "; nothing to write";
     } else if (report.output.empty() && report.outputRequested) {
@@ -220,26 +326,20 @@ std::string FormatText(const std::vector<FileReport>& reports) {
     }
     text += "\n";
 
-    std::vector<std::string> before;
-    std::size_t width = std::string("before").size();
     for (const MeasureChange& m : report.measures) {
-      before.push_back(SignatureCell(m.before));
-      width = std::max(width, before.back().size());
-    }
-    if (!report.measures.empty()) {
-      text += "  measure  changed  " + PadRight("before", width) + "  after\n";
-    }
-    for (std::size_t i = 0; i < report.measures.size(); ++i) {
-      const MeasureChange& m = report.measures[i];
-      std::string line = "  " + PadLeft(std::to_string(m.measure), 7) + "  " +
-                         PadRight(m.changed ? "yes" : "", 7) + "  " + PadRight(before[i], width) +
-                         "  " + (m.changed ? SignatureCell(m.after) : std::string());
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-      text += line + "\n";
+      if (!m.changed && !allMeasures) continue;
+      // The score's own number first; the position only where it differs.
+      std::string name = m.number.empty() ? std::to_string(m.measure) : Printable(m.number);
+      if (!m.number.empty() && m.number != std::to_string(m.measure))
+        name += " [" + std::to_string(m.measure) + "]";
+      text += "  measure " + name + ": " +
+              (m.changed ? DescribeChange(m.before, m.after)
+                         : SignatureCell(m.before, false) + " (unchanged)") +
+              "\n";
     }
     for (const StaffChange& s : report.staves) {
       text += "  staff " + std::to_string(s.staff) + ", measure " + std::to_string(s.measure) +
-              ": " + SignatureCell(s.before) + " -> " + SignatureCell(s.after) + "\n";
+              ": " + DescribeChange(s.before, s.after) + "\n";
     }
     for (const Message& message : report.messages) {
       text += "  message: " + Printable(message.caption + ": " + message.text) + "\n";

@@ -22,11 +22,20 @@ struct SignatureState {
   std::optional<SignatureText> display;  // the display signature when in use
 };
 
+// Where one staff's beam groups begin in a measure, for the picture.
+struct StaffStarts {
+  std::string name;            // the part's name, and the staff within it
+  std::vector<int> positions;  // EDUs from the barline
+};
+
 struct MeasureChange {
-  int measure = 0;  // 1-based position in the score
+  int measure = 0;     // 1-based position in the score
+  std::string number;  // the score's own number for it
   bool changed = false;
   SignatureState before;
   SignatureState after;
+  int length = 0;                   // EDUs; collected for changed measures when asked
+  std::vector<StaffStarts> starts;  // likewise, the staves that took part
 };
 
 struct StaffChange {
@@ -43,6 +52,7 @@ struct Message {
 
 struct FileReport {
   std::string file;
+  std::string error;  // why the input failed; empty when it was processed
   bool changed = false;
   std::vector<MeasureChange> measures;
   std::vector<StaffChange> staves;
@@ -52,10 +62,35 @@ struct FileReport {
   bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };
 
-// One object, or an array of them when `array` is set (several inputs were
-// given); ends with a newline.
-std::string FormatJson(const std::vector<FileReport>& reports, bool array);
-std::string FormatText(const std::vector<FileReport>& reports);
+// Version 2 of the JSON report: {"schema": 2, "files": [...], "summary":
+// {...}} for any number of inputs, failed ones included; ends with a newline.
+constexpr int JsonSchema = 2;
+std::string FormatJson(const std::vector<FileReport>& reports);
+// Per file a summary line, then the changed measures (every measure with
+// `allMeasures`) in musical terms, then messages and warnings.
+std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures = false);
+
+// One self-contained HTML page: per file the summary, per changed measure
+// a drawing of the group starts against the old and the new beats.
+std::string FormatHtml(const std::vector<FileReport>& reports);
+
+// Where the beats of a signature fall, in EDUs from the barline: "4" over
+// "1024" beats every quarter, "3+3+2" over "512" at 0, 1536 and 3072.
+// Empty when the texts cannot be read.
+std::vector<int> BeatStarts(const SignatureText& signature);
+
+// A signature as a musician reads it: "4/4", "3+3+2/8", "2/4+3/8"; the
+// host's own units only where no such form exists.
+std::string MusicalForm(const SignatureText& signature);
+// The beats that make it up: "2 dotted quarters", "3+3+2 eighths"; empty
+// when they have no name.
+std::string BeatUnits(const SignatureText& signature);
+// "4/4 -> 3+3+2/8", with the beat units where the forms alone read the same.
+std::string DescribeChange(const SignatureState& before, const SignatureState& after);
+
+// The candidate nearest to a mistyped `word`, when one is near enough to
+// suggest; empty otherwise.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
 // `text` safe to show on a terminal: control characters (C0, DEL, C1) and
 // bytes that are not UTF-8 become \xHH escapes.

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 
+#include "analysis/beatlist.h"
+#include "analysis/collection.h"
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
 #include "musicxml/file_io.h"
@@ -79,8 +82,8 @@ std::string DroppedMembers(const musicxml::Score& score) {
     list += (i == 0 ? "" : ", ") + names[i];
   }
   if (names.size() > Named) list += " and " + std::to_string(names.size() - Named) + " more";
-  return score.Name() + ": written as a plain score; the archive's other members are not kept: " +
-         list;
+  return score.Name() +
+         ": written as a plain score; the archive's other members are not kept: " + list;
 }
 
 // The requested range within 1..count; false with a reason when it lies
@@ -89,7 +92,8 @@ bool Clamp(const std::optional<Range>& requested, int count, const char* what, R
            std::string& error) {
   out = requested.value_or(Range{1, count});
   if (out.first > count) {
-    error = std::string(what) + " " + std::to_string(out.first) + "-" + std::to_string(out.last) +
+    const std::string last = out.last == musicxml::MaxMeasures ? "" : std::to_string(out.last);
+    error = std::string(what) + " " + std::to_string(out.first) + "-" + last +
             " lie beyond the score's " + std::to_string(count) + " " + what;
     return false;
   }
@@ -104,9 +108,10 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
   const std::string first = text.substr(0, dash);
   const std::string last = dash == std::string::npos ? first : text.substr(dash + 1);
   int a = 0;
-  int b = 0;
-  if (!ParseNumber(first, a) || !ParseNumber(last, b)) {
-    error = "expected A-B or A with whole numbers, got '" + text + "'";
+  int b = musicxml::MaxMeasures;
+  if (!ParseNumber(first, a) ||
+      (!(dash != std::string::npos && last.empty()) && !ParseNumber(last, b))) {
+    error = "expected A-B, A- or A with whole numbers, got '" + text + "'";
     return false;
   }
   if (a < 1 || b < a || b > musicxml::MaxMeasures) {
@@ -115,6 +120,18 @@ bool ParseRange(const std::string& text, Range& range, std::string& error) {
     return false;
   }
   range = {a, b};
+  return true;
+}
+
+bool ParseNumberRange(const std::string& text, NumberRange& range, std::string& error) {
+  // Measure numbers may hold letters ("12a", "X1") but never a dash here.
+  const std::size_t dash = text.find('-');
+  range.first = text.substr(0, dash);
+  range.last = dash == std::string::npos ? range.first : text.substr(dash + 1);
+  if (range.first.empty() || range.last.empty() || range.last.find('-') != std::string::npos) {
+    error = "expected A-B or A with the score's measure numbers, got '" + text + "'";
+    return false;
+  }
   return true;
 }
 
@@ -159,7 +176,28 @@ RunResult RunInput(const RunRequest& request) {
   Range measures;
   Range staves;
   std::string error;
-  if (!Clamp(request.measures, measureCount, "measures", measures, error) ||
+  std::optional<Range> requested = request.measures;
+  if (request.numbers) {
+    int first = 0;
+    int last = 0;
+    for (int m = 1; m <= measureCount; ++m) {
+      const std::string number = score.MeasureNumber(m);
+      if (first == 0 && number == request.numbers->first) first = m;
+      if (number == request.numbers->last) last = m;
+    }
+    const std::string& missing = first == 0 ? request.numbers->first : request.numbers->last;
+    if (first == 0 || last == 0) {
+      result.error = displayName + ": no measure is numbered '" + missing + "'";
+      return result;
+    }
+    if (last < first) {
+      result.error = displayName + ": measure '" + request.numbers->last +
+                     "' comes before measure '" + request.numbers->first + "'";
+      return result;
+    }
+    requested = Range{first, last};
+  }
+  if (!Clamp(requested, measureCount, "measures", measures, error) ||
       !Clamp(request.staves, staffCount, "staves", staves, error)) {
     result.error = displayName + ": " + error;
     return result;
@@ -167,6 +205,13 @@ RunResult RunInput(const RunRequest& request) {
 
   const Snapshot before = Take(host, measures, score.Staves());
   simhost::SetCurrentHost(&host);
+  Snapshot after;
+  auto changedAt = [&](int i) {
+    return before.measurePresent[i] != after.measurePresent[i] ||
+           !(before.measures[i] == after.measures[i]);
+  };
+  std::vector<std::pair<int, std::vector<StaffStarts>>> starts(
+      static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
     StoreOptionBlock(request.options, globalSettings);
@@ -174,20 +219,45 @@ RunResult RunInput(const RunRequest& request) {
         static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
         static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
     result.report.messages = PluginSession::Messages();
+    after = Take(host, measures, score.Staves());
+    // The group starts as the plug-in itself collects them, while it is loaded.
+    for (int i = 0; request.collectStarts && i <= measures.last - measures.first; ++i) {
+      if (!changedAt(i)) continue;
+      for (int slot = staves.first - 1; slot < staves.last; ++slot) {
+        const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
+        if (staff.hidden) continue;
+        BeatList list;
+        BeatListInit(&list);
+        const std::int32_t length =
+            CollectBeatStarts(staff.staff, static_cast<std::int16_t>(measures.first + i), &list);
+        StaffStarts row;
+        row.name = (staff.partName.empty() ? staff.partId : staff.partName) +
+                   (staff.staffInPart > 1 ? " " + std::to_string(staff.staffInPart) : "");
+        for (std::int16_t k = 0; k < list.count; ++k) row.positions.push_back(list.positions[k]);
+        BeatListRelease(&list);
+        std::sort(row.positions.begin(), row.positions.end());
+        row.positions.erase(std::unique(row.positions.begin(), row.positions.end()),
+                            row.positions.end());
+        starts[static_cast<std::size_t>(i)].first =
+            std::max(starts[static_cast<std::size_t>(i)].first, static_cast<int>(length));
+        if (!row.positions.empty()) starts[static_cast<std::size_t>(i)].second.push_back(row);
+      }
+    }
     // Terminate writes the stand-in registry only; the settings directory
     // is never written by a run.
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
-  const Snapshot after = Take(host, measures, score.Staves());
 
   for (int i = 0; i <= measures.last - measures.first; ++i) {
     MeasureChange change;
     change.measure = measures.first + i;
+    change.number = score.MeasureNumber(change.measure);
     change.before = StateOf(before.measurePresent[i], before.measures[i]);
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
-    change.changed = before.measurePresent[i] != after.measurePresent[i] ||
-                     !(before.measures[i] == after.measures[i]);
+    change.changed = changedAt(i);
+    change.length = starts[static_cast<std::size_t>(i)].first;
+    change.starts = std::move(starts[static_cast<std::size_t>(i)].second);
     result.report.changed = result.report.changed || change.changed;
     result.report.measures.push_back(std::move(change));
   }

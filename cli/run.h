@@ -17,8 +17,18 @@ struct Range {
   int first = 1;
   int last = 1;  // inclusive
 };
-// "A-B" or "A", 1-based, A <= B <= 32767. False with a reason otherwise.
+// "A-B", "A" or "A-" (to the end), 1-based, A <= B <= 32767. False with a
+// reason otherwise.
 bool ParseRange(const std::string& text, Range& range, std::string& error);
+
+// Measures chosen by the score's own numbers: from the first measure
+// numbered `first` to the last numbered `last`.
+struct NumberRange {
+  std::string first;
+  std::string last;
+};
+// "A-B" or "A" as written in the score. False with a reason otherwise.
+bool ParseNumberRange(const std::string& text, NumberRange& range, std::string& error);
 
 struct RunRequest {
   std::string input;    // a path, or "-" for standard input
@@ -26,8 +36,10 @@ struct RunRequest {
   OptionBlock options;  // the option block for this run
   StoredImages images;  // what the plug-in finds in the registry
   std::optional<Range> measures;
+  std::optional<NumberRange> numbers;  // excludes `measures`
   std::optional<Range> staves;
-  bool breakLinks = false;  // replace an output with several hard links all the same
+  bool breakLinks = false;     // replace an output with several hard links all the same
+  bool collectStarts = false;  // note where changed measures' groups start (for pictures)
 };
 
 struct RunResult {

@@ -24,3 +24,13 @@ kq_add_test(cli_safety_tests SOURCES cli_safety_test.cpp cli_test_support.cpp LI
 target_compile_definitions(cli_safety_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
 add_dependencies(cli_safety_tests meterfix)
 target_link_libraries(cli_safety_tests PRIVATE kqplugin simhost)
+
+kq_add_test(cli_batch_tests SOURCES cli_batch_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_batch_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_batch_tests meterfix)
+target_link_libraries(cli_batch_tests PRIVATE kqplugin simhost)
+
+kq_add_test(cli_html_tests SOURCES cli_html_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_html_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_html_tests meterfix)
+target_link_libraries(cli_html_tests PRIVATE kqplugin simhost)

@@ -15,6 +15,7 @@
 
 namespace {
 
+using clitest::OnlyFile;
 using clitest::Outcome;
 using clitest::ReadFile;
 using clitest::RunTool;
@@ -42,7 +43,7 @@ class Corpus : public ::testing::TestWithParam<std::string> {};
 Json RunJson(const std::vector<std::string>& args) {
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  return Json::parse(outcome.err, nullptr, false);
+  return OnlyFile(outcome.err);
 }
 
 TEST_P(Corpus, RunsExportsAndIsIdempotent) {

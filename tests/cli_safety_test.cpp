@@ -30,6 +30,7 @@ namespace {
 using clitest::ExamplePath;
 using clitest::Lines;
 using clitest::ListDir;
+using clitest::OnlyFile;
 using clitest::Outcome;
 using clitest::ReadFile;
 using clitest::RunTool;
@@ -241,7 +242,7 @@ TEST(Concurrency, RunsAtOnceLoseNothing) {
     EXPECT_EQ(Finish(first), 0);
     EXPECT_EQ(Finish(second), 0);
     outcome = RunTool({"--config-dir", cfg, "--report", "json", "--measures", "3-5", file});
-    const Json report = Json::parse(outcome.err, nullptr, false);
+    const Json report = OnlyFile(outcome.err);
     ASSERT_TRUE(report.is_object()) << outcome.err;
     EXPECT_FALSE(report["measures"][0]["changed"].get<bool>()) << round;  // 3: done
     EXPECT_FALSE(report["measures"][2]["changed"].get<bool>()) << round;  // 5: done
@@ -357,7 +358,7 @@ TEST(Messages, ExitCodesAndMessagesSayWhatHappened) {
   // "-" is standard output for the report as for the score.
   Outcome outcome = RunTool({"--report", "json", "--report-file", "-", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  EXPECT_TRUE(Json::parse(outcome.out, nullptr, false).is_object()) << outcome.out;
+  EXPECT_TRUE(OnlyFile(outcome.out).is_object()) << outcome.out;
   EXPECT_FALSE(fs::exists("-"));
   // A plain copy of an archive names what it leaves behind.
   const std::string mxl = dir / "extra.mxl";

@@ -23,6 +23,7 @@ namespace {
 using clitest::ExamplePath;
 using clitest::Lines;
 using clitest::ListDir;
+using clitest::OnlyFile;
 using clitest::Outcome;
 using clitest::ReadFile;
 using clitest::RunTool;
@@ -139,7 +140,7 @@ TEST(Ranges, ParseAndRefuse) {
   const Row rows[] = {
       {"3-5", true, 3, 5},  {"4", true, 4, 4},      {"1-32767", true, 1, 32767},
       {"5-3", false, 0, 0}, {"0-2", false, 0, 0},   {"1-32768", false, 0, 0},
-      {"a-b", false, 0, 0}, {"-3", false, 0, 0},    {"3-", false, 0, 0},
+      {"a-b", false, 0, 0}, {"-3", false, 0, 0},    {"3-", true, 3, 32767},
       {"", false, 0, 0},    {"1-2-3", false, 0, 0}, {"99999999999", false, 0, 0},
   };
   for (const Row& row : rows) {
@@ -205,60 +206,87 @@ FileReport SampleReport(const std::string& file) {
 }
 
 TEST(Report, JsonFollowsTheContract) {
-  const Json json = Json::parse(FormatJson({SampleReport("a.musicxml")}, false));
-  ASSERT_TRUE(json.is_object());
-  const Json expected = Json::parse(R"({
-    "file": "a.musicxml", "changed": true,
-    "measures": [{"measure": 5, "changed": true,
-      "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null},
-      "after": {"top": "3+3+2", "bottom": "512", "hidden": false,
-                "display": {"top": "4", "bottom": "1024"}}}],
-    "staves": [{"staff": 2, "measure": 5,
-      "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null},
-      "after": {"top": "8", "bottom": "512", "hidden": true, "display": null}}],
-    "messages": [{"caption": "Error",
-                  "text": "Couldn't find any valid time signature for measure: 7"}],
-    "warnings": ["voice 9 left out"]})");
-  EXPECT_EQ(json, expected);
+  FileReport failed;
+  failed.file = "b.musicxml";
+  failed.error = "b.musicxml: cannot open: No such file or directory";
+  FileReport report = SampleReport("a.musicxml");
+  report.measures.front().number = "4";
+  report.output = "out/a.musicxml";
+  const Json json = Json::parse(FormatJson({report, failed}));
+  // The issue's schema 2, key for key.
+  const Json expected = Json::parse(R"({"schema": 2, "files": [
+    {"file": "a.musicxml", "output": "out/a.musicxml", "status": "ok", "error": null,
+     "changed": true,
+     "measures": [{"measure": 5, "number": "4", "changed": true,
+       "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null, "text": "4/4"},
+       "after": {"top": "3+3+2", "bottom": "512", "hidden": false,
+                 "display": {"top": "4", "bottom": "1024"}, "text": "3+3+2/8"}}],
+     "staves": [{"staff": 2, "measure": 5,
+       "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null, "text": "4/4"},
+       "after": {"top": "8", "bottom": "512", "hidden": true, "display": null, "text": "8/8"}}],
+     "messages": [{"caption": "Error",
+                   "text": "Couldn't find any valid time signature for measure: 7"}],
+     "warnings": ["voice 9 left out"]},
+    {"file": "b.musicxml", "output": null, "status": "error",
+     "error": "b.musicxml: cannot open: No such file or directory", "changed": false,
+     "measures": [], "staves": [], "messages": [], "warnings": []}],
+    "summary": {"files": 2, "failed": 1, "measures": 1, "changed": 1}})");
+  EXPECT_EQ(json, expected) << json.dump(1);
   // Keys in the documented order.
-  const std::string text = FormatJson({SampleReport("a.musicxml")}, false);
-  EXPECT_LT(text.find("\"file\""), text.find("\"changed\""));
+  const std::string text = FormatJson({report});
+  EXPECT_LT(text.find("\"schema\""), text.find("\"files\""));
+  EXPECT_LT(text.find("\"file\""), text.find("\"output\""));
+  EXPECT_LT(text.find("\"status\""), text.find("\"changed\""));
   EXPECT_LT(text.find("\"changed\""), text.find("\"measures\""));
   EXPECT_LT(text.find("\"staves\""), text.find("\"messages\""));
   EXPECT_LT(text.find("\"messages\""), text.find("\"warnings\""));
-}
-
-TEST(Report, SeveralInputsGiveAnArray) {
-  const Json json = Json::parse(FormatJson({SampleReport("a"), SampleReport("b")}, true));
-  ASSERT_TRUE(json.is_array());
-  ASSERT_EQ(json.size(), 2u);
-  EXPECT_EQ(json[1]["file"], "b");
+  EXPECT_LT(text.find("\"warnings\""), text.find("\"summary\""));
 }
 
 TEST(Report, JsonSurvivesTextThatIsNotUtf8) {
   FileReport report = SampleReport("bad\xff.xml");
   report.warnings.push_back("\xc3");
-  EXPECT_NO_THROW(Json::parse(FormatJson({report}, false)));
+  EXPECT_NO_THROW(Json::parse(FormatJson({report})));
 }
 
-TEST(Report, TextTableIsAligned) {
+TEST(Report, TextSaysWhatChangedInMusicalTerms) {
   FileReport report = SampleReport("a.musicxml");
-  MeasureChange second;
-  second.measure = 12;
-  second.before = {true, {"2", "1536"}, true, std::nullopt};
-  second.after = second.before;
-  report.measures.push_back(second);
+  report.measures.front().number = "4";
+  MeasureChange same;
+  same.measure = 12;
+  same.number = "12";
+  same.before = {true, {"2", "1536"}, true, std::nullopt};
+  same.after = same.before;
+  report.measures.push_back(same);
+  MeasureChange beat;
+  beat.measure = 13;
+  beat.number = "13";
+  beat.changed = true;
+  beat.before = {true, {"6", "512"}, false, std::nullopt};
+  beat.after = {true, {"2", "1536"}, false, std::nullopt};
+  report.measures.push_back(beat);
+  report.output = "out.musicxml";
   const std::string text = FormatText({report});
-  EXPECT_NE(text.find("a.musicxml: 1 of 2 measures changed"), std::string::npos);
-  EXPECT_NE(text.find("3+3+2/512 (3+3+2/8) shows 4/4"), std::string::npos);
-  EXPECT_NE(text.find("2/1536 (6/8) hidden"), std::string::npos);
+  EXPECT_EQ(Lines(text).front(),
+            "a.musicxml: 2 of 3 measures changed, 1 staff signature changed, 1 message; "
+            "written to out.musicxml");
+  // The score's number, the position where it differs; no host units.
+  EXPECT_NE(text.find("  measure 4 [5]: 4/4 -> 3+3+2/8 shows 4/4\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  measure 13: 6/8 (6 eighths) -> 6/8 (2 dotted quarters)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("measure 12"), std::string::npos) << "unchanged measures are left out";
+  EXPECT_EQ(text.find("1024"), std::string::npos) << text;
   EXPECT_NE(text.find("message: Error: Couldn't find"), std::string::npos);
   EXPECT_NE(text.find("warning: voice 9 left out"), std::string::npos);
-  // The after column starts at the same place in every row that has one.
-  const std::size_t header = text.find("  measure");
-  const std::size_t afterColumn = text.find("after", header) - header;
-  const std::size_t row = text.find("\n        5", header) + 1;
-  EXPECT_EQ(text.substr(row + afterColumn, 5), "3+3+2");
+  EXPECT_NE(FormatText({report}, true).find("  measure 12: 6/8 hidden (unchanged)\n"),
+            std::string::npos);
+}
+
+TEST(Report, DidYouMeanOnlyWhenNear) {
+  EXPECT_EQ(DidYouMean("optons", {"options", "presets"}), "options");
+  EXPECT_EQ(DidYouMean("--measure", {"--measures", "--numbers"}), "--measures");
+  EXPECT_EQ(DidYouMean("score.xml", {"options", "presets"}), "");
 }
 
 // --- settings directory ---
@@ -312,7 +340,7 @@ Json RunJson(const std::vector<std::string>& extra, const ScratchDir& config) {
   args.insert(args.end(), extra.begin(), extra.end());
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  return Json::parse(outcome.err, nullptr, false);
+  return OnlyFile(outcome.err);
 }
 
 std::set<int> ChangedMeasures(const Json& report) {
@@ -335,6 +363,30 @@ std::string After(const Json& report, int measure) {
 // The pickup keeps its own length and shows its 4/4 (no conflict),
 // measures 3-4 are beamed 3+3+2 under 4/4, 5-6 in dotted quarters under
 // 3/4; measure 7 beams six eighths as one group, which fits its 3/4.
+TEST(Example, MeasuresByPositionOpenEndedOrByTheScoresNumbers) {
+  ScratchDir config;
+  // The example starts with a pickup numbered 0: number 2 is position 3.
+  Json report = RunJson({"--numbers", "2-3", ExamplePath()}, config);
+  ASSERT_EQ(report["measures"].size(), 2u) << report.dump(1);
+  EXPECT_EQ(report["measures"][0]["measure"], 3);
+  EXPECT_EQ(report["measures"][0]["number"], "2");
+  report = RunJson({"--measures", "5-", ExamplePath()}, config);
+  ASSERT_EQ(report["measures"].size(), 4u);
+  EXPECT_EQ(report["measures"][3]["measure"], 8);
+  report = RunJson({"--measures", "5", ExamplePath()}, config);
+  EXPECT_EQ(report["measures"].size(), 1u);
+  Outcome outcome =
+      RunTool({"--config-dir", config.path().string(), "--numbers", "99", ExamplePath()});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_NE(outcome.err.find("no measure is numbered '99'"), std::string::npos) << outcome.err;
+  outcome = RunTool({"--version"});
+  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_EQ(outcome.out.rfind("meterfix ", 0), 0u) << outcome.out;
+  outcome = RunTool({"presests", "list"});
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_NE(outcome.err.find("did you mean 'presets'?"), std::string::npos) << outcome.err;
+}
+
 TEST(Example, DefaultsChangeTheConflictingMeasures) {
   ScratchDir config;
   const std::string before = ReadFile(ExamplePath());
@@ -517,8 +569,8 @@ TEST(Example, StandardInputAndOutput) {
   const Outcome again =
       RunTool({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
   ASSERT_EQ(again.exitCode, 0) << again.err;
-  EXPECT_FALSE(Json::parse(again.err)["changed"].get<bool>());
-  EXPECT_EQ(Json::parse(again.err)["file"], "<stdin>");
+  EXPECT_FALSE(OnlyFile(again.err)["changed"].get<bool>());
+  EXPECT_EQ(OnlyFile(again.err)["file"], "<stdin>");
 }
 
 TEST(Example, OutDirAndReportFileForSeveralInputs) {
@@ -532,7 +584,7 @@ TEST(Example, OutDirAndReportFileForSeveralInputs) {
                                    dir / "a/one.musicxml", dir / "two.musicxml"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(outcome.err.empty());
-  const Json report = Json::parse(ReadFile(dir / "report.json"));
+  const Json report = Json::parse(ReadFile(dir / "report.json"))["files"];
   ASSERT_TRUE(report.is_array());
   ASSERT_EQ(report.size(), 2u);
   EXPECT_EQ(ChangedMeasures(report[1]), (std::set<int>{3, 4, 5, 6}));
@@ -748,12 +800,18 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
     ASSERT_NE(outcome.exitCode, -1) << "crashed: " << outcome.err;
     if (outcome.exitCode == 0) {
       EXPECT_FALSE(row.mustFail) << outcome.err;
-      EXPECT_TRUE(Json::parse(outcome.err, nullptr, false).is_object()) << outcome.err;
+      EXPECT_TRUE(OnlyFile(outcome.err).is_object()) << outcome.err;
     } else {
       EXPECT_TRUE(row.mayFail) << outcome.err;
       EXPECT_EQ(outcome.exitCode, ExitFailure);
       EXPECT_NE(outcome.err.find(row.name), std::string::npos) << outcome.err;
-      EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+      // One line of error, then the report that lists the input as failed.
+      const std::size_t eol = outcome.err.find('\n');
+      ASSERT_NE(eol, std::string::npos);
+      const Json report = OnlyFile(outcome.err.substr(eol + 1));
+      EXPECT_EQ(report["status"], "error") << outcome.err;
+      EXPECT_EQ(outcome.err.substr(0, eol),
+                std::string("meterfix: ").append(report["error"].get<std::string>()));
       EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
     }
     std::filesystem::remove(dir / "out.xml");
@@ -776,10 +834,13 @@ TEST(BadInput, MissingFileAmongSeveralStillRunsTheOthers) {
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_NE(outcome.err.find("missing.musicxml"), std::string::npos);
   EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
-  const Json report = Json::parse(ReadFile(dir / "report.json"));
+  const Json report = Json::parse(ReadFile(dir / "report.json"))["files"];
   ASSERT_TRUE(report.is_array());
-  ASSERT_EQ(report.size(), 1u);
-  EXPECT_EQ(report[0]["file"], ExamplePath());
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0]["status"], "error");
+  EXPECT_NE(report[0]["error"].get<std::string>().find("missing.musicxml"), std::string::npos);
+  EXPECT_EQ(report[1]["status"], "ok");
+  EXPECT_EQ(report[1]["file"], ExamplePath());
 }
 
 // --- stored options and presets ---
@@ -814,7 +875,7 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   outcome =
       RunTool({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  const Json run = Json::parse(outcome.err);
+  const Json run = OnlyFile(outcome.err);
   EXPECT_EQ(After(run, 3), "3+3+2/512");
   EXPECT_TRUE(run["measures"][2]["after"]["hidden"].get<bool>());
   EXPECT_EQ(Bytes(ReadFile(cfg + "/UserDialog")), userDialog);
@@ -866,7 +927,7 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   // The run uses a stored preset.
   outcome = RunTool({"--config-dir", cfg, "--report", "json", "--preset", "Mine", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  EXPECT_EQ(After(Json::parse(outcome.err), 3), "3+3+2/512");
+  EXPECT_EQ(After(OnlyFile(outcome.err), 3), "3+3+2/512");
 
   // Up to 20 presets, then the plug-in refuses with its message.
   for (int i = 0; i < 14; ++i) {
@@ -904,7 +965,7 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
       << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  const Json report = Json::parse(outcome.err);
+  const Json report = OnlyFile(outcome.err);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   ASSERT_FALSE(report["warnings"].empty());
   EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog holds 86 bytes"),

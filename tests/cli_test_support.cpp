@@ -166,4 +166,13 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+nlohmann::json OnlyFile(const std::string& text) {
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_object() || json.value("schema", 0) != 2 || !json.contains("files") ||
+      json["files"].size() != 1) {
+    return nlohmann::json(nlohmann::json::value_t::discarded);
+  }
+  return json["files"][0];
+}
+
 }  // namespace clitest

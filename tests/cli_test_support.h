@@ -47,4 +47,8 @@ std::vector<std::string> Lines(const std::string& text);
 // A zip archive of stored (uncompressed) members, in order.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& members);
 
+// The one file of a JSON report (schema 2); discarded when the text is no
+// such report.
+nlohmann::json OnlyFile(const std::string& text);
+
 }  // namespace clitest

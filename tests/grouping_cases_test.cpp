@@ -12,6 +12,7 @@
 
 namespace {
 
+using clitest::OnlyFile;
 using clitest::Outcome;
 using clitest::ReadFile;
 using clitest::RunTool;
@@ -114,7 +115,7 @@ ToolRun Meterfix(const ScratchDir& dir, const std::string& score, std::vector<st
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   ToolRun run;
-  run.report = Json::parse(outcome.err, nullptr, false);
+  run.report = OnlyFile(outcome.err);
   run.written = ReadFile(dir / "out.musicxml");
   return run;
 }

@@ -1,0 +1,378 @@
+#include "cli/batch.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <system_error>
+
+namespace meterfix {
+
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+bool IsScoreName(const fs::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".musicxml" || extension == ".xml" || extension == ".mxl";
+}
+
+bool Hidden(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return !name.empty() && name[0] == '.';
+}
+
+// Results cross from a worker as JSON; this carries every field, unlike
+// the report's schema.
+Json StateJson(const SignatureState& s) {
+  Json j{{"present", s.present},
+         {"top", s.signature.top},
+         {"bottom", s.signature.bottom},
+         {"hidden", s.hidden}};
+  if (s.display) j["display"] = {s.display->top, s.display->bottom};
+  return j;
+}
+SignatureState StateFrom(const Json& j) {
+  SignatureState s;
+  s.present = j.at("present").get<bool>();
+  s.signature = {j.at("top").get<std::string>(), j.at("bottom").get<std::string>()};
+  s.hidden = j.at("hidden").get<bool>();
+  if (j.contains("display")) {
+    s.display =
+        SignatureText{j["display"][0].get<std::string>(), j["display"][1].get<std::string>()};
+  }
+  return s;
+}
+
+Json ResultJson(const RunResult& result) {
+  const FileReport& r = result.report;
+  Json measures = Json::array();
+  for (const MeasureChange& m : r.measures) {
+    Json starts = Json::array();
+    for (const StaffStarts& staff : m.starts) starts.push_back({staff.name, staff.positions});
+    measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after),
+                        m.length, starts});
+  }
+  Json staves = Json::array();
+  for (const StaffChange& s : r.staves) {
+    staves.push_back({s.staff, s.measure, StateJson(s.before), StateJson(s.after)});
+  }
+  Json messages = Json::array();
+  for (const Message& m : r.messages) messages.push_back({m.caption, m.text});
+  return Json{{"ok", result.ok},
+              {"error", result.error},
+              {"file", r.file},
+              {"reportError", r.error},
+              {"changed", r.changed},
+              {"measures", measures},
+              {"staves", staves},
+              {"messages", messages},
+              {"warnings", r.warnings},
+              {"output", r.output},
+              {"outputRequested", r.outputRequested}};
+}
+
+RunResult ResultFrom(const Json& j) {
+  RunResult result;
+  result.ok = j.at("ok").get<bool>();
+  result.error = j.at("error").get<std::string>();
+  FileReport& r = result.report;
+  r.file = j.at("file").get<std::string>();
+  r.error = j.at("reportError").get<std::string>();
+  r.changed = j.at("changed").get<bool>();
+  for (const Json& m : j.at("measures")) {
+    std::vector<StaffStarts> starts;
+    for (const Json& staff : m[6]) {
+      starts.push_back({staff[0].get<std::string>(), staff[1].get<std::vector<int>>()});
+    }
+    r.measures.push_back({m[0].get<int>(), m[1].get<std::string>(), m[2].get<bool>(),
+                          StateFrom(m[3]), StateFrom(m[4]), m[5].get<int>(), starts});
+  }
+  for (const Json& s : j.at("staves")) {
+    r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});
+  }
+  for (const Json& m : j.at("messages")) {
+    r.messages.push_back({m[0].get<std::string>(), m[1].get<std::string>()});
+  }
+  r.warnings = j.at("warnings").get<std::vector<std::string>>();
+  r.output = j.at("output").get<std::string>();
+  r.outputRequested = j.at("outputRequested").get<bool>();
+  return result;
+}
+
+bool SendAll(int fd, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Messages both ways are a 64-bit length and that many bytes.
+std::string Framed(const std::string& body) {
+  const std::uint64_t size = body.size();
+  return std::string(reinterpret_cast<const char*>(&size), sizeof size) + body;
+}
+bool Unframe(std::string& buffer, std::string& body) {
+  std::uint64_t size = 0;
+  if (buffer.size() < sizeof size) return false;
+  std::memcpy(&size, buffer.data(), sizeof size);
+  if (buffer.size() - sizeof size < size) return false;
+  body = buffer.substr(sizeof size, size);
+  buffer.erase(0, sizeof size + size);
+  return true;
+}
+
+// A worker takes indices until its socket closes, and answers each with
+// the result; it never returns.
+[[noreturn]] void ServeAsWorker(int fd, const std::vector<RunRequest>& requests,
+                                const std::function<RunResult(const RunRequest&)>& work) {
+  std::string buffer;
+  for (;;) {
+    std::string body;
+    while (!Unframe(buffer, body)) {
+      char chunk[256];
+      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ::_exit(0);
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    const std::size_t index = std::stoul(body);
+    std::string answer;
+    try {
+      answer =
+          ResultJson(work(requests[index])).dump(-1, ' ', false, Json::error_handler_t::replace);
+    } catch (...) {
+      ::_exit(3);
+    }
+    if (!SendAll(fd, Framed(answer))) ::_exit(4);
+  }
+}
+
+struct Worker {
+  pid_t pid = -1;
+  int fd = -1;
+  bool busy = false;
+  std::size_t index = 0;
+  std::string buffer;
+};
+
+std::string Clock(double seconds) {
+  const long total = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+  return text;
+}
+
+}  // namespace
+
+bool ExpandInputs(const std::vector<std::string>& inputs, std::vector<BatchInput>& out,
+                  std::string& error) {
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    if (input == "-" || !fs::is_directory(input, ec)) {
+      out.push_back({input, input == "-" ? input : fs::path(input).filename().string()});
+      continue;
+    }
+    std::vector<BatchInput> found;
+    fs::recursive_directory_iterator it(input, fs::directory_options::none, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const fs::path& path = it->path();
+      if (Hidden(path)) {
+        if (it->is_directory(ec)) it.disable_recursion_pending();
+        continue;
+      }
+      if (!it->is_regular_file(ec) || !IsScoreName(path)) continue;
+      found.push_back({path.string(), path.lexically_relative(input).string()});
+    }
+    if (ec) {
+      error = input + ": cannot read the folder: " + ec.message();
+      return false;
+    }
+    if (found.empty()) {
+      error = input + ": the folder holds no .musicxml, .xml or .mxl file";
+      return false;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const BatchInput& a, const BatchInput& b) { return a.relative < b.relative; });
+    out.insert(out.end(), found.begin(), found.end());
+  }
+  return true;
+}
+
+std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int workers,
+                                const std::function<RunResult(const RunRequest&)>& work,
+                                const std::function<void(std::size_t, const RunResult&)>& done) {
+  std::vector<RunResult> results(requests.size());
+  if (workers <= 1 || requests.size() <= 1) {
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      results[i] = work(requests[i]);
+      done(i, results[i]);
+    }
+    return results;
+  }
+  // The largest scores first, so that the last one to finish is a small one.
+  std::vector<std::size_t> order(requests.size());
+  std::vector<std::uintmax_t> sizes(requests.size(), 0);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    order[i] = i;
+    struct stat st {};
+    if (requests[i].input != "-" && ::stat(requests[i].input.c_str(), &st) == 0) {
+      sizes[i] = static_cast<std::uintmax_t>(st.st_size);
+    }
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+
+  std::vector<Worker> pool;
+  std::size_t next = 0;
+  auto fail = [&](std::size_t index, const std::string& why) {
+    const std::string& input = requests[index].input;
+    results[index] = RunResult{};
+    results[index].report.file = input == "-" ? "<stdin>" : input;
+    results[index].error = results[index].report.file + ": " + why;
+    done(index, results[index]);
+  };
+  auto start = [&]() -> bool {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      for (const Worker& other : pool) ::close(other.fd);
+      ServeAsWorker(fds[1], requests, work);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+      ::close(fds[0]);
+      return false;
+    }
+    pool.push_back({pid, fds[0], false, 0, {}});
+    return true;
+  };
+  auto stop = [&](Worker& worker) {
+    ::close(worker.fd);
+    int status = 0;
+    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+  };
+  auto assign = [&](Worker& worker) {
+    while (next < order.size()) {
+      const std::size_t index = order[next++];
+      if (SendAll(worker.fd, Framed(std::to_string(index)))) {
+        worker.busy = true;
+        worker.index = index;
+        return;
+      }
+      fail(index, "cannot hand it to a worker process");
+    }
+  };
+
+  const std::size_t wanted = std::min(static_cast<std::size_t>(workers), requests.size());
+  while (pool.size() < wanted && start()) {
+  }
+  if (pool.empty()) {
+    for (std::size_t index : order)
+      fail(index, std::string("cannot start a worker: ") + std::strerror(errno));
+    return results;
+  }
+  for (Worker& worker : pool) assign(worker);
+
+  for (;;) {
+    std::vector<pollfd> polls;
+    for (const Worker& worker : pool) polls.push_back({worker.fd, POLLIN, 0});
+    bool anyBusy = false;
+    for (const Worker& worker : pool) anyBusy = anyBusy || worker.busy;
+    if (!anyBusy) break;
+    if (::poll(polls.data(), polls.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (std::size_t k = pool.size(); k-- > 0;) {
+      if (polls[k].revents == 0) continue;
+      Worker& worker = pool[k];
+      char chunk[65536];
+      const ssize_t n = ::read(worker.fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) {
+        worker.buffer.append(chunk, static_cast<std::size_t>(n));
+        std::string body;
+        if (!worker.busy || !Unframe(worker.buffer, body)) continue;
+        RunResult result;
+        bool parsed = false;
+        const Json json = Json::parse(body, nullptr, false);
+        try {
+          if (json.is_object()) {
+            result = ResultFrom(json);
+            parsed = true;
+          }
+        } catch (const Json::exception&) {
+        }
+        worker.busy = false;
+        if (parsed) {
+          results[worker.index] = std::move(result);
+          done(worker.index, results[worker.index]);
+        } else {
+          fail(worker.index, "the worker process gave no result");
+        }
+        assign(worker);
+        continue;
+      }
+      // The worker ended: the input it had is lost, the others go on.
+      const bool busy = worker.busy;
+      const std::size_t index = worker.index;
+      const int status = stop(worker);
+      pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(k));
+      if (busy) {
+        fail(index, WIFSIGNALED(status) ? "the worker process was ended by signal " +
+                                              std::to_string(WTERMSIG(status))
+                                        : "the worker process failed");
+      }
+      if (next < order.size() && start()) assign(pool.back());
+    }
+    if (pool.empty()) {
+      while (next < order.size()) fail(order[next++], "no worker process is left");
+      break;
+    }
+  }
+  for (Worker& worker : pool) stop(worker);
+  return results;
+}
+
+std::string ProgressLine(std::size_t done, std::size_t total, std::size_t changed,
+                         double elapsedSeconds, std::size_t width) {
+  const std::size_t filled = total == 0 ? width : done * width / total;
+  // Appended piece by piece: g++ 12 at -O3 misreads "literal" + temporary.
+  std::string line = "[";
+  line.append(filled, '#').append(width - filled, ' ').append("] ");
+  line.append(std::to_string(done)).append("/").append(std::to_string(total));
+  line.append(" files, ").append(std::to_string(changed)).append(" measures changed, ");
+  line.append(Clock(elapsedSeconds)).append(" elapsed");
+  if (done > 0 && done < total) {
+    const double left =
+        elapsedSeconds / static_cast<double>(done) * static_cast<double>(total - done);
+    line.append(", ").append(Clock(left)).append(" left");
+  }
+  return line;
+}
+
+}  // namespace meterfix

@@ -1,0 +1,38 @@
+// Many scores in one run: folders expanded to the scores in them, and the
+// files run in worker processes (the plug-in's state belongs to the
+// process), with the results handed back in input order.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+
+namespace meterfix {
+
+struct BatchInput {
+  std::string path;      // a file to read, or "-"
+  std::string relative;  // its place under --out-dir: the name, or the path inside its folder
+};
+
+// Files stay as given; a folder becomes the .musicxml, .xml and .mxl files
+// under it, recursively and sorted, hidden files and folders left out.
+// False with a message when a folder cannot be read or holds no score.
+bool ExpandInputs(const std::vector<std::string>& inputs, std::vector<BatchInput>& out,
+                  std::string& error);
+
+// Runs work(requests[i]) for every i on `workers` processes at once (in
+// this process when 1) and returns the results in input order. `done` is
+// called in this process as each one finishes, in any order.
+std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int workers,
+                                const std::function<RunResult(const RunRequest&)>& work,
+                                const std::function<void(std::size_t, const RunResult&)>& done);
+
+// The bar for the terminal: files done, measures changed, time spent and
+// the time left at this pace.
+std::string ProgressLine(std::size_t done, std::size_t total, std::size_t changed,
+                         double elapsedSeconds, std::size_t width);
+
+}  // namespace meterfix
