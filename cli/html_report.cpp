@@ -10,23 +10,6 @@ namespace meterfix {
 
 namespace {
 
-std::vector<std::string> SplitOn(const std::string& text, const std::string& separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return parts;
-    start = at + separator.size();
-  }
-}
-
-int Number(const std::string& text) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
-    return -1;
-  return std::stoi(text);
-}
-
 std::string Escape(const std::string& text) {
   std::string out;
   for (const char c : Printable(text)) {
@@ -120,31 +103,22 @@ std::string MeasureSvg(const MeasureChange& m) {
 }  // namespace
 
 std::vector<int> BeatStarts(const SignatureText& signature) {
-  const std::vector<std::string> groups = SplitOn(signature.top, "++");
-  const bool marked = signature.bottom.find("++") != std::string::npos;
-  const std::vector<std::string> bottoms = SplitOn(signature.bottom, marked ? "++" : "+");
-  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return {};
+  std::vector<SignatureGroup> groups;
+  if (!SignatureGroups(signature, groups)) return {};
   std::vector<int> beats;
-  int position = 0;
-  for (std::size_t g = 0; g < groups.size(); ++g) {
-    int duration = 0;
-    for (const std::string& part : SplitOn(bottoms[bottoms.size() == 1 ? 0 : g], "+")) {
-      const int value = Number(part);
-      if (value <= 0) return {};
-      duration += value;
-    }
+  std::int64_t position = 0;
+  for (const SignatureGroup& group : groups) {
     // One count is that many beats; several counts are one beat each
     // (3+3+2 eighths beat three times).
-    const std::vector<std::string> counts = SplitOn(groups[g], "+");
-    for (const std::string& text : counts) {
-      const int count = Number(text);
-      if (count <= 0 || count > 64) return {};
-      if (counts.size() == 1) {
-        for (int i = 0; i < count; ++i) beats.push_back(position + i * duration);
+    for (const std::int64_t count : group.counts) {
+      if (count > 64 || position + count * group.beat > INT32_MAX) return {};
+      if (group.counts.size() == 1) {
+        for (std::int64_t i = 0; i < count; ++i)
+          beats.push_back(static_cast<int>(position + i * group.beat));
       } else {
-        beats.push_back(position);
+        beats.push_back(static_cast<int>(position));
       }
-      position += count * duration;
+      position += count * group.beat;
     }
   }
   return beats;

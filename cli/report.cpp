@@ -111,23 +111,38 @@ std::string BeatName(std::int64_t duration) {
 
 }  // namespace
 
-std::string ConventionalForm(const SignatureText& signature) {
+bool SignatureGroups(const SignatureText& signature, std::vector<SignatureGroup>& out) {
+  out.clear();
   const std::vector<std::string> groups = Split(signature.top, "++");
   // The host shows group boundaries of a bottom chain as "++"; the plug-in's
   // own text joins one duration per group with "+".
   const bool marked = signature.bottom.find("++") != std::string::npos;
   const std::vector<std::string> bottoms = Split(signature.bottom, marked ? "++" : "+");
-  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return {};
-  std::string result;
+  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return false;
   for (std::size_t g = 0; g < groups.size(); ++g) {
+    SignatureGroup group;
     // Durations within one group add up to its beat.
-    std::int64_t duration = 0;
     for (const std::string& part : Split(bottoms[bottoms.size() == 1 ? 0 : g], "+")) {
       std::int64_t value = 0;
-      if (!ToNumber(part, value)) return {};
-      duration += value;
+      if (!ToNumber(part, value) || value <= 0) return false;
+      group.beat += value;
     }
-    if (duration <= 0) return {};
+    for (const std::string& part : Split(groups[g], "+")) {
+      std::int64_t count = 0;
+      if (!ToNumber(part, count) || count <= 0) return false;
+      group.counts.push_back(count);
+    }
+    out.push_back(std::move(group));
+  }
+  return true;
+}
+
+std::string ConventionalForm(const SignatureText& signature) {
+  std::vector<SignatureGroup> groups;
+  if (!SignatureGroups(signature, groups)) return {};
+  std::string result;
+  for (const SignatureGroup& group : groups) {
+    std::int64_t duration = group.beat;
     // A whole note is 4096 EDUs; dotted beats count in their thirds.
     std::int64_t factor = 1;
     if (4096 % duration != 0) {
@@ -139,9 +154,7 @@ std::string ConventionalForm(const SignatureText& signature) {
     // read as its total (1+1++3 over 1024+512 is 2/4+3/8).
     std::string numbers;
     std::int64_t total = 0;
-    for (const std::string& part : Split(groups[g], "+")) {
-      std::int64_t count = 0;
-      if (!ToNumber(part, count)) return {};
+    for (const std::int64_t count : group.counts) {
       if (!numbers.empty()) numbers += "+";
       numbers += std::to_string(count * factor);
       total += count * factor;
@@ -214,28 +227,17 @@ std::string MusicalForm(const SignatureText& signature) {
 }
 
 std::string BeatUnits(const SignatureText& signature) {
-  const std::vector<std::string> groups = Split(signature.top, "++");
-  const bool marked = signature.bottom.find("++") != std::string::npos;
-  const std::vector<std::string> bottoms = Split(signature.bottom, marked ? "++" : "+");
-  if (bottoms.size() != 1 && bottoms.size() != groups.size()) return {};
+  std::vector<SignatureGroup> groups;
+  if (!SignatureGroups(signature, groups)) return {};
+  const std::vector<std::string> texts = Split(signature.top, "++");
   std::string result;
   for (std::size_t g = 0; g < groups.size(); ++g) {
-    std::int64_t duration = 0;
-    for (const std::string& part : Split(bottoms[bottoms.size() == 1 ? 0 : g], "+")) {
-      std::int64_t value = 0;
-      if (!ToNumber(part, value)) return {};
-      duration += value;
-    }
-    const std::string name = BeatName(duration);
+    const std::string name = BeatName(groups[g].beat);
     if (name.empty()) return {};
     std::int64_t total = 0;
-    for (const std::string& part : Split(groups[g], "+")) {
-      std::int64_t count = 0;
-      if (!ToNumber(part, count)) return {};
-      total += count;
-    }
+    for (const std::int64_t count : groups[g].counts) total += count;
     if (!result.empty()) result += ", ";
-    result += groups[g] + " " + name + (total == 1 ? "" : "s");
+    result += texts[g] + " " + name + (total == 1 ? "" : "s");
   }
   return result;
 }

@@ -62,6 +62,16 @@ struct FileReport {
   bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };
 
+// One group of a signature's texts: its counts, and its beat in EDUs (the
+// durations a bottom chain gives the group, added up).
+struct SignatureGroup {
+  std::vector<std::int64_t> counts;
+  std::int64_t beat = 0;
+};
+// The groups of "3+3+2" over "512", "1+1++3" over "1024+512" or "1024++512";
+// false when the texts are not positive numbers that pair up.
+bool SignatureGroups(const SignatureText& signature, std::vector<SignatureGroup>& out);
+
 // Version 2 of the JSON report: {"schema": 2, "files": [...], "summary":
 // {...}} for any number of inputs, failed ones included; ends with a newline.
 constexpr int JsonSchema = 2;
