@@ -2,19 +2,21 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <system_error>
+
+#include "musicxml/musicxml.h"
 
 namespace meterfix {
 
@@ -227,15 +229,13 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
     }
     return results;
   }
-  // The largest scores first, so that the last one to finish is a small one.
+  // The largest scores first, so that the last one to finish is a small one;
+  // an archive counts by what it unpacks to.
   std::vector<std::size_t> order(requests.size());
-  std::vector<std::uintmax_t> sizes(requests.size(), 0);
+  std::vector<std::uint64_t> sizes(requests.size(), 0);
   for (std::size_t i = 0; i < requests.size(); ++i) {
     order[i] = i;
-    struct stat st {};
-    if (requests[i].input != "-" && ::stat(requests[i].input.c_str(), &st) == 0) {
-      sizes[i] = static_cast<std::uintmax_t>(st.st_size);
-    }
+    if (requests[i].input != "-") sizes[i] = musicxml::ScoreWorkSize(requests[i].input);
   }
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });

@@ -25,6 +25,7 @@
 #include "cli/report.h"
 #include "cli/run.h"
 #include "musicxml/file_io.h"
+#include "musicxml/musicxml.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 
@@ -418,6 +419,10 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
 
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const int workers = args.jobs > 0 ? args.jobs : static_cast<int>(cores);
+  // A large score may be read by two threads, but only where that is the
+  // one job and a second core is allowed: workers of a batch keep the cores
+  // busy already, and --jobs 1 asks for one core in all.
+  musicxml::SetScoreReaders(workers > 1 && requests.size() == 1 ? 2 : 1);
   std::optional<ProgressBar> bar;
   if (requests.size() > 1 && !args.quiet && ::isatty(STDERR_FILENO) != 0)
     bar.emplace(requests.size());
@@ -549,7 +554,8 @@ int Main(int argc, char** argv) {
                "rewrite a file with several hard links all the same (the other names keep "
                "the old content)");
   app.add_option("--jobs", run.jobs,
-                 "score files processed at once, each in its own process (default: one per core)")
+                 "score files processed at once, each in its own process, and the cores used "
+                 "in all (default: one per core)")
       ->type_name("N")
       ->check(CLI::Range(1, 256));
   app.add_flag("--quiet", run.quiet, "no progress bar for several files on a terminal");

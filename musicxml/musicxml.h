@@ -123,6 +123,16 @@ class Score {
   std::unique_ptr<Impl> impl_;
 };
 
+// A cheap guess at how much reading `path` takes: a file's size, an
+// archive's unpacked size (from its directory alone); 0 when unknown.
+std::uint64_t ScoreWorkSize(const std::string& path);
+
+// How many threads may read one large score, 1 or 2 (the default): a
+// caller that already keeps every core busy, or was asked to use one, sets 1.
+// Process-wide; set it before loading.
+int ScoreReaders();
+void SetScoreReaders(int readers);
+
 // The form an output path asks for by its extension: .mxl an archive,
 // .musicxml or .xml a plain score, anything else the loaded form.
 Score::Form FormForPath(const std::string& path);

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -30,8 +31,6 @@ struct Score::Impl {
   ScoreModel model;
   std::vector<std::string> warnings;
   std::vector<Edit> edits;  // verified, in order
-  std::string editedRoot;   // an archive's root member after the edits
-  std::string output;       // the edited archive
   bool loaded = false;
   bool built = false;
   bool applied = false;
@@ -52,6 +51,19 @@ struct Score::Impl {
     out.reserve(Root().size() + 256 * edits.size());
     SpliceEdits(Root(), edits, [&](std::string_view piece) { out.append(piece); });
     return out;
+  }
+  // The file as it is to be written in its own form: an edited archive is
+  // packed only here, when it is written, never for a run that only reports.
+  bool OwnForm(std::string& out, std::string& error) const {
+    if (!changed) {
+      out = original;
+      return true;
+    }
+    if (!archive) {
+      out = EditedRoot();
+      return true;
+    }
+    return ReplaceArchiveMember(original, rootPath, EditedRoot(), out, error);
   }
 };
 
@@ -76,7 +88,8 @@ Status Score::Impl::Load() {
     s.message = label + ": " + error;
     return s;
   }
-  Status read = ReadScore(Root(), encoding, name, label, model);
+  Status read = ReadScore(Root(), encoding, name, label, model, DefaultReadChunk,
+                          ScoreReaders() > 1 ? DefaultSplitFrom : ~std::size_t{0});
   if (!read) return read;
   warnings.insert(warnings.end(), read.warnings.begin(), read.warnings.end());
   status.warnings.insert(status.warnings.end(), read.warnings.begin(), read.warnings.end());
@@ -98,13 +111,6 @@ Status Score::Impl::Apply(const simhost::Host& host) {
     return Fail("internal error: the edited document does not parse: " + error);
   }
   edits = std::move(planned);
-  if (archive) {
-    editedRoot = EditedRoot();
-    if (!ReplaceArchiveMember(original, rootPath, editedRoot, output, error)) {
-      edits.clear();
-      return Fail(error);
-    }
-  }
   changed = true;
   return status;
 }
@@ -271,15 +277,10 @@ Status Score::SaveBytes(std::string& out, Form form) const {
   if (!d.loaded) return d.Fail("no score loaded");
   try {
     if (form == Form::AsLoaded || (form == Form::Archive) == d.archive) {
-      if (!d.changed) {
-        out = d.original;
-      } else if (d.archive) {
-        out = d.output;
-      } else {
-        out = d.EditedRoot();
-      }
+      std::string error;
+      if (!d.OwnForm(out, error)) return d.Fail(error);
     } else if (form == Form::Xml) {
-      out = d.changed ? d.editedRoot : d.rootBytes;
+      out = d.changed ? d.EditedRoot() : d.rootBytes;
     } else {
       std::string error;
       if (!MakeArchive("score.musicxml", d.changed ? d.EditedRoot() : d.original, out, error)) {
@@ -302,7 +303,7 @@ Status Score::SaveFile(const std::string& path, Form form) const {
     const bool asLoaded = form == Form::AsLoaded || (form == Form::Archive) == d.archive;
     std::string error;
     bool written = false;
-    if (asLoaded && d.changed && !d.archive) {
+    if (d.changed && ((asLoaded && !d.archive) || form == Form::Xml)) {
       // The edited score goes from the source and the edits straight to the
       // file: it is never held as a whole.
       written = ReplaceFileWith(
@@ -314,10 +315,14 @@ Status Score::SaveFile(const std::string& path, Form form) const {
             });
           },
           error);
+    } else if (asLoaded && !d.changed) {
+      written = ReplaceFile(path, d.original, error);
     } else if (asLoaded) {
-      written = ReplaceFile(path, d.changed ? d.output : d.original, error);
+      std::string bytes;
+      if (!d.OwnForm(bytes, error)) return d.Fail(error);
+      written = ReplaceFile(path, bytes, error);
     } else if (form == Form::Xml) {
-      written = ReplaceFile(path, d.changed ? std::string_view(d.editedRoot) : d.Root(), error);
+      written = ReplaceFile(path, d.Root(), error);
     } else {
       // A plain score becomes a new archive, which the zip library makes in
       // memory.
@@ -346,6 +351,13 @@ Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
   }
   return status;
 }
+
+namespace {
+std::atomic<int> scoreReaders{2};
+}  // namespace
+
+int ScoreReaders() { return scoreReaders.load(); }
+void SetScoreReaders(int readers) { scoreReaders.store(readers > 1 ? 2 : 1); }
 
 Score::Form FormForPath(const std::string& path) {
   std::string lower;

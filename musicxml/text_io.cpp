@@ -1,5 +1,6 @@
 #include "musicxml/text_io.h"
 
+#include <sys/stat.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -489,6 +490,27 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   }
   zip_source_free(src);
   return ok;
+}
+
+std::uint64_t ScoreWorkSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  int failure = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &failure);
+  if (zip == nullptr) return size;  // not an archive: read as it is
+  std::uint64_t unpacked = 0;
+  const zip_int64_t count = zip_get_num_entries(zip, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t entry;
+    zip_stat_init(&entry);
+    if (zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &entry) == 0 &&
+        (entry.valid & ZIP_STAT_SIZE) != 0) {
+      unpacked += std::min<std::uint64_t>(entry.size, MaxScoreBytes());
+    }
+  }
+  zip_discard(zip);
+  return std::max(size, unpacked);
 }
 
 }  // namespace musicxml

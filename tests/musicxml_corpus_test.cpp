@@ -202,4 +202,15 @@ std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(Params()), ParamName);
 
+// Batches hand out the largest scores first; an archive must count by what
+// it unpacks to (sizes as `unzip -l` lists them), not by its packed bytes.
+TEST(CorpusWorkSize, ArchivesCountUnpacked) {
+  const std::string archive = Full("openscore-orchestra/Beethoven_Op.125_4.mxl");
+  const std::string plain = Full("music21-corpus/beethoven/opus18no1/movement2.musicxml");
+  if (!fs::exists(archive) || !fs::exists(plain)) GTEST_SKIP() << "corpus folder absent";
+  EXPECT_EQ(musicxml::ScoreWorkSize(archive), 26523410u);
+  EXPECT_EQ(musicxml::ScoreWorkSize(plain), fs::file_size(plain));
+  EXPECT_EQ(musicxml::ScoreWorkSize(Full("no such score.mxl")), 0u);
+}
+
 }  // namespace
