@@ -72,9 +72,7 @@ Snapshot Take(const simhost::Host& host, const Range& measures,
 // A warning naming what a plain copy of an archive's score leaves behind;
 // empty when the archive holds nothing else.
 std::string DroppedMembers(const musicxml::Score& score) {
-  std::string archive;
-  if (!score.SaveBytes(archive, musicxml::Score::Form::AsLoaded)) return {};
-  const std::vector<std::string> names = musicxml::ExtraArchiveMembers(archive);
+  const std::vector<std::string> names = score.ExtraArchiveMembers();
   if (names.empty()) return {};
   constexpr std::size_t Named = 5;
   std::string list;

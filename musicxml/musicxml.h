@@ -110,6 +110,10 @@ class Score {
 
   const std::string& Name() const;  // as given to Load*, for messages
   bool IsArchive() const;
+  // What a plain copy of an archive's score leaves behind: its members but
+  // the root file, "mimetype" and META-INF/container.xml (none for a plain
+  // score).
+  std::vector<std::string> ExtraArchiveMembers() const;
   int MeasureCount() const;
   // The number attribute of the first part's measure `measure` (1-based).
   std::string MeasureNumber(int measure) const;

@@ -373,6 +373,11 @@ Score::Form FormForPath(const std::string& path) {
 
 const std::string& Score::Name() const { return impl_->name; }
 bool Score::IsArchive() const { return impl_->archive; }
+
+std::vector<std::string> Score::ExtraArchiveMembers() const {
+  if (!impl_->archive) return {};
+  return musicxml::ExtraArchiveMembers(impl_->original);
+}
 int Score::MeasureCount() const { return impl_->model.measureCount; }
 std::string Score::MeasureNumber(int measure) const {
   const ScoreModel& model = impl_->model;
