@@ -315,12 +315,10 @@ Status Score::SaveFile(const std::string& path, Form form) const {
             });
           },
           error);
-    } else if (asLoaded && !d.changed) {
-      written = ReplaceFile(path, d.original, error);
     } else if (asLoaded) {
-      std::string bytes;
-      if (!d.OwnForm(bytes, error)) return d.Fail(error);
-      written = ReplaceFile(path, bytes, error);
+      std::string packed;  // only an edited archive needs packing
+      if (d.changed && !d.OwnForm(packed, error)) return d.Fail(error);
+      written = ReplaceFile(path, d.changed ? std::string_view(packed) : d.original, error);
     } else if (form == Form::Xml) {
       written = ReplaceFile(path, d.Root(), error);
     } else {
@@ -378,6 +376,7 @@ std::vector<std::string> Score::ExtraArchiveMembers() const {
   if (!impl_->archive) return {};
   return musicxml::ExtraArchiveMembers(impl_->original);
 }
+
 int Score::MeasureCount() const { return impl_->model.measureCount; }
 std::string Score::MeasureNumber(int measure) const {
   const ScoreModel& model = impl_->model;
