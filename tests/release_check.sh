@@ -56,6 +56,15 @@ if command -v i686-w64-mingw32-nm >/dev/null && [ -n "$(i686-w64-mingw32-nm "$fx
   fail "kqmeterfix2000.fxt has a symbol table"
 fi
 
+# Its version resource (what Windows shows in the file's properties) names
+# the release's version, as the archive's name does.
+version=$(sed -n 's/^project(kqmeterfix VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+for key in FileVersion ProductVersion; do
+  value=$(strings -el "$fxt" | awk -v key="$key" 'found { print; exit } $0 == key { found = 1 }')
+  [ "$value" = "$version" ] || fail "the version resource's $key is '$value', expected $version"
+done
+[ "$name" = "kqmeterfix-$version-win32" ] || fail "the archive is named $name for version $version"
+
 cmp -s "$dir/examples/beam-groups.musicxml" "$source/examples/guide/beam-groups.musicxml" ||
   fail "examples/beam-groups.musicxml differs from the guide's example score"
 cmp -s "$dir/options-dialog.png" "$source/docs/options-dialog.png" ||
