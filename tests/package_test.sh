@@ -66,7 +66,7 @@ grep -q "4 of 8 measures changed" "$work/example.out" ||
 gzip -dc "$root/usr/share/man/man1/meterfix.1.gz" >"$work/meterfix.1"
 lint=$(mandoc -Tlint -Wwarning "$work/meterfix.1" 2>&1 || true)
 [ -z "$lint" ] || fail "mandoc -Tlint: $lint"
-MANWIDTH=200 mandoc -Tutf8 "$work/meterfix.1" | col -b >"$work/meterfix.txt"
+mandoc -Tascii -Owidth=200 "$work/meterfix.1" | sed 's/.\x08//g' >"$work/meterfix.txt"
 for section in SYNOPSIS DESCRIPTION OPTIONS SUBCOMMANDS "EXIT STATUS" FILES EXAMPLES; do
   grep -q "^$section" "$work/meterfix.txt" || fail "the manual page has no $section section"
 done
