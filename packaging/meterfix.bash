@@ -11,8 +11,8 @@ _meterfix_help() {
     fields && match($0, /^  [A-Za-z][A-Za-z0-9]*(\[[0-9]+\])? \(/) {
       name = substr($0, 3, RLENGTH - 4); print "field " name; next }
     match($0, /^  +(-[A-Za-z0-9],)?--[a-z][a-z0-9-]*/) {
-      spec = substr($0, RSTART, RLENGTH); rest = substr($0, RSTART + RLENGTH)
-      sub(/^ +/, "", spec); n = split(spec, names, ",")
+      names_text = substr($0, RSTART, RLENGTH); rest = substr($0, RSTART + RLENGTH)
+      sub(/^ +/, "", names_text); n = split(names_text, names, ",")
       value = (rest ~ /^ [A-Z]/) ? 1 : 0
       for (i = 1; i <= n; i++) print "option " names[i] " " value }'
 }
