@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -279,6 +280,93 @@ TEST(HtmlReport, WorkersCarryThePictureWhole) {
   }
   EXPECT_EQ(Count(pages[0], "<svg "), 2u);
   EXPECT_EQ(pages[0], pages[1]);
+}
+
+// A screenshot by headless Chromium of `html`, as rows of RGB pixels; empty
+// (with the reason in `skipped`) where Chromium or ImageMagick is missing.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::string rgb;
+  const unsigned char* At(int x, int y) const {
+    return reinterpret_cast<const unsigned char*>(rgb.data()) + 3 * (static_cast<std::size_t>(y) * width + x);
+  }
+};
+Picture Screenshot(const ScratchDir& dir, const std::string& html, std::string& skipped) {
+  const char* browser = "/usr/bin/chromium";
+  const char* convert = "/usr/bin/convert";
+  Picture picture;
+  if (!fs::exists(browser)) skipped = "SKIPPED: Chromium is not installed";
+  if (!fs::exists(convert)) skipped = "SKIPPED: ImageMagick is not installed";
+  if (!skipped.empty()) return picture;
+  fs::create_directories(dir.path() / "profile");
+  const std::string command =
+      std::string(browser) +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --force-device-scale-factor=1 --user-data-dir='" +
+      (dir / "profile") + "' --window-size=1000,900 --screenshot='" + (dir / "shot.png") +
+      "' 'file://" + html + "' >/dev/null 2>&1 && " + convert + " '" + (dir / "shot.png") +
+      "' -background white -alpha remove -depth 8 '" + (dir / "shot.ppm") + "'";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  const std::string ppm = ReadFile(dir / "shot.ppm");
+  int maxValue = 0;
+  int consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &picture.width, &picture.height, &maxValue,
+                  &consumed) != 3 || maxValue != 255) {
+    ADD_FAILURE() << "not a PPM picture";
+    return Picture{};
+  }
+  picture.rgb = ppm.substr(static_cast<std::size_t>(consumed) + 1);
+  EXPECT_EQ(picture.rgb.size(), 3u * picture.width * picture.height);
+  return picture;
+}
+
+TEST(HtmlReport, ChromiumShowsEachNoteheadAndMarkWhereThePagePutsThem) {
+  ScratchDir dir;
+  const std::string page = RhythmPage(dir, RhythmScore());
+  std::string skipped;
+  const Picture shot = Screenshot(dir, dir / "rhythm.html", skipped);
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+  ASSERT_FALSE(shot.rgb.empty());
+  // The picture's own background (#fcfcfc, inside its border) gives its
+  // place on the page: the first long run of it.
+  int left = -1;
+  int top = -1;
+  for (int y = 0; y < shot.height && top < 0; ++y) {
+    int run = 0;
+    for (int x = 0; x < shot.width; ++x) {
+      const unsigned char* p = shot.At(x, y);
+      run = p[0] == 0xfc && p[1] == 0xfc && p[2] == 0xfc ? run + 1 : 0;
+      if (run == 100) {
+        left = x - 99;
+        top = y;
+        break;
+      }
+    }
+  }
+  ASSERT_GE(top, 0) << "no picture on the screenshot";
+  const std::string svg = page.substr(page.find("<svg "));
+  auto colour = [&](double x, double y) {
+    const unsigned char* p = shot.At(left + static_cast<int>(x), top + static_cast<int>(y));
+    if (p[0] < 90 && p[1] < 90 && p[2] < 90) return std::string("black");
+    if (p[0] > 170 && p[1] < 90 && p[2] < 90) return std::string("red");
+    if (p[0] < 90 && p[1] < 140 && p[2] > 160) return std::string("blue");
+    return std::string("background");
+  };
+  const Written w = ReadWritten(RhythmScore(), 0);
+  std::map<std::string, int> heads;
+  for (const std::string cls : {"head", "head off", "head on"}) {
+    for (const auto& head : Elements(svg, "ellipse", cls)) {
+      ++heads[colour(head.at("cx"), head.at("cy"))];
+    }
+  }
+  // Every notehead of both systems is there; the group start between the
+  // old beats is red above and blue below.
+  EXPECT_EQ(heads["black"], 2 * (w.notes - w.offBeatStarts));
+  EXPECT_EQ(heads["red"], w.offBeatStarts);
+  EXPECT_EQ(heads["blue"], w.offBeatStarts);
 }
 
 TEST(HtmlReport, ChromiumRendersIt) {
