@@ -513,7 +513,7 @@ constexpr std::string_view Head =
     ".head.off,.rest.off,.mark.off{fill:#d62020;stroke:#d62020}\n"
     ".head.on,.rest.on,.mark.on{fill:#1e63c8;stroke:#1e63c8}\n"
     ".head.open.off,.head.open.on{fill:#fff}\n"
-    ".legend span{margin-right:1.2em}\n"
+    ".legend span{margin-right:1.2em;white-space:nowrap}\n"
     "</style>\n</head>\n<body>\n<h1>meterfix report</h1>\n"
     "<p class=\"legend\">Each changed measure twice, its rhythm as the score writes it under the "
     "old signature and under the new one, one line per voice.<br>"
