@@ -262,7 +262,8 @@ class Reader {
     return part_.divisions > 0 ? m_.base + m_.units * EdusPerQuarter / part_.divisions : m_.base;
   }
   bool AmountOf(double& amount);
-  EntryLook NoteLook(bool grace) const;
+  // How the note just read is written; `type` is its <type> in EDUs (0: none).
+  EntryLook NoteLook(bool grace, std::int32_t type) const;
   bool Advance(double amount);
   int MeasureIndex() const { return static_cast<int>(partModel().measures.size()) - 1; }
   PartModel& partModel() const { return model_.parts.back(); }
@@ -625,9 +626,9 @@ void Reader::EndChild(std::size_t at, std::size_t end, bool selfClosing) {
   if (!stopped_ && MeasureIndex() < MaxMeasures) ReadChild();
 }
 
-EntryLook Reader::NoteLook(bool grace) const {
+EntryLook Reader::NoteLook(bool grace, std::int32_t type) const {
   EntryLook look;
-  look.type = NoteTypeValue(Trim(child_.type.text));
+  look.type = type;
   look.dots = static_cast<std::uint8_t>(std::min(child_.dots, 8));
   look.flags = child_.lookFlags;
   if (child_.rest) look.flags |= EntryLook::Rest;
@@ -742,6 +743,7 @@ bool Reader::ReadChild() {
       item.grace = grace;
       item.rest = child_.rest;
       std::int32_t value = NoteTypeValue(Trim(child_.type.text));
+      item.look = NoteLook(grace, value);
       if (value > 0) {
         std::int32_t add = value;
         for (int dots = 0; dots < child_.dots && dots < 8; ++dots) {
@@ -752,7 +754,6 @@ bool Reader::ReadChild() {
         value = static_cast<std::int32_t>(std::llround(item.end - item.start));
       }
       item.value = value;
-      item.look = NoteLook(grace);
       if (child_.beamSeen) {
         const std::string kind = Trim(child_.beam.text);
         item.beam = kind == "begin"      ? BeamMark::Begin
