@@ -71,14 +71,15 @@ Json LayerJson(const LayerPicture& picture) {
                        look.tupletNumber, look.dots, look.flags, look.tupletStarts,
                        look.tupletStops});
   }
-  return Json{picture.staff, layer.voice, layer.duration, entries};
+  return Json{picture.part, picture.staffInPart, layer.voice, layer.duration, entries};
 }
 LayerPicture LayerFrom(const Json& j) {
   LayerPicture picture;
-  picture.staff = j.at(0).get<int>();
-  picture.layer.voice = j.at(1).get<std::string>();
-  picture.layer.duration = j.at(2).get<std::int32_t>();
-  for (const Json& n : j.at(3)) {
+  picture.part = j.at(0).get<int>();
+  picture.staffInPart = j.at(1).get<int>();
+  picture.layer.voice = j.at(2).get<std::string>();
+  picture.layer.duration = j.at(3).get<std::int32_t>();
+  for (const Json& n : j.at(4)) {
     simhost::Entry e;
     e.position = n.at(0).get<std::int32_t>();
     e.duration = n.at(1).get<std::int32_t>();
@@ -122,7 +123,7 @@ Json ResultJson(const RunResult& result) {
               {"staves", staves},
               {"messages", messages},
               {"warnings", r.warnings},
-              {"staffNames", r.staffNames},
+              {"partNames", r.partNames},
               {"output", r.output},
               {"outputRequested", r.outputRequested}};
 }
@@ -148,7 +149,7 @@ RunResult ResultFrom(const Json& j) {
     r.messages.push_back({m[0].get<std::string>(), m[1].get<std::string>()});
   }
   r.warnings = j.at("warnings").get<std::vector<std::string>>();
-  r.staffNames = j.at("staffNames").get<std::vector<std::string>>();
+  r.partNames = j.at("partNames").get<std::vector<std::string>>();
   r.output = j.at("output").get<std::string>();
   r.outputRequested = j.at("outputRequested").get<bool>();
   return result;

@@ -435,25 +435,28 @@ Layout LayoutOf(const MeasureChange& m) {
   return layout;
 }
 
-std::string MeasureSvg(const MeasureChange& m, const std::vector<std::string>& staffNames) {
+std::string MeasureSvg(const MeasureChange& m, const std::vector<std::string>& partNames) {
   std::vector<int> oldBeats =
       m.before.present ? BeatStarts(m.before.signature) : std::vector<int>{};
   std::vector<int> newBeats = m.after.present ? BeatStarts(m.after.signature) : std::vector<int>{};
   std::sort(oldBeats.begin(), oldBeats.end());
   std::sort(newBeats.begin(), newBeats.end());
   const Layout layout = LayoutOf(m);
-  // A row per layer: the staff's name, and the voice where a staff has several.
-  std::map<int, int> layersOfStaff;
-  for (const LayerPicture& picture : m.layers) ++layersOfStaff[picture.staff];
+  // A row per layer: the part's name, the staff within it, and the voice
+  // where a staff has several.
+  std::map<std::pair<int, int>, int> layersOfStaff;
+  for (const LayerPicture& picture : m.layers) ++layersOfStaff[{picture.part, picture.staffInPart}];
   std::vector<std::string> labels;
   for (const LayerPicture& picture : m.layers) {
-    const std::string name = picture.staff >= 0 &&
-                                     static_cast<std::size_t>(picture.staff) < staffNames.size()
-                                 ? ShortName(staffNames[static_cast<std::size_t>(picture.staff)])
-                                 : std::string("staff");
-    labels.push_back(layersOfStaff[picture.staff] > 1
-                         ? name + ", voice " + ShortName(picture.layer.voice, 12)
-                         : name);
+    std::string label = picture.part >= 0 &&
+                                static_cast<std::size_t>(picture.part) < partNames.size()
+                            ? ShortName(partNames[static_cast<std::size_t>(picture.part)])
+                            : std::string("part");
+    if (picture.staffInPart > 1) label += " " + std::to_string(picture.staffInPart);
+    if (layersOfStaff[{picture.part, picture.staffInPart}] > 1) {
+      label += ", voice " + ShortName(picture.layer.voice, 12);
+    }
+    labels.push_back(label);
   }
   const double systemHeight = SystemHead + RowHeight * static_cast<double>(m.layers.size());
   const double width = layout.X(layout.length) + Pad + 8;
@@ -583,7 +586,7 @@ bool WriteHtml(const std::vector<FileReport>& reports,
          << EscapeHtml(summary) << "</p>\n";
     // Names too long for a picture appear there shortened, and here in full once.
     bool listed = false;
-    for (const std::string& name : report.staffNames) {
+    for (const std::string& name : report.partNames) {
       if (ShortName(name).size() == name.size()) continue;
       page << (listed ? "" : "<dl class=\"names\">") << "<dt>" << Escape(ShortName(name))
            << "</dt><dd>";
@@ -600,7 +603,7 @@ bool WriteHtml(const std::vector<FileReport>& reports,
       }
       page << "<div class=\"measure\"><p>measure " << Escape(name) << ": "
            << Escape(DescribeChange(m.before, m.after)) << "</p>";
-      if (!m.layers.empty()) page << MeasureSvg(m, report.staffNames);
+      if (!m.layers.empty()) page << MeasureSvg(m, report.partNames);
       page << "</div>\n";
       if (!page.ok()) return false;
     }

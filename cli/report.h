@@ -28,7 +28,8 @@ struct SignatureState {
 // One layer of a changed measure as the score writes it, for the picture:
 // the host's entries (positions, values, group starts) and how each is written.
 struct LayerPicture {
-  int staff = 0;  // index into FileReport::staffNames
+  int part = 0;         // index into FileReport::partNames
+  int staffInPart = 1;  // 1-based
   musicxml::WrittenLayer layer;
 };
 
@@ -61,7 +62,7 @@ struct FileReport {
   std::vector<StaffChange> staves;
   std::vector<Message> messages;
   std::vector<std::string> warnings;
-  std::vector<std::string> staffNames;  // of the staves in pictures, each once
+  std::vector<std::string> partNames;  // of the parts in pictures, each once
   std::string output;            // where the result was written; empty: nowhere
   bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };

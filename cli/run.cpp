@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <map>
 
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
@@ -222,22 +223,22 @@ RunResult RunInput(const RunRequest& request) {
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
-  // The layers of the changed measures as written, each staff's name once.
-  std::vector<int> nameIndex(score.Staves().size(), -1);
+  // The layers of the changed measures as written, each part's name once.
+  std::map<std::string, int> partIndex;
   for (int i = 0; request.collectLayers && i <= measures.last - measures.first; ++i) {
     if (!changedAt(i)) continue;
     for (int slot = staves.first - 1; slot < staves.last; ++slot) {
       const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
       if (staff.hidden) continue;
       for (musicxml::WrittenLayer& layer : score.Layers(slot, measures.first + i)) {
-        int& index = nameIndex[static_cast<std::size_t>(slot)];
-        if (index < 0) {
-          index = static_cast<int>(result.report.staffNames.size());
-          result.report.staffNames.push_back(
-              (staff.partName.empty() ? staff.partId : staff.partName) +
-              (staff.staffInPart > 1 ? " " + std::to_string(staff.staffInPart) : ""));
+        const auto [at, added] =
+            partIndex.emplace(staff.partId, static_cast<int>(result.report.partNames.size()));
+        if (added) {
+          result.report.partNames.push_back(staff.partName.empty() ? staff.partId
+                                                                   : staff.partName);
         }
-        pictures[static_cast<std::size_t>(i)].push_back(LayerPicture{index, std::move(layer)});
+        pictures[static_cast<std::size_t>(i)].push_back(
+            LayerPicture{at->second, staff.staffInPart, std::move(layer)});
       }
     }
   }
