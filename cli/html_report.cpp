@@ -521,9 +521,9 @@ constexpr std::string_view Head =
     "<p class=\"legend\">Each changed measure twice, its rhythm as the score writes it under the "
     "old signature and under the new one, one line per voice.<br>"
     "<span style=\"color:#d62020\">&#9650; a beam group starts between the old beats (so the "
-    "signature changes)</span>"
-    "<span style=\"color:#1e63c8\">&#9650; that start on a new beat</span>"
-    "<span style=\"color:#888\">&#9478; old beat</span>"
+    "signature changes)</span> "
+    "<span style=\"color:#1e63c8\">&#9650; that start on a new beat</span> "
+    "<span style=\"color:#888\">&#9478; old beat</span> "
     "<span style=\"color:#1e63c8\">&#9478; new beat</span></p>\n";
 
 }  // namespace
