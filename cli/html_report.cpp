@@ -619,15 +619,6 @@ bool WriteHtml(const std::vector<FileReport>& reports,
   return page.Flush();
 }
 
-std::string FormatHtml(const std::vector<FileReport>& reports) {
-  std::string html;
-  WriteHtml(reports, [&](std::string_view piece) {
-    html.append(piece);
-    return true;
-  });
-  return html;
-}
-
 bool WriteHtmlFile(const std::vector<FileReport>& reports, const std::string& path,
                    std::string& error) {
   if (path == "-") {

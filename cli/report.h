@@ -87,11 +87,10 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures 
 
 // One self-contained HTML page: per file the summary, per changed measure
 // its rhythm in notation, each layer under the old signature and under the
-// new one. WriteHtml hands the page to `sink` in pieces as it is made (false
-// from the sink stops it, and WriteHtml returns false); FormatHtml returns it whole.
+// new one, handed to `sink` in pieces as it is made (false from the sink
+// stops it, and WriteHtml returns false).
 bool WriteHtml(const std::vector<FileReport>& reports,
                const std::function<bool(std::string_view)>& sink);
-std::string FormatHtml(const std::vector<FileReport>& reports);
 // The page streamed into the file at `path` (replaced as a score is), or to
 // standard output for "-"; false with a one-line error naming it.
 bool WriteHtmlFile(const std::vector<FileReport>& reports, const std::string& path,

@@ -265,6 +265,15 @@ TEST(HtmlReport, LongNamesAreShortenedWithTheFullNameOnce) {
   EXPECT_EQ(Count(page, ">" + shown + ", voice 2</text>"), 2u);
 }
 
+TEST(HtmlReport, StandardOutputGetsTheSamePage) {
+  ScratchDir dir;
+  const std::string page = RhythmPage(dir, RhythmScore());
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "html",
+                                   "--report-file", "-", dir / "rhythm.musicxml"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, page);
+}
+
 TEST(HtmlReport, WorkersCarryThePictureWhole) {
   ScratchDir dir;
   const std::string score = RhythmScore();
