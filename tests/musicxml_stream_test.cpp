@@ -67,6 +67,10 @@ std::vector<std::string> Sites(const musicxml::ScoreModel& model) {
       for (const musicxml::CellModel& cell : row) {
         for (const musicxml::LayerModel& layer : cell.layers) {
           out.back() += "|" + layer.voice + ":" + std::to_string(layer.entries.size());
+          for (const musicxml::EntryLook& look : layer.looks) {
+            out.back() += "," + std::to_string(look.type) + "/" + std::to_string(look.beams) + "/" +
+                          std::to_string(look.flags) + "/" + std::to_string(look.tupletNumber);
+          }
         }
       }
     }
