@@ -59,14 +59,54 @@ SignatureState StateFrom(const Json& j) {
   return s;
 }
 
+// A layer of a picture: per entry its position, value, group start and
+// skip, then its look, as one array of numbers.
+Json LayerJson(const LayerPicture& picture) {
+  Json entries = Json::array();
+  const musicxml::WrittenLayer& layer = picture.layer;
+  for (std::size_t i = 0; i < layer.entries.size() && i < layer.looks.size(); ++i) {
+    const simhost::Entry& e = layer.entries[i];
+    const musicxml::EntryLook& look = layer.looks[i];
+    entries.push_back({e.position, e.duration, e.beamStart, e.skip, look.type, look.beams,
+                       look.tupletNumber, look.dots, look.flags, look.tupletStarts,
+                       look.tupletStops});
+  }
+  return Json{picture.part, picture.staffInPart, layer.voice, layer.duration, entries};
+}
+LayerPicture LayerFrom(const Json& j) {
+  LayerPicture picture;
+  picture.part = j.at(0).get<int>();
+  picture.staffInPart = j.at(1).get<int>();
+  picture.layer.voice = j.at(2).get<std::string>();
+  picture.layer.duration = j.at(3).get<std::int32_t>();
+  for (const Json& n : j.at(4)) {
+    simhost::Entry e;
+    e.position = n.at(0).get<std::int32_t>();
+    e.duration = n.at(1).get<std::int32_t>();
+    e.beamStart = n.at(2).get<bool>();
+    e.skip = n.at(3).get<bool>();
+    musicxml::EntryLook look;
+    look.type = n.at(4).get<std::int32_t>();
+    look.beams = n.at(5).get<std::uint32_t>();
+    look.tupletNumber = n.at(6).get<std::uint16_t>();
+    look.dots = n.at(7).get<std::uint8_t>();
+    look.flags = n.at(8).get<std::uint8_t>();
+    look.tupletStarts = n.at(9).get<std::uint8_t>();
+    look.tupletStops = n.at(10).get<std::uint8_t>();
+    picture.layer.entries.push_back(e);
+    picture.layer.looks.push_back(look);
+  }
+  return picture;
+}
+
 Json ResultJson(const RunResult& result) {
   const FileReport& r = result.report;
   Json measures = Json::array();
   for (const MeasureChange& m : r.measures) {
-    Json starts = Json::array();
-    for (const StaffStarts& staff : m.starts) starts.push_back({staff.name, staff.positions});
+    Json layers = Json::array();
+    for (const LayerPicture& picture : m.layers) layers.push_back(LayerJson(picture));
     measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after),
-                        m.length, starts});
+                        layers});
   }
   Json staves = Json::array();
   for (const StaffChange& s : r.staves) {
@@ -83,6 +123,7 @@ Json ResultJson(const RunResult& result) {
               {"staves", staves},
               {"messages", messages},
               {"warnings", r.warnings},
+              {"partNames", r.partNames},
               {"output", r.output},
               {"outputRequested", r.outputRequested}};
 }
@@ -96,12 +137,10 @@ RunResult ResultFrom(const Json& j) {
   r.error = j.at("reportError").get<std::string>();
   r.changed = j.at("changed").get<bool>();
   for (const Json& m : j.at("measures")) {
-    std::vector<StaffStarts> starts;
-    for (const Json& staff : m[6]) {
-      starts.push_back({staff[0].get<std::string>(), staff[1].get<std::vector<int>>()});
-    }
+    std::vector<LayerPicture> layers;
+    for (const Json& layer : m[5]) layers.push_back(LayerFrom(layer));
     r.measures.push_back({m[0].get<int>(), m[1].get<std::string>(), m[2].get<bool>(),
-                          StateFrom(m[3]), StateFrom(m[4]), m[5].get<int>(), starts});
+                          StateFrom(m[3]), StateFrom(m[4]), std::move(layers)});
   }
   for (const Json& s : j.at("staves")) {
     r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});
@@ -110,6 +149,7 @@ RunResult ResultFrom(const Json& j) {
     r.messages.push_back({m[0].get<std::string>(), m[1].get<std::string>()});
   }
   r.warnings = j.at("warnings").get<std::vector<std::string>>();
+  r.partNames = j.at("partNames").get<std::vector<std::string>>();
   r.output = j.at("output").get<std::string>();
   r.outputRequested = j.at("outputRequested").get<bool>();
   return result;

@@ -389,7 +389,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
   base.breakLinks = args.breakLinks;
-  base.collectStarts = args.report == "html";
+  base.collectLayers = args.report == "html";
   std::vector<std::string> settingsWarnings;
   {
     FileLock lock;
@@ -471,11 +471,15 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
 
   // A lone failed input has said all there is on standard error, except
   // to a reader of JSON, which lists it.
-  if (args.report != "none" &&
-      (failed < reports.size() || reports.size() > 1 || args.report == "json")) {
-    const std::string text = args.report == "json"   ? FormatJson(reports)
-                             : args.report == "html" ? FormatHtml(reports)
-                                                     : FormatText(reports, args.allMeasures);
+  const bool report = args.report != "none" &&
+                      (failed < reports.size() || reports.size() > 1 || args.report == "json");
+  if (report && args.report == "html") {
+    // The page may be many times the score: it goes out as it is made.
+    std::string error;
+    if (!WriteHtmlFile(reports, args.reportFile, error)) throw Failure{error};
+  } else if (report) {
+    const std::string text =
+        args.report == "json" ? FormatJson(reports) : FormatText(reports, args.allMeasures);
     if (args.reportFile == "-") {
       if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
         throw Failure{"<stdout>: cannot write the report"};

@@ -2,10 +2,13 @@
 // for machines and an aligned table for people.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "musicxml/musicxml.h"
 
 namespace meterfix {
 
@@ -22,10 +25,12 @@ struct SignatureState {
   std::optional<SignatureText> display;  // the display signature when in use
 };
 
-// Where one staff's beam groups begin in a measure, for the picture.
-struct StaffStarts {
-  std::string name;            // the part's name, and the staff within it
-  std::vector<int> positions;  // EDUs from the barline
+// One layer of a changed measure as the score writes it, for the picture:
+// the host's entries (positions, values, group starts) and how each is written.
+struct LayerPicture {
+  int part = 0;         // index into FileReport::partNames
+  int staffInPart = 1;  // 1-based
+  musicxml::WrittenLayer layer;
 };
 
 struct MeasureChange {
@@ -34,8 +39,7 @@ struct MeasureChange {
   bool changed = false;
   SignatureState before;
   SignatureState after;
-  int length = 0;                   // EDUs; collected for changed measures when asked
-  std::vector<StaffStarts> starts;  // likewise, the staves that took part
+  std::vector<LayerPicture> layers;  // collected for changed measures when asked
 };
 
 struct StaffChange {
@@ -58,6 +62,7 @@ struct FileReport {
   std::vector<StaffChange> staves;
   std::vector<Message> messages;
   std::vector<std::string> warnings;
+  std::vector<std::string> partNames;  // of the parts in pictures, each once
   std::string output;            // where the result was written; empty: nowhere
   bool outputRequested = false;  // -o, --in-place or --out-dir was given
 };
@@ -81,8 +86,18 @@ std::string FormatJson(const std::vector<FileReport>& reports);
 std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures = false);
 
 // One self-contained HTML page: per file the summary, per changed measure
-// a drawing of the group starts against the old and the new beats.
-std::string FormatHtml(const std::vector<FileReport>& reports);
+// its rhythm in notation, each layer under the old signature and under the
+// new one, handed to `sink` in pieces as it is made (false from the sink
+// stops it, and WriteHtml returns false).
+bool WriteHtml(const std::vector<FileReport>& reports,
+               const std::function<bool(std::string_view)>& sink);
+// The page streamed into the file at `path` (replaced as a score is), or to
+// standard output for "-"; false with a one-line error naming it.
+bool WriteHtmlFile(const std::vector<FileReport>& reports, const std::string& path,
+                   std::string& error);
+// At most `limit` characters of `name` (UTF-8), with an ellipsis where it
+// was cut.
+std::string ShortName(std::string_view name, std::size_t limit = 60);
 
 // Where the beats of a signature fall, in EDUs from the barline: "4" over
 // "1024" beats every quarter, "3+3+2" over "512" at 0, 1536 and 3072.

@@ -7,9 +7,8 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <map>
 
-#include "analysis/beatlist.h"
-#include "analysis/collection.h"
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
 #include "musicxml/file_io.h"
@@ -157,6 +156,7 @@ RunResult RunInput(const RunRequest& request) {
   }
 
   simhost::Host host;
+  score.KeepLayers(request.collectLayers);
   status = score.BuildHost(host);
   if (!status) {
     result.error = status.message;
@@ -208,7 +208,7 @@ RunResult RunInput(const RunRequest& request) {
     return before.measurePresent[i] != after.measurePresent[i] ||
            !(before.measures[i] == after.measures[i]);
   };
-  std::vector<std::pair<int, std::vector<StaffStarts>>> starts(
+  std::vector<std::vector<LayerPicture>> pictures(
       static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
@@ -218,34 +218,30 @@ RunResult RunInput(const RunRequest& request) {
         static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
     result.report.messages = PluginSession::Messages();
     after = Take(host, measures, score.Staves());
-    // The group starts as the plug-in itself collects them, while it is loaded.
-    for (int i = 0; request.collectStarts && i <= measures.last - measures.first; ++i) {
-      if (!changedAt(i)) continue;
-      for (int slot = staves.first - 1; slot < staves.last; ++slot) {
-        const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
-        if (staff.hidden) continue;
-        BeatList list;
-        BeatListInit(&list);
-        const std::int32_t length =
-            CollectBeatStarts(staff.staff, static_cast<std::int16_t>(measures.first + i), &list);
-        StaffStarts row;
-        row.name = (staff.partName.empty() ? staff.partId : staff.partName) +
-                   (staff.staffInPart > 1 ? " " + std::to_string(staff.staffInPart) : "");
-        for (std::int16_t k = 0; k < list.count; ++k) row.positions.push_back(list.positions[k]);
-        BeatListRelease(&list);
-        std::sort(row.positions.begin(), row.positions.end());
-        row.positions.erase(std::unique(row.positions.begin(), row.positions.end()),
-                            row.positions.end());
-        starts[static_cast<std::size_t>(i)].first =
-            std::max(starts[static_cast<std::size_t>(i)].first, static_cast<int>(length));
-        if (!row.positions.empty()) starts[static_cast<std::size_t>(i)].second.push_back(row);
-      }
-    }
     // Terminate writes the stand-in registry only; the settings directory
     // is never written by a run.
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
+  // The layers of the changed measures as written, each part's name once.
+  std::map<std::string, int> partIndex;
+  for (int i = 0; request.collectLayers && i <= measures.last - measures.first; ++i) {
+    if (!changedAt(i)) continue;
+    for (int slot = staves.first - 1; slot < staves.last; ++slot) {
+      const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
+      if (staff.hidden) continue;
+      for (musicxml::WrittenLayer& layer : score.Layers(slot, measures.first + i)) {
+        const auto [at, added] =
+            partIndex.emplace(staff.partId, static_cast<int>(result.report.partNames.size()));
+        if (added) {
+          result.report.partNames.push_back(staff.partName.empty() ? staff.partId
+                                                                   : staff.partName);
+        }
+        pictures[static_cast<std::size_t>(i)].push_back(
+            LayerPicture{at->second, staff.staffInPart, std::move(layer)});
+      }
+    }
+  }
 
   for (int i = 0; i <= measures.last - measures.first; ++i) {
     MeasureChange change;
@@ -254,8 +250,7 @@ RunResult RunInput(const RunRequest& request) {
     change.before = StateOf(before.measurePresent[i], before.measures[i]);
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
     change.changed = changedAt(i);
-    change.length = starts[static_cast<std::size_t>(i)].first;
-    change.starts = std::move(starts[static_cast<std::size_t>(i)].second);
+    change.layers = std::move(pictures[static_cast<std::size_t>(i)]);
     result.report.changed = result.report.changed || change.changed;
     result.report.measures.push_back(std::move(change));
   }

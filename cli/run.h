@@ -39,7 +39,7 @@ struct RunRequest {
   std::optional<NumberRange> numbers;  // excludes `measures`
   std::optional<Range> staves;
   bool breakLinks = false;     // replace an output with several hard links all the same
-  bool collectStarts = false;  // note where changed measures' groups start (for pictures)
+  bool collectLayers = false;  // keep the changed measures' layers as written (for pictures)
 };
 
 struct RunResult {

@@ -21,6 +21,7 @@ struct Timed {
   BeamMark beam = BeamMark::None;
   bool start = false;
   bool freeRest = false;  // a rest that no open beam holds
+  EntryLook look;
 };
 
 class Snapper {
@@ -161,6 +162,7 @@ MeasureLayers BuildLayers(const std::vector<VoiceItem>& items,
         t.position = Round(start);
         t.value = item->value;
         t.grace = true;
+        t.look = item->look;
         seq.push_back(t);
         result.snapped += moved ? 1 : 0;
         continue;
@@ -176,6 +178,7 @@ MeasureLayers BuildLayers(const std::vector<VoiceItem>& items,
         gap.end = start;
         gap.value = Round(start - voiceEnd);
         gap.rest = true;
+        gap.look.flags = EntryLook::Rest | EntryLook::Invisible;
         seq.push_back(gap);
       }
       Timed t;
@@ -184,12 +187,14 @@ MeasureLayers BuildLayers(const std::vector<VoiceItem>& items,
       t.value = item->value;
       t.rest = item->rest || item->forward;
       t.beam = item->beam;
+      t.look = item->look;
       seq.push_back(t);
       voiceEnd = std::max(voiceEnd, end);
     }
     MarkGroupStarts(seq, beats);
     layer.duration = Round(voiceEnd);
     layer.entries.reserve(seq.size());
+    layer.looks.reserve(seq.size());
     for (const Timed& t : seq) {
       simhost::Entry e;
       e.position = t.position;
@@ -197,6 +202,7 @@ MeasureLayers BuildLayers(const std::vector<VoiceItem>& items,
       e.beamStart = !t.grace && t.start;
       e.skip = t.grace;  // grace notes neither start nor spoil a group
       layer.entries.push_back(e);
+      layer.looks.push_back(t.look);
     }
   }
   return result;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "musicxml/meter.h"
+#include "musicxml/musicxml.h"
 #include "simhost/simhost.h"
 
 namespace musicxml {
@@ -27,6 +28,7 @@ struct VoiceItem {
   bool forward = false;  // an invisible rest
   bool grace = false;
   BeamMark beam = BeamMark::None;
+  EntryLook look;  // how it is written, for pictures
 };
 
 struct MeasureLayer {
@@ -34,6 +36,7 @@ struct MeasureLayer {
   int staff = 1;  // the voice's home staff in this measure
   std::int32_t duration = 0;
   std::vector<simhost::Entry> entries;
+  std::vector<EntryLook> looks;  // entry for entry; a gap's invisible rest included
 };
 
 struct MeasureLayers {

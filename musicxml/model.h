@@ -63,11 +63,7 @@ struct MeasureSite {
   std::size_t closeAt = NoOffset;  // where that whitespace, else </measure>, starts
 };
 
-struct LayerModel {
-  std::string voice;
-  std::int32_t duration = 0;
-  std::vector<simhost::Entry> entries;
-};
+using LayerModel = WrittenLayer;
 
 struct CellModel {
   std::vector<LayerModel> layers;  // at most four
@@ -75,7 +71,6 @@ struct CellModel {
 
 struct PartModel {
   std::string id;
-  std::string name;
   int staffCount = 1;
   int firstStaff = 0;  // index into the score's staff list
   std::vector<MeasureSite> measures;

@@ -62,6 +62,42 @@ struct StaffInfo {
   bool independent = false;    // independentSignatures flag was set
 };
 
+// How one entry of a layer is written, beyond what the host keeps of it:
+// what a picture of the measure's rhythm needs.
+enum class LookBeam : std::uint8_t { None, Begin, Continue, End, ForwardHook, BackwardHook };
+struct EntryLook {
+  enum Flag : std::uint8_t {
+    Rest = 1,
+    Invisible = 2,     // a <forward>, or the gap before a voice enters
+    Grace = 4,
+    TieStart = 8,      // <tie> or <tied> of any note of the chord
+    TieStop = 16,
+    MeasureRest = 32,  // <rest measure="yes">
+    NoBracket = 64,    // a tuplet that starts here has bracket="no"
+  };
+  std::int32_t type = 0;           // the <type> in EDUs, undotted; 0 when none is given
+  std::uint32_t beams = 0;         // a LookBeam in 3 bits per <beam> level 1..8, level 1 lowest
+  std::uint16_t tupletNumber = 0;  // <actual-notes> of its <time-modification>; 0 when none
+  std::uint8_t dots = 0;
+  std::uint8_t flags = 0;
+  std::uint8_t tupletStarts = 0;   // <tuplet type="start"> on this note
+  std::uint8_t tupletStops = 0;    // <tuplet type="stop">
+  LookBeam Beam(int level) const {
+    return level < 1 || level > 8 ? LookBeam::None
+                                  : static_cast<LookBeam>((beams >> (3 * (level - 1))) & 7u);
+  }
+  bool operator==(const EntryLook&) const = default;
+};
+
+// One layer of one staff in one measure as read: the host's entries and,
+// entry for entry, how each is written.
+struct WrittenLayer {
+  std::string voice;
+  std::int32_t duration = 0;
+  std::vector<simhost::Entry> entries;
+  std::vector<EntryLook> looks;
+};
+
 // Limits of the host's score; larger input is refused with a clear message.
 constexpr int MaxStaves = 300;
 constexpr int MaxMeasures = 32767;
@@ -118,6 +154,12 @@ class Score {
   // The number attribute of the first part's measure `measure` (1-based).
   std::string MeasureNumber(int measure) const;
   const std::vector<StaffInfo>& Staves() const;
+  // Whether BuildHost keeps every measure's layers for Layers() (it hands
+  // them to the host and drops them otherwise). Set before BuildHost.
+  void KeepLayers(bool keep);
+  // The layers of staff slot `slot` (0-based) in `measure` (1-based) as
+  // read, voices in order; empty when not kept or out of range.
+  std::vector<WrittenLayer> Layers(int slot, int measure) const;
   // Every warning of every call so far.
   const std::vector<std::string>& Warnings() const;
 

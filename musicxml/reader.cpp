@@ -33,6 +33,17 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
+// `s` without its surrounding whitespace, moved out: a name may be most of
+// the file, so it is trimmed where it lies rather than copied.
+std::string TakeTrimmed(std::string& s) {
+  const auto last = s.find_last_not_of(" \t\r\n");
+  s.erase(last == std::string::npos ? 0 : last + 1);
+  s.erase(0, s.find_first_not_of(" \t\r\n"));
+  // Text appended piece by piece may hold twice its length.
+  if (s.capacity() > s.size() + s.size() / 4 + 64) s.shrink_to_fit();
+  return std::move(s);
+}
+
 // A finite non-negative decimal; false for anything else.
 bool ParseNumber(const std::string& text, double& out) {
   if (text.empty()) return false;
@@ -84,6 +95,23 @@ std::int32_t NoteTypeValue(const std::string& type) {
   return it == values.end() ? 0 : it->second;
 }
 
+// A <tie> or <tied> type as look flags ("let-ring" and "continue" draw no tie).
+std::uint8_t TieFlag(const char* type) {
+  if (type == nullptr) return 0;
+  return std::strcmp(type, "start") == 0 ? EntryLook::TieStart
+         : std::strcmp(type, "stop") == 0 ? EntryLook::TieStop
+                                          : 0;
+}
+
+LookBeam LookBeamOf(const std::string& kind) {
+  return kind == "begin"            ? LookBeam::Begin
+         : kind == "continue"       ? LookBeam::Continue
+         : kind == "end"            ? LookBeam::End
+         : kind == "forward hook"   ? LookBeam::ForwardHook
+         : kind == "backward hook"  ? LookBeam::BackwardHook
+                                    : LookBeam::None;
+}
+
 // Most names differ in their first letter: compare that before the rest.
 bool Is(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
 
@@ -113,6 +141,15 @@ struct Child {
   bool beamSeen = false;
   int dots = 0;
   std::size_t openEnd = 0;
+  // How a note is written, for pictures: beams of levels 2 to 8, the tuplet
+  // and the ties (the note's element at depth 5 tells what a depth-6 one is in).
+  Slot beams[7];
+  std::uint8_t beamLevels = 0;  // bit n: a <beam number="n+2"> was read
+  Slot actualNotes;
+  int within = 0;  // 1 <notations>, 2 <time-modification>
+  std::uint8_t lookFlags = 0;
+  std::uint8_t tupletStarts = 0;
+  std::uint8_t tupletStops = 0;
 };
 
 struct PartState {
@@ -207,6 +244,7 @@ class Reader {
 
   void StartChild(const char* name, std::size_t at, std::size_t openEnd);
   void ChildElement(const char* name, const char** atts, std::size_t at);
+  void NoteDetail(const char* name, const char** atts);
   void EndChild(std::size_t at, std::size_t end, bool selfClosing);
   void EndTimeChild();
   void EndMeasure(std::size_t at, bool selfClosing);
@@ -224,6 +262,8 @@ class Reader {
     return part_.divisions > 0 ? m_.base + m_.units * EdusPerQuarter / part_.divisions : m_.base;
   }
   bool AmountOf(double& amount);
+  // How the note just read is written; `type` is its <type> in EDUs (0: none).
+  EntryLook NoteLook(bool grace, std::int32_t type) const;
   bool Advance(double amount);
   int MeasureIndex() const { return static_cast<int>(partModel().measures.size()) - 1; }
   PartModel& partModel() const { return model_.parts.back(); }
@@ -373,6 +413,8 @@ void Reader::Start(const char* name, const char** atts) {
       timeChild_ = Is(name, "beats") ? 1 : Is(name, "beat-type") ? 2 : Is(name, "senza-misura") ? 3 : 0;
       timeText_ = Slot{};
       if (timeChild_ != 0) Capture(timeText_);
+    } else if (depth_ == 6 && child_.kind == Child::Kind::Note) {
+      NoteDetail(name, atts);
     }
   }
   lastMarkupEnd_ = openEnd;
@@ -399,6 +441,24 @@ void Reader::StartChild(const char* name, std::size_t at, std::size_t openEnd) {
     site.attributes->span.begin = at;
     site.attributes->wsBefore = Whitespace(lastMarkupEnd_, at);
     inAttributesSite_ = true;
+  }
+}
+
+void Reader::NoteDetail(const char* name, const char** atts) {
+  const int specified = XML_GetSpecifiedAttributeCount(parser_);
+  if (child_.within == 2 && Is(name, "actual-notes")) {
+    Capture(child_.actualNotes);
+  } else if (child_.within == 1 && Is(name, "tied")) {
+    child_.lookFlags |= TieFlag(Attribute(atts, specified, "type"));
+  } else if (child_.within == 1 && Is(name, "tuplet")) {
+    const char* type = Attribute(atts, specified, "type");
+    if (type != nullptr && Is(type, "start")) {
+      if (child_.tupletStarts < 8) ++child_.tupletStarts;
+      const char* bracket = Attribute(atts, specified, "bracket");
+      if (bracket != nullptr && Is(bracket, "no")) child_.lookFlags |= EntryLook::NoBracket;
+    } else if (type != nullptr && Is(type, "stop") && child_.tupletStops < 8) {
+      ++child_.tupletStops;
+    }
   }
 }
 
@@ -455,14 +515,26 @@ void Reader::ChildElement(const char* name, const char** atts, std::size_t at) {
       else if (Is(name, "type")) Capture(child_.type);
       else if (Is(name, "grace")) child_.grace = true;
       else if (Is(name, "chord")) child_.chord = true;
-      else if (Is(name, "rest")) child_.rest = true;
-      else if (Is(name, "dot")) ++child_.dots;
-      else if (Is(name, "beam") && !child_.beamSeen) {
+      else if (Is(name, "rest")) {
+        child_.rest = true;
+        const char* measure = Attribute(atts, specified, "measure");
+        if (measure != nullptr && Is(measure, "yes")) child_.lookFlags |= EntryLook::MeasureRest;
+      } else if (Is(name, "dot")) {
+        ++child_.dots;
+      } else if (Is(name, "beam")) {
         const char* number = Attribute(atts, specified, "number");
-        if (IntOf(number != nullptr, number != nullptr ? number : "", 1) == 1) {
+        const int level = IntOf(number != nullptr, number != nullptr ? number : "", 1);
+        if (level == 1 && !child_.beamSeen) {
           child_.beamSeen = true;
           Capture(child_.beam);
+        } else if (level >= 2 && level <= 8 && (child_.beamLevels & (1u << (level - 2))) == 0) {
+          child_.beamLevels = static_cast<std::uint8_t>(child_.beamLevels | 1u << (level - 2));
+          Capture(child_.beams[level - 2]);
         }
+      } else if (Is(name, "tie")) {
+        child_.lookFlags |= TieFlag(Attribute(atts, specified, "type"));
+      } else {
+        child_.within = Is(name, "notations") ? 1 : Is(name, "time-modification") ? 2 : 0;
       }
       break;
     case Child::Kind::Backup:
@@ -495,7 +567,7 @@ void Reader::End() {
     } else if (depth_ == 3 && inMeasure_) {
       EndMeasure(at, selfClosing);
     } else if (depth_ == 3 && inScorePart_) {
-      partNames_[scorePartId_] = Trim(partName_.text);
+      partNames_[scorePartId_] = TakeTrimmed(partName_.text);
       inScorePart_ = false;
     } else if (depth_ == 2 && inPart_) {
       EndPart();
@@ -552,6 +624,26 @@ void Reader::EndChild(std::size_t at, std::size_t end, bool selfClosing) {
   }
   part_.staffCount = std::max(part_.staffCount, value);
   if (!stopped_ && MeasureIndex() < MaxMeasures) ReadChild();
+}
+
+EntryLook Reader::NoteLook(bool grace, std::int32_t type) const {
+  EntryLook look;
+  look.type = type;
+  look.dots = static_cast<std::uint8_t>(std::min(child_.dots, 8));
+  look.flags = child_.lookFlags;
+  if (child_.rest) look.flags |= EntryLook::Rest;
+  if (grace) look.flags |= EntryLook::Grace;
+  if (child_.beamSeen) look.beams = static_cast<std::uint32_t>(LookBeamOf(Trim(child_.beam.text)));
+  for (int level = 2; level <= 8; ++level) {
+    if ((child_.beamLevels & (1u << (level - 2))) == 0) continue;
+    look.beams |= static_cast<std::uint32_t>(LookBeamOf(Trim(child_.beams[level - 2].text)))
+                  << (3 * (level - 1));
+  }
+  const int actual = child_.actualNotes.present ? IntOf(true, child_.actualNotes.text, 0) : 0;
+  look.tupletNumber = static_cast<std::uint16_t>(std::clamp(actual, 0, 65535));
+  look.tupletStarts = child_.tupletStarts;
+  look.tupletStops = child_.tupletStops;
+  return look;
 }
 
 bool Reader::AmountOf(double& amount) {
@@ -625,6 +717,7 @@ bool Reader::ReadChild() {
       item.value = static_cast<std::int32_t>(std::llround(item.end - item.start));
       item.rest = true;
       item.forward = true;
+      item.look.flags = EntryLook::Rest | EntryLook::Invisible;
       if (item.end > item.start) m_.items.push_back(std::move(item));
       return true;
     }
@@ -635,7 +728,11 @@ bool Reader::ReadChild() {
         if (!child_.duration.present) ++part_.missingDurations;
         if (!AmountOf(amount)) return false;
       }
-      if (child_.chord) return true;  // one entry per chord, from its first note
+      if (child_.chord) {
+        // One entry per chord, from its first note; a tie on any of its notes shows.
+        if (!m_.items.empty()) m_.items.back().look.flags |= child_.lookFlags & (EntryLook::TieStart | EntryLook::TieStop);
+        return true;
+      }
       VoiceItem item;
       item.start = Cursor();
       if (!grace && !Advance(amount)) return false;
@@ -646,6 +743,7 @@ bool Reader::ReadChild() {
       item.grace = grace;
       item.rest = child_.rest;
       std::int32_t value = NoteTypeValue(Trim(child_.type.text));
+      item.look = NoteLook(grace, value);
       if (value > 0) {
         std::int32_t add = value;
         for (int dots = 0; dots < child_.dots && dots < 8; ++dots) {
@@ -749,7 +847,8 @@ void Reader::ReadMeasureEnd() {
                " notes in one voice");
       return;
     }
-    cell.layers.push_back(LayerModel{layer.voice, layer.duration, std::move(layer.entries)});
+    cell.layers.push_back(
+        LayerModel{layer.voice, layer.duration, std::move(layer.entries), std::move(layer.looks)});
   }
   if (dropped) {
     if (part_.firstDropped < 0) part_.firstDropped = m;
@@ -819,19 +918,23 @@ Status Reader::Finish() {
 
   const auto count = static_cast<std::size_t>(model_.measureCount);
   model_.staves.clear();
+  // A name is copied only where several staves show it; its last staff
+  // takes the one read.
+  std::map<std::string, std::size_t> lastPartOf;
+  for (std::size_t p = 0; p < parts.size(); ++p) lastPartOf[parts[p].id] = p;
   for (std::size_t p = 0; p < parts.size(); ++p) {
     PartModel& part = parts[p];
-    part.name = partNames_[part.id];
+    std::string& name = partNames_[part.id];
     part.cells.resize(static_cast<std::size_t>(part.staffCount));
     for (auto& row : part.cells) row.resize(count);
     for (int s = 1; s <= part.staffCount; ++s) {
       StaffInfo info;
       info.staff = static_cast<std::int16_t>(model_.staves.size() + 1);
       info.partId = part.id;
-      info.partName = part.name;
+      info.partName = lastPartOf[part.id] == p && s == part.staffCount ? std::move(name) : name;
       info.staffInPart = s;
       for (int number : hiddenByPart_[p]) info.hidden = info.hidden || number == 0 || number == s;
-      model_.staves.push_back(info);
+      model_.staves.push_back(std::move(info));
     }
   }
   FinishModel(model_);

@@ -35,6 +35,7 @@ struct Score::Impl {
   bool built = false;
   bool applied = false;
   bool changed = false;
+  bool keepLayers = false;
 
   // The score's own file: the loaded bytes, or the archive's root member.
   std::string_view Root() const { return archive ? std::string_view(rootBytes) : std::string_view(original); }
@@ -245,7 +246,7 @@ Status Score::BuildHost(simhost::Host& host) {
             host.SetLayer(static_cast<std::int16_t>(part.firstStaff + s + 1), measure, static_cast<int>(l),
                           cell.layers[l].duration, cell.layers[l].entries);
           }
-          cell.layers = std::vector<LayerModel>();
+          if (!d.keepLayers) cell.layers = std::vector<LayerModel>();
         }
       }
     }
@@ -271,6 +272,21 @@ Status Score::ApplyHost(const simhost::Host& host) {
 }
 
 bool Score::Changed() const { return impl_->changed; }
+
+void Score::KeepLayers(bool keep) { impl_->keepLayers = keep; }
+
+std::vector<WrittenLayer> Score::Layers(int slot, int measure) const {
+  const ScoreModel& model = impl_->model;
+  if (measure < 1 || measure > model.measureCount) return {};
+  for (const PartModel& part : model.parts) {
+    const int s = slot - part.firstStaff;
+    if (s < 0 || s >= part.staffCount || static_cast<std::size_t>(s) >= part.cells.size()) continue;
+    const std::vector<CellModel>& row = part.cells[static_cast<std::size_t>(s)];
+    const auto m = static_cast<std::size_t>(measure - 1);
+    return m < row.size() ? row[m].layers : std::vector<WrittenLayer>{};
+  }
+  return {};
+}
 
 Status Score::SaveBytes(std::string& out, Form form) const {
   const Impl& d = *impl_;

@@ -316,6 +316,9 @@ TEST(Import, StavesPartsAndIndependentSignatures) {
   EXPECT_EQ(staves[1].staffInPart, 2);
   EXPECT_EQ(staves[3].partId, "P3");
   EXPECT_EQ(staves[3].partName, "Part 3");
+  // Both staves of a part show its name (the last one takes the name as read).
+  EXPECT_EQ(staves[0].partName, "Part 1");
+  EXPECT_EQ(staves[1].partName, "Part 1");
   std::uint16_t flags = 0;
   ASSERT_TRUE(l.host.ReadStaffFlags(2, flags));
   EXPECT_EQ(flags & (HiddenStaffFlag | IndependentSignaturesFlag), HiddenStaffFlag);

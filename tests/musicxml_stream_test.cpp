@@ -61,19 +61,24 @@ musicxml::ScoreModel Read(const std::string& bytes, std::size_t chunk) {
 std::vector<std::string> Sites(const musicxml::ScoreModel& model) {
   std::vector<std::string> out;
   for (const musicxml::PartModel& part : model.parts) {
-    out.push_back(part.id + "|" + part.name + "|" + std::to_string(part.firstStaff) + "|" +
+    out.push_back(part.id + "|" + std::to_string(part.firstStaff) + "|" +
                   std::to_string(part.staffCount) + "|" + std::to_string(part.independent));
     for (const auto& row : part.cells) {
       for (const musicxml::CellModel& cell : row) {
         for (const musicxml::LayerModel& layer : cell.layers) {
           out.back() += "|" + layer.voice + ":" + std::to_string(layer.entries.size());
+          for (const musicxml::EntryLook& look : layer.looks) {
+            out.back() += "," + std::to_string(look.type) + "/" + std::to_string(look.beams) + "/" +
+                          std::to_string(look.flags) + "/" + std::to_string(look.tupletNumber);
+          }
         }
       }
     }
   }
   for (const musicxml::Meter& record : model.records) out.push_back(musicxml::MeterText(record));
   for (const musicxml::StaffInfo& staff : model.staves) {
-    out.push_back(std::to_string(staff.staff) + staff.partId + std::to_string(staff.hidden));
+    out.push_back(std::to_string(staff.staff) + staff.partId + "|" + staff.partName +
+                  std::to_string(staff.hidden));
   }
   for (const musicxml::PartModel& part : model.parts) {
   for (const musicxml::MeasureSite& m : part.measures) {
