@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 
 namespace meterfix {
@@ -37,8 +38,9 @@ bool Hidden(const fs::path& path) {
   return !name.empty() && name[0] == '.';
 }
 
-// Results cross from a worker as JSON; this carries every field, unlike
-// the report's schema.
+// Results cross from a worker as CBOR, which keeps every string's bytes
+// (a file name need not be UTF-8); this carries every field, unlike the
+// report's schema.
 Json StateJson(const SignatureState& s) {
   Json j{{"present", s.present},
          {"top", s.signature.top},
@@ -158,8 +160,8 @@ bool Unframe(std::string& buffer, std::string& body) {
     const std::size_t index = std::stoul(body);
     std::string answer;
     try {
-      answer =
-          ResultJson(work(requests[index])).dump(-1, ' ', false, Json::error_handler_t::replace);
+      const std::vector<std::uint8_t> cbor = Json::to_cbor(ResultJson(work(requests[index])));
+      answer.assign(cbor.begin(), cbor.end());
     } catch (...) {
       ::_exit(3);
     }
@@ -174,6 +176,15 @@ struct Worker {
   std::size_t index = 0;
   std::string buffer;
 };
+
+void RemoveTemporariesBeside(const std::string& output) {
+  if (output.empty() || output == "-") return;
+  std::string target;
+  std::string ignored;
+  if (!musicxml::ResolveReplacedFile(output, target, ignored)) return;
+  const std::string dir = fs::path(target).parent_path().string();
+  musicxml::RemoveStaleTemporaries(dir.empty() ? "." : dir);
+}
 
 std::string Clock(double seconds) {
   const long total = std::lround(std::max(0.0, seconds));
@@ -319,7 +330,7 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
         if (!worker.busy || !Unframe(worker.buffer, body)) continue;
         RunResult result;
         bool parsed = false;
-        const Json json = Json::parse(body, nullptr, false);
+        const Json json = Json::from_cbor(body, true, false);
         try {
           if (json.is_object()) {
             result = ResultFrom(json);
@@ -343,6 +354,9 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
       const int status = stop(worker);
       pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(k));
       if (busy) {
+        // A worker killed outright (SIGKILL) could not remove its temporary
+        // file; with the worker gone it is debris, removed here.
+        RemoveTemporariesBeside(requests[index].output);
         fail(index, WIFSIGNALED(status) ? "the worker process was ended by signal " +
                                               std::to_string(WTERMSIG(status))
                                         : "the worker process failed");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,9 +45,14 @@ struct Failure {
   std::string message;
 };
 
+// Set when standard error is an input's file: a message there would be
+// written into the score, so the exit status alone tells.
+bool stderrIsInput = false;
+
 // Every message goes out through this: score text can carry terminal
 // escapes.
 void Say(const std::string& message) {
+  if (stderrIsInput) return;
   std::fprintf(stderr, "meterfix: %s\n", Printable(message).c_str());
 }
 
@@ -57,8 +63,8 @@ void LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool n
   if (dir.empty()) return;
   std::error_code ec;
   if (exclusive) {
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw Failure{dir + ": cannot create the settings directory: " + ec.message()};
+    std::string error;
+    if (!MakeSettingsDirectory(dir, error)) throw Failure{error};
   } else if (!std::filesystem::is_directory(dir, ec)) {
     return;
   }
@@ -91,7 +97,7 @@ StoredImages LoadImages(const std::string& configDir,
   StoredImages images;
   std::string error;
   if (!ReadStoredImages(configDir, images, error)) throw Failure{error};
-  for (const std::string& warning : ImageWarnings(configDir, images)) {
+  for (const std::string& warning : CheckStoredImages(configDir, images)) {
     if (warnings != nullptr) {
       warnings->push_back(warning);
     } else {
@@ -101,9 +107,13 @@ StoredImages LoadImages(const std::string& configDir,
   return images;
 }
 
-void SaveImages(const std::string& configDir, const StoredImages& images) {
+// What the session leaves, written back; a preset table that was refused
+// when loaded is kept as Presets.bad first.
+void SaveImages(const std::string& configDir, const StoredImages& loaded, StoredImages images,
+                bool breakLinks) {
+  images.refusedPresets = loaded.refusedPresets;
   std::string error;
-  if (!WriteStoredImages(configDir, images, error)) throw Failure{error};
+  if (!WriteStoredImages(configDir, images, breakLinks, error)) throw Failure{error};
 }
 
 void CheckPresetName(const std::string& name) {
@@ -142,7 +152,7 @@ std::string LastMessage() {
 }
 
 int OptionsCommand(const std::string& action, const std::vector<std::string>& fieldTexts,
-                   const std::string& configDir, bool noWait) {
+                   const std::string& configDir, bool noWait, bool breakLinks) {
   const std::vector<OptionAssignment> assignments = ParseAssignments(fieldTexts);
   if (action == "set" && assignments.empty()) throw UsageError{"options set needs FIELD=VALUE"};
   if (action != "set" && !assignments.empty()) {
@@ -166,13 +176,13 @@ int OptionsCommand(const std::string& action, const std::vector<std::string>& fi
   } else {  // reset: the default record; the presets stay
     ApplyDefaultSettings(globalSettings);
   }
-  SaveImages(configDir, session.Terminate());
+  SaveImages(configDir, images, session.Terminate(), breakLinks);
   return ExitOk;
 }
 
 int PresetsCommand(const std::string& action, const std::string& name, const std::string& preset,
                    const std::vector<OptionAssignment>& assignments, const std::string& configDir,
-                   bool noWait) {
+                   bool noWait, bool breakLinks) {
   if (action != "list") CheckPresetName(name);
   if (action != "save" && (!assignments.empty() || !preset.empty())) {
     throw UsageError{"presets " + action + " takes no --set or --preset"};
@@ -208,7 +218,7 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
       throw UsageError{"no preset named '" + name + "' (see 'meterfix presets list')"};
     }
   }
-  SaveImages(configDir, session.Terminate());
+  SaveImages(configDir, images, session.Terminate(), breakLinks);
   return ExitOk;
 }
 
@@ -274,18 +284,50 @@ struct RunArguments {
   bool quiet = false;
 };
 
-// Every file the run reads or writes, named for messages.
-std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchInput>& inputs) {
+// The standard stream the report goes to: standard output unless the
+// score goes there (-o -); -1 for --report none or a --report-file path.
+int ReportStream(const RunArguments& args) {
+  if (args.report == "none") return -1;
+  if (args.reportFile == "-") return STDOUT_FILENO;
+  if (!args.reportFile.empty()) return -1;
+  return args.output == "-" ? STDERR_FILENO : STDOUT_FILENO;
+}
+
+// Every file the run reads or writes, named for messages: the standard
+// streams that carry a score or the report, and the settings files.
+std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchInput>& inputs,
+                              const std::string& configDir) {
   std::vector<PathUse> uses;
   for (const BatchInput& input : inputs) {
+    if (input.path == "-") {
+      uses.push_back({"<stdin>", "input", true, STDIN_FILENO});
+      continue;
+    }
     uses.push_back({input.path, args.inPlace ? "input (rewritten in place)" : "input", true});
-    if (!args.outDir.empty() && input.path != "-") {
+    if (!args.outDir.empty()) {
       uses.push_back({(std::filesystem::path(args.outDir) / input.relative).string(),
                       "--out-dir output", false});
     }
   }
-  if (!args.output.empty()) uses.push_back({args.output, "output (-o)", false});
-  if (!args.reportFile.empty()) uses.push_back({args.reportFile, "report file", false});
+  if (args.output == "-") {
+    uses.push_back({"<stdout>", "output (-o -)", false, STDOUT_FILENO});
+  } else if (!args.output.empty()) {
+    uses.push_back({args.output, "output (-o)", false});
+  }
+  const int reportStream = ReportStream(args);
+  if (reportStream >= 0) {
+    uses.push_back({reportStream == STDOUT_FILENO ? "<stdout>" : "<stderr>",
+                    "the report on standard " +
+                        std::string(reportStream == STDOUT_FILENO ? "output" : "error"),
+                    false, reportStream});
+  } else if (!args.reportFile.empty() && args.reportFile != "-") {
+    uses.push_back({args.reportFile, "report file", false});
+  }
+  if (!configDir.empty()) {
+    for (const char* name : {UserDialogValue, PresetsValue, PresetsBackup}) {
+      uses.push_back({configDir + "/" + name, "settings file", true});
+    }
+  }
   return uses;
 }
 
@@ -358,8 +400,11 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     }
   }
   if (stdinCount > 1) throw UsageError{"standard input can be read only once"};
+  for (const BatchInput& input : inputs) {
+    if (input.path != "-" && StreamIsFile(STDERR_FILENO, input.path)) stderrIsInput = true;
+  }
   std::string clash;
-  if (!FindClash(PathUses(args, inputs), clash)) throw UsageError{clash};
+  if (!FindClash(PathUses(args, inputs, configDir), clash)) throw UsageError{clash};
   if (!args.reportFile.empty() && args.reportFile != "-" && !args.breakLinks &&
       !CheckHardLinks(args.reportFile, clash)) {
     throw Failure{clash};
@@ -401,6 +446,18 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     // session's registry is dropped, so nothing stored changes.
     PluginSession session(base.images);
     base.options = ResolveOptions(args.preset, assignments);
+  }
+
+  // The report's file exists before any input is rewritten: one that
+  // cannot be created stops the run while nothing is changed yet.
+  musicxml::Replacement reportOut;
+  const bool reportToFile =
+      args.report != "none" && !args.reportFile.empty() && args.reportFile != "-";
+  if (reportToFile) {
+    std::string error;
+    if (!reportOut.Open(args.reportFile, error)) {
+      throw Failure{args.reportFile + ": cannot write: " + error};
+    }
   }
 
   std::vector<RunRequest> requests;
@@ -476,18 +533,17 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     const std::string text = args.report == "json"   ? FormatJson(reports)
                              : args.report == "html" ? FormatHtml(reports)
                                                      : FormatText(reports, args.allMeasures);
-    if (args.reportFile == "-") {
-      if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
-        throw Failure{"<stdout>: cannot write the report"};
-      }
-    } else if (!args.reportFile.empty()) {
+    if (reportToFile) {
       std::string error;
-      if (!WriteFileAtomically(args.reportFile, std::vector<std::uint8_t>(text.begin(), text.end()),
-                               error)) {
-        throw Failure{error};
+      if (!reportOut.Finish([&](const musicxml::PieceSink& sink) { sink(text); }, error)) {
+        throw Failure{args.reportFile + ": cannot write: " + error};
       }
     } else {
-      std::fputs(text.c_str(), stderr);
+      std::FILE* stream = ReportStream(args) == STDERR_FILENO ? stderr : stdout;
+      if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+        throw Failure{std::string(stream == stdout ? "<stdout>" : "<stderr>") +
+                      ": cannot write the report"};
+      }
     }
   }
   return failed == 0 ? ExitOk : ExitFailure;
@@ -504,7 +560,10 @@ int Main(int argc, char** argv) {
              "  meterfix presets list | show NAME | save NAME [--preset NAME] [--set F=V]... | "
              "delete NAME\n"
              "\nWithout -o, --in-place or --out-dir nothing is written; the report says what "
-             "would change. Every file a run reads or writes must be another file.\n"
+             "would change. The report goes to standard output (to standard error when the "
+             "score does, -o -) unless --report-file names a file; errors and messages go to "
+             "standard error. Every file a run reads or writes must be another file, standard "
+             "streams and settings files included.\n"
              "A score may take at most --max-score-size MiB, as read or unpacked.\n"
              "Exit status: 0 on success, changed or not; 1 when an input cannot be read or an "
              "output cannot be written (or, with --no-wait, another run holds it); 2 for usage "
@@ -548,7 +607,7 @@ int Main(int argc, char** argv) {
          "--report-file) or none (default text)")
       ->type_name("FORMAT");
   app.add_option("--report-file", run.reportFile,
-                 "write the report here instead of stderr (- for stdout)")
+                 "write the report to this file instead of standard output (- for standard output)")
       ->type_name("PATH");
   app.add_flag("--break-links", run.breakLinks,
                "rewrite a file with several hard links all the same (the other names keep "
@@ -628,13 +687,13 @@ int Main(int argc, char** argv) {
         throw UsageError{"options and presets take no input files or run options"};
       }
     }
-    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir, run.noWait);
+    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir, run.noWait, run.breakLinks);
     if (presets->parsed()) {
       if (presetsAction != "list" && presetName.empty()) {
         throw UsageError{"presets " + presetsAction + " needs a NAME"};
       }
       return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir,
-                            run.noWait);
+                            run.noWait, run.breakLinks);
     }
     // "meterfix optons show" reads as two inputs; a first one that is no
     // file but nearly a command was most likely meant as one.
@@ -661,6 +720,9 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit (ulimit -f) a write then fails with EFBIG and is
+  // reported for its file, instead of the signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Building the parser can throw too (allocation); nothing escapes.
   int status = ExitFailure;
   try {

@@ -214,6 +214,19 @@ std::string Printable(std::string_view text) {
       ++i;
       continue;
     }
+    // The bidirectional controls (U+202A..U+202E, U+2066..U+2069) and marks
+    // (U+200E, U+200F, U+061C) can make a name or a measure read backwards:
+    // escaped whole, like a control character.
+    const bool bidi = (length == 3 && b == 0xE2 &&
+                       ((at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) ||
+                        (at(i + 1) == 0x80 && (at(i + 2) == 0x8E || at(i + 2) == 0x8F)) ||
+                        (at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9))) ||
+                      (length == 2 && b == 0xD8 && at(i + 1) == 0x9C);
+    if (bidi) {
+      for (std::size_t k = 0; k < length; ++k) escape(at(i + k));
+      i += length;
+      continue;
+    }
     out.append(text.substr(i, length));
     i += length;
   }

@@ -102,8 +102,9 @@ std::string DescribeChange(const SignatureState& before, const SignatureState& a
 // suggest; empty otherwise.
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
-// `text` safe to show on a terminal: control characters (C0, DEL, C1) and
-// bytes that are not UTF-8 become \xHH escapes.
+// `text` safe to show on a terminal: control characters (C0, DEL, C1), the
+// bidirectional controls and marks (U+202A..U+202E, U+2066..U+2069, U+200E,
+// U+200F, U+061C) and bytes that are not UTF-8 become \xHH escapes.
 std::string Printable(std::string_view text);
 
 // The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2

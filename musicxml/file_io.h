@@ -33,8 +33,11 @@ bool ReadWholeStream(int fd, std::string& out, std::string& error);
 bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error);
 
 // A temporary file beside the file it is to replace. Until Commit it is
-// removed when the object goes and when the process is ended by SIGINT or
-// SIGTERM.
+// removed when the object goes and when the process is ended by any signal
+// whose default action ends it (where no other handler is installed). It
+// is named "<target>.meterfix-<pid>.XXXXXX" and locked (flock) while it
+// exists, so that one left by a killed run is recognised: creating one
+// first removes such debris from its directory (once per directory).
 class TempFile {
  public:
   TempFile() = default;
@@ -56,6 +59,9 @@ class TempFile {
   std::string path_;
 };
 
+// Removes the temporary files in `directory` that no living run owns.
+void RemoveStaleTemporaries(const std::string& directory);
+
 // Replaces the file at `path` with `bytes` through a TempFile and a rename.
 // A replaced file keeps its owner and group (as far as the user may give
 // them) and its mode without the setuid and setgid bits. A device or pipe
@@ -65,6 +71,27 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& e
 // Takes one piece of a file's content; false once the content cannot be
 // written (the producer may stop then).
 using PieceSink = std::function<bool(std::string_view)>;
+
+// ReplaceFile in two steps: Open makes the checks and creates the
+// temporary file (or opens a device as it is), so that a destination that
+// cannot be written is known before anything else is done; Finish writes
+// the content and renames it into place. Unfinished, it leaves nothing.
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  bool Open(const std::string& path, std::string& error);
+  bool Finish(const std::function<void(const PieceSink&)>& produce, std::string& error);
+
+ private:
+  std::string target_;
+  TempFile temp_;
+  int streamFd_ = -1;
+  unsigned mode_ = 0;
+};
 // As ReplaceFile, with the content streamed: `produce` hands its pieces to
 // the sink in order, so that the whole file is never held at once.
 bool ReplaceFileWith(const std::string& path, const std::function<void(const PieceSink&)>& produce,

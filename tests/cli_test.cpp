@@ -310,7 +310,7 @@ TEST(ConfigStore, MissingFilesAreNoErrorAndWritesAreWhole) {
 
   images.userDialog = std::vector<std::uint8_t>(85, 7);
   images.presets = std::vector<std::uint8_t>(1622, 9);
-  ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, error)) << error;
+  ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, false, error)) << error;
   EXPECT_EQ(ListDir(dir.path() / "sub/meterfix"),
             (std::vector<std::string>{"Presets", "UserDialog"}));
   StoredImages back;
@@ -328,7 +328,7 @@ TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
   StoredImages images;
   images.userDialog = std::vector<std::uint8_t>(85, 0);
-  EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, error));
+  EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, false, error));
 }
 
 std::string ExampleMxl();
@@ -961,14 +961,14 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out).size(), 4u);
-  EXPECT_NE(outcome.err.find("UserDialog holds 86 bytes, not 85"), std::string::npos)
+  EXPECT_NE(outcome.err.find("UserDialog: holds 86 bytes, not 85"), std::string::npos)
       << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const Json report = OnlyFile(outcome.err);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   ASSERT_FALSE(report["warnings"].empty());
-  EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog holds 86 bytes"),
+  EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog: holds 86 bytes"),
             std::string::npos);
 }
 
