@@ -195,29 +195,43 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
+namespace {
+
+// The scores under `dir`, and each folder that cannot be read as a failed
+// input of its own: one unreadable folder costs only what is in it.
+void FindScores(const fs::path& top, const fs::path& dir, std::vector<BatchInput>& found) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::path& path = it->path();
+    if (Hidden(path)) continue;
+    std::error_code typeError;
+    // Links to folders are not followed, as a recursive listing does not.
+    if (fs::is_directory(it->symlink_status(typeError))) {
+      FindScores(top, path, found);
+      continue;
+    }
+    if (!it->is_regular_file(typeError) || !IsScoreName(path)) continue;
+    found.push_back({path.string(), path.lexically_relative(top).string(), {}});
+  }
+  if (ec) {
+    found.push_back({dir.string(), dir.lexically_relative(top).string(),
+                     dir.string() + ": cannot read the folder: " + ec.message()});
+  }
+}
+
+}  // namespace
+
 bool ExpandInputs(const std::vector<std::string>& inputs, std::vector<BatchInput>& out,
                   std::string& error) {
   for (const std::string& input : inputs) {
     std::error_code ec;
     if (input == "-" || !fs::is_directory(input, ec)) {
-      out.push_back({input, input == "-" ? input : fs::path(input).filename().string()});
+      out.push_back({input, input == "-" ? input : fs::path(input).filename().string(), {}});
       continue;
     }
     std::vector<BatchInput> found;
-    fs::recursive_directory_iterator it(input, fs::directory_options::none, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      const fs::path& path = it->path();
-      if (Hidden(path)) {
-        if (it->is_directory(ec)) it.disable_recursion_pending();
-        continue;
-      }
-      if (!it->is_regular_file(ec) || !IsScoreName(path)) continue;
-      found.push_back({path.string(), path.lexically_relative(input).string()});
-    }
-    if (ec) {
-      error = input + ": cannot read the folder: " + ec.message();
-      return false;
-    }
+    FindScores(input, input, found);
     if (found.empty()) {
       error = input + ": the folder holds no .musicxml, .xml or .mxl file";
       return false;

@@ -299,6 +299,7 @@ std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchI
                               const std::string& configDir) {
   std::vector<PathUse> uses;
   for (const BatchInput& input : inputs) {
+    if (!input.error.empty()) continue;  // an unreadable folder: nothing is read or written
     if (input.path == "-") {
       uses.push_back({"<stdin>", "input", true, STDIN_FILENO});
       continue;
@@ -334,6 +335,12 @@ std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchI
 // One input as a worker runs it: the lock for an in-place rewrite, the
 // folders --out-dir mirrors, then the plug-in.
 RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool makeFolders) {
+  if (!request.failure.empty()) {
+    RunResult result;
+    result.report.file = request.input;
+    result.error = request.failure;
+    return result;
+  }
   // Another run rewriting the same file waits until this one is done, and
   // then reads what this one wrote.
   FileLock lock;
@@ -388,6 +395,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   std::set<std::string> outNames;
   int stdinCount = 0;
   for (const BatchInput& input : inputs) {
+    if (!input.error.empty()) continue;
     if (input.path == "-") {
       ++stdinCount;
       if (args.inPlace || !args.outDir.empty()) {
@@ -401,7 +409,9 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   }
   if (stdinCount > 1) throw UsageError{"standard input can be read only once"};
   for (const BatchInput& input : inputs) {
-    if (input.path != "-" && StreamIsFile(STDERR_FILENO, input.path)) stderrIsInput = true;
+    if (input.path != "-" && input.error.empty() && StreamIsFile(STDERR_FILENO, input.path)) {
+      stderrIsInput = true;
+    }
   }
   std::string clash;
   if (!FindClash(PathUses(args, inputs, configDir), clash)) throw UsageError{clash};
@@ -464,6 +474,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   for (const BatchInput& input : inputs) {
     RunRequest request = base;
     request.input = input.path;
+    request.failure = input.error;
     if (!args.output.empty()) {
       request.output = args.output;
     } else if (args.inPlace) {
