@@ -34,3 +34,8 @@ kq_add_test(cli_html_tests SOURCES cli_html_test.cpp cli_test_support.cpp LIBS m
 target_compile_definitions(cli_html_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
 add_dependencies(cli_html_tests meterfix)
 target_link_libraries(cli_html_tests PRIVATE kqplugin simhost)
+
+kq_add_test(cli_hazards_tests SOURCES cli_hazards_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_hazards_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_hazards_tests meterfix)
+target_link_libraries(cli_hazards_tests PRIVATE kqplugin simhost)
