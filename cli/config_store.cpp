@@ -12,6 +12,7 @@
 
 #include "cli/file_safety.h"
 #include "cli/option_fields.h"
+#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 #include "platform/le_bytes.h"
 #include "settings/presets.h"
@@ -110,6 +111,7 @@ std::string ResolveConfigDir(const std::string& explicitDir) {
 bool ReadStoredImages(const std::string& dir, StoredImages& images, std::string& error) {
   images = {};
   if (dir.empty()) return true;
+  if (!musicxml::CheckPathLinks(dir, error)) return false;
   return ReadImageFile(dir + "/" + UserDialogValue, images.userDialog, images.userDialogFileSize,
                        error) &&
          ReadImageFile(dir + "/" + PresetsValue, images.presets, images.presetsFileSize, error);
@@ -153,6 +155,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
 }
 
 bool MakeSettingsDirectory(const std::string& dir, std::string& error) {
+  if (!musicxml::CheckPathLinks(dir, error)) return false;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (!ec) return true;

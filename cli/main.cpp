@@ -358,6 +358,12 @@ RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool make
   // Only --out-dir makes folders: a missing one for -o is the user's mistake.
   if (makeFolders) {
     const std::filesystem::path folder = std::filesystem::path(request.output).parent_path();
+    // Folders are made only along a path whose links may be followed.
+    if (!musicxml::CheckPathLinks(folder.string(), error)) {
+      RunResult result;
+      result.error = request.output + ": " + error;
+      return result;
+    }
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
       std::filesystem::create_directories(folder, ec);

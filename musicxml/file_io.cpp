@@ -239,9 +239,94 @@ bool ReadWholeStream(int fd, std::string& out, std::string& error) {
   return ok;
 }
 
+namespace {
+
+// The kernel's rule for following a link (protected_symlinks), applied
+// whether or not the kernel applies it: in a sticky, world-writable
+// directory only a link owned by the user or by the directory's owner.
+bool MayFollow(const std::string& link, const struct stat& linkStat, const std::string& dir,
+               std::string& error) {
+  struct stat owner {};
+  if (::stat(dir.c_str(), &owner) != 0) {
+    error = dir + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool shared = (owner.st_mode & S_ISVTX) != 0 && (owner.st_mode & S_IWOTH) != 0;
+  if (shared && linkStat.st_uid != ::geteuid() && linkStat.st_uid != owner.st_uid) {
+    error = "the symbolic link " + link + " lies in the shared directory " + dir +
+            " and belongs to neither you nor the directory's owner; not followed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckPathLinks(const std::string& path, std::string& error) {
+  // Walked as the kernel walks it, one component at a time, with each link's
+  // target spliced in where the link was.
+  std::vector<std::string> rest;  // the components still to walk, last first
+  auto push = [&](const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      const std::size_t slash = text.find('/', start);
+      const std::string part = text.substr(start, slash == std::string::npos ? slash : slash - start);
+      if (!part.empty() && part != ".") parts.push_back(part);
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    rest.insert(rest.end(), parts.rbegin(), parts.rend());
+  };
+  std::string base;  // resolved so far; "" is the root
+  if (path.empty() || path[0] != '/') {
+    std::string cwd(PendingPathSize, '\0');
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+      error = std::string("cannot tell the current directory: ") + std::strerror(errno);
+      return false;
+    }
+    base = cwd.c_str();
+    if (base == "/") base.clear();
+  }
+  push(path);
+  int hops = 0;
+  while (!rest.empty()) {
+    const std::string part = rest.back();
+    rest.pop_back();
+    if (part == "..") {
+      base = base.substr(0, base.empty() ? 0 : base.rfind('/'));
+      continue;
+    }
+    const std::string next = base + "/" + part;
+    struct stat st {};
+    if (::lstat(next.c_str(), &st) != 0) return true;  // nothing beyond can be a link yet
+    if (!S_ISLNK(st.st_mode)) {
+      base = next;
+      continue;
+    }
+    if (++hops > MaxLinkHops) {
+      error = path + ": " + std::strerror(ELOOP);
+      return false;
+    }
+    if (!MayFollow(next, st, base.empty() ? "/" : base, error)) return false;
+    std::string target(PendingPathSize, '\0');
+    const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      error = next + ": cannot read the symbolic link";
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    if (target[0] == '/') base.clear();
+    push(target);
+  }
+  return true;
+}
+
 bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error) {
   std::string current = path;
   for (int hops = 0;; ++hops) {
+    // Every folder on the way is checked as the file's own name is.
+    if (!CheckPathLinks(DirectoryOf(current), error)) return false;
     struct stat link {};
     if (::lstat(current.c_str(), &link) != 0) {
       if (errno != ENOENT) {
@@ -260,17 +345,7 @@ bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::st
       return false;
     }
     const std::string dir = DirectoryOf(current);
-    struct stat owner {};
-    if (::stat(dir.c_str(), &owner) != 0) {
-      error = dir + ": " + std::strerror(errno);
-      return false;
-    }
-    const bool shared = (owner.st_mode & S_ISVTX) != 0 && (owner.st_mode & S_IWOTH) != 0;
-    if (shared && link.st_uid != ::geteuid() && link.st_uid != owner.st_uid) {
-      error = "the symbolic link " + current + " lies in the shared directory " + dir +
-              " and belongs to neither you nor the directory's owner; not followed";
-      return false;
-    }
+    if (!MayFollow(current, link, dir, error)) return false;
     std::string target(PendingPathSize, '\0');
     const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
     if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {

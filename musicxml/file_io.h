@@ -30,7 +30,13 @@ bool ReadWholeStream(int fd, std::string& out, std::string& error);
 // owned by the user or by the directory's owner. False with `error` for a
 // refused link and for a chain that cannot be resolved. A chain ending in a
 // name that does not exist yet resolves to that name.
+// Every folder on the way is held to the same rule.
 bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error);
+
+// False with `error` when the walk along `path` meets a symbolic link (in
+// any component, and in the targets of the links it follows) that the rule
+// above does not follow. Components that do not exist yet end the walk.
+bool CheckPathLinks(const std::string& path, std::string& error);
 
 // A temporary file beside the file it is to replace. Until Commit it is
 // removed when the object goes and when the process is ended by any signal

@@ -134,6 +134,44 @@ TEST(Paths, SettingsFilesAreAmongTheFilesARunCompares) {
   }
 }
 
+// A link anywhere on a written path, in a sticky world-writable directory,
+// is followed only where the kernel's rule would follow it.
+TEST(Paths, ALinkOnTheWayInAStickyDirectoryIsFollowedOnlyAsTheKernelWould) {
+  if (::geteuid() != 0) GTEST_SKIP() << "SKIPPED: needs root to plant a link owned by another user";
+  constexpr uid_t Nobody = 65534;
+  ScratchDir dir;
+  const std::string shared = dir / "shared";
+  const std::string victim = dir / "victim";
+  fs::create_directory(shared);
+  fs::create_directory(victim);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string link = shared + "/l";
+  fs::create_directory_symlink(victim, link);
+  ASSERT_EQ(::lchown(link.c_str(), Nobody, Nobody), 0);
+  const std::vector<std::vector<std::string>> rows = {
+      {"-o", link + "/o.musicxml", ExamplePath()},
+      {"--out-dir", link, ExamplePath()},
+      {"--out-dir", link + "/sub", ExamplePath()},
+      {"--report-file", link + "/r.txt", ExamplePath()},
+      {"presets", "save", "x"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row[0] + " " + row[1]);
+    std::vector<std::string> args = {"--config-dir", row[0] == "presets" ? link : dir / "cfg"};
+    args.insert(args.end(), row.begin(), row.end());
+    const Outcome outcome = RunTool(args);
+    EXPECT_EQ(outcome.exitCode, ExitFailure);
+    EXPECT_NE(outcome.err.find("the symbolic link " + link), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("not followed"), std::string::npos) << outcome.err;
+    EXPECT_EQ(ListDir(victim), std::vector<std::string>{});
+  }
+  // The user's own link there is followed.
+  ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "-o", link + "/o.musicxml", ExamplePath()});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(ListDir(victim), std::vector<std::string>{"o.musicxml"});
+}
+
 // meterfix with standard input from a pipe this test holds open: it waits
 // there with its report file's temporary already made.
 struct Blocked {
