@@ -101,7 +101,11 @@ StoredImages LoadImages(const std::string& configDir,
     if (warnings != nullptr) {
       warnings->push_back(warning);
     } else {
-      Say("warning: " + warning);
+      // "cfg/UserDialog: warning: ...": the file first, as every message.
+      const std::size_t colon = warning.find(": ");
+      Say(colon == std::string::npos
+              ? "warning: " + warning
+              : warning.substr(0, colon) + ": warning: " + warning.substr(colon + 2));
     }
   }
   return images;

@@ -75,6 +75,25 @@ TEST(Streams, TheReportGoesToStandardOutputUnlessTheScoreDoes) {
   EXPECT_EQ(outcome.exitCode, ExitFailure);
   EXPECT_EQ(outcome.err, "meterfix: " + (dir / "missing.musicxml") +
                              ": cannot read: No such file or directory\n");
+  // Where a message has a place, it follows the file: file:measure N (number X).
+  auto score = [](const std::string& beats, const std::string& duration) {
+    return "<score-partwise><part-list><score-part id=\"P1\"/></part-list><part id=\"P1\">"
+           "<measure number=\"7\"><attributes><divisions>1</divisions><time><beats>" +
+           beats + "</beats><beat-type>4</beat-type></time></attributes><note><rest/><duration>" +
+           duration + "</duration></note></measure></part></score-partwise>";
+  };
+  const std::string file = dir / "placed.musicxml";
+  WriteFile(file, score("x", "4"));
+  outcome = RunTool({"--config-dir", dir / "cfg", file});
+  EXPECT_NE(outcome.out.find(file + ":measure 1 (number 7): part P1: time signature not understood"),
+            std::string::npos)
+      << outcome.out;
+  WriteFile(file, score("4", "z"));
+  outcome = RunTool({"--config-dir", dir / "cfg", file});
+  EXPECT_EQ(outcome.exitCode, ExitFailure);
+  EXPECT_EQ(outcome.err.rfind("meterfix: " + file + ":measure 1 (number 7): part P1: invalid", 0),
+            0u)
+      << outcome.err;
 }
 
 // A standard stream that carries the score or the report and is an input's
@@ -400,7 +419,7 @@ TEST(Settings, DamagedOrPlantedFilesAreNamedAndLoseNothing) {
   for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<char>(i * 37 + 11);
   WriteFile(cfg + "/Presets", table);
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
-  EXPECT_NE(outcome.err.find(cfg + "/Presets: its count of presets is"), std::string::npos)
+  EXPECT_NE(outcome.err.find("meterfix: " + cfg + "/Presets: warning: its count of presets is"), std::string::npos)
       << outcome.err;
   EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "save", "p2"}).exitCode, 0);
   EXPECT_EQ(ReadFile(cfg + "/Presets.bad"), table);
@@ -425,7 +444,7 @@ TEST(Settings, DamagedOrPlantedFilesAreNamedAndLoseNothing) {
   fs::remove(cfg + "/Presets");
   WriteFile(cfg + "/UserDialog", std::string(6926, '\0'));
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
-  EXPECT_NE(outcome.err.find("UserDialog: holds 6926 bytes, not 85"), std::string::npos)
+  EXPECT_NE(outcome.err.find("UserDialog: warning: holds 6926 bytes, not 85"), std::string::npos)
       << outcome.err;
   fs::create_symlink(dir / "nowhere", dir / "dangling");
   outcome = RunTool({"--config-dir", dir / "dangling", "presets", "save", "p5"});

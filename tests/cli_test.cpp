@@ -959,7 +959,7 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out).size(), 4u);
-  EXPECT_NE(outcome.err.find("UserDialog: holds 86 bytes, not 85"), std::string::npos)
+  EXPECT_NE(outcome.err.find("UserDialog: warning: holds 86 bytes, not 85"), std::string::npos)
       << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
