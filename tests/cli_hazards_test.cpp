@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "cli/report.h"
 #include "cli_test_support.h"
+#include "musicxml/file_io.h"
 
 extern char** environ;
 
@@ -261,6 +263,27 @@ TEST(Signals, EveryEndingSignalLeavesNoTemporaryFile) {
       {"--config-dir", dir / "cfg", "-o", dir / "out/fixed.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ListDir(dir.path() / "out"), std::vector<std::string>{"fixed.musicxml"});
+}
+
+// A temporary is debris only when its lock is free and its process gone:
+// what a killed worker leaves is removed, a living run's never.
+TEST(Signals, OnlyTheTemporariesOfEndedRunsAreRemoved) {
+  ScratchDir dir;
+  const pid_t ended = ::fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  const std::string gone = std::to_string(ended);
+  const std::string stale = "a.musicxml.meterfix-" + gone + ".Ab12Cd";
+  const std::string living = "b.musicxml.meterfix-" + std::to_string(::getppid()) + ".Ab12Cd";
+  const std::string locked = "c.musicxml.meterfix-" + gone + ".Ef34Gh";
+  const std::string notOurs = "d.meterfix-" + gone + ".txt";
+  for (const std::string& name : {stale, living, locked, notOurs}) WriteFile(dir / name, "x");
+  const int held = ::open((dir / locked).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  musicxml::RemoveStaleTemporaries(dir.path().string());
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{living, locked, notOurs}));
+  ::close(held);
 }
 
 // Past a file-size limit the write of that file fails and is reported;
