@@ -1,11 +1,10 @@
 #include "musicxml/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <dirent.h>
-#include <sys/file.h>
 
 #include <cerrno>
 #include <csignal>
