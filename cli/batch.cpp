@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 
 namespace meterfix {
@@ -37,8 +38,9 @@ bool Hidden(const fs::path& path) {
   return !name.empty() && name[0] == '.';
 }
 
-// Results cross from a worker as JSON; this carries every field, unlike
-// the report's schema.
+// Results cross from a worker as CBOR, which keeps every string's bytes
+// (a file name need not be UTF-8); this carries every field, unlike the
+// report's schema.
 Json StateJson(const SignatureState& s) {
   Json j{{"present", s.present},
          {"top", s.signature.top},
@@ -198,8 +200,8 @@ bool Unframe(std::string& buffer, std::string& body) {
     const std::size_t index = std::stoul(body);
     std::string answer;
     try {
-      answer =
-          ResultJson(work(requests[index])).dump(-1, ' ', false, Json::error_handler_t::replace);
+      const std::vector<std::uint8_t> cbor = Json::to_cbor(ResultJson(work(requests[index])));
+      answer.assign(cbor.begin(), cbor.end());
     } catch (...) {
       ::_exit(3);
     }
@@ -215,6 +217,15 @@ struct Worker {
   std::string buffer;
 };
 
+void RemoveTemporariesBeside(const std::string& output) {
+  if (output.empty() || output == "-") return;
+  std::string target;
+  std::string ignored;
+  if (!musicxml::ResolveReplacedFile(output, target, ignored)) return;
+  const std::string dir = fs::path(target).parent_path().string();
+  musicxml::RemoveStaleTemporaries(dir.empty() ? "." : dir);
+}
+
 std::string Clock(double seconds) {
   const long total = std::lround(std::max(0.0, seconds));
   char text[32];
@@ -224,29 +235,43 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
+namespace {
+
+// The scores under `dir`, and each folder that cannot be read as a failed
+// input of its own: one unreadable folder costs only what is in it.
+void FindScores(const fs::path& top, const fs::path& dir, std::vector<BatchInput>& found) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::path& path = it->path();
+    if (Hidden(path)) continue;
+    std::error_code typeError;
+    // Links to folders are not followed, as a recursive listing does not.
+    if (fs::is_directory(it->symlink_status(typeError))) {
+      FindScores(top, path, found);
+      continue;
+    }
+    if (!it->is_regular_file(typeError) || !IsScoreName(path)) continue;
+    found.push_back({path.string(), path.lexically_relative(top).string(), {}});
+  }
+  if (ec) {
+    found.push_back({dir.string(), dir.lexically_relative(top).string(),
+                     dir.string() + ": cannot read the folder: " + ec.message()});
+  }
+}
+
+}  // namespace
+
 bool ExpandInputs(const std::vector<std::string>& inputs, std::vector<BatchInput>& out,
                   std::string& error) {
   for (const std::string& input : inputs) {
     std::error_code ec;
     if (input == "-" || !fs::is_directory(input, ec)) {
-      out.push_back({input, input == "-" ? input : fs::path(input).filename().string()});
+      out.push_back({input, input == "-" ? input : fs::path(input).filename().string(), {}});
       continue;
     }
     std::vector<BatchInput> found;
-    fs::recursive_directory_iterator it(input, fs::directory_options::none, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      const fs::path& path = it->path();
-      if (Hidden(path)) {
-        if (it->is_directory(ec)) it.disable_recursion_pending();
-        continue;
-      }
-      if (!it->is_regular_file(ec) || !IsScoreName(path)) continue;
-      found.push_back({path.string(), path.lexically_relative(input).string()});
-    }
-    if (ec) {
-      error = input + ": cannot read the folder: " + ec.message();
-      return false;
-    }
+    FindScores(input, input, found);
     if (found.empty()) {
       error = input + ": the folder holds no .musicxml, .xml or .mxl file";
       return false;
@@ -359,7 +384,7 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
         if (!worker.busy || !Unframe(worker.buffer, body)) continue;
         RunResult result;
         bool parsed = false;
-        const Json json = Json::parse(body, nullptr, false);
+        const Json json = Json::from_cbor(body, true, false);
         try {
           if (json.is_object()) {
             result = ResultFrom(json);
@@ -383,6 +408,9 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
       const int status = stop(worker);
       pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(k));
       if (busy) {
+        // A worker killed outright (SIGKILL) could not remove its temporary
+        // file; with the worker gone it is debris, removed here.
+        RemoveTemporariesBeside(requests[index].output);
         fail(index, WIFSIGNALED(status) ? "the worker process was ended by signal " +
                                               std::to_string(WTERMSIG(status))
                                         : "the worker process failed");

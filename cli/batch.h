@@ -15,11 +15,13 @@ namespace meterfix {
 struct BatchInput {
   std::string path;      // a file to read, or "-"
   std::string relative;  // its place under --out-dir: the name, or the path inside its folder
+  std::string error;     // a folder that cannot be read: why; it fails as one input
 };
 
 // Files stay as given; a folder becomes the .musicxml, .xml and .mxl files
-// under it, recursively and sorted, hidden files and folders left out.
-// False with a message when a folder cannot be read or holds no score.
+// under it, recursively and sorted, hidden files and folders left out. A
+// folder (or subfolder) that cannot be read is one input with `error` set.
+// False with a message when a folder holds nothing at all.
 bool ExpandInputs(const std::vector<std::string>& inputs, std::vector<BatchInput>& out,
                   std::string& error);
 

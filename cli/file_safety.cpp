@@ -28,18 +28,22 @@ struct Identity {
   }
 };
 
-// False for a stream, which never clashes.
+// False for a use that never clashes.
 bool IdentityOf(const PathUse& use, Identity& identity) {
-  if (use.path == "-" && use.input) return false;  // read once, checked elsewhere
   struct stat st {};
-  if (use.path == "-") {
-    // Standard output redirected to a file is that file (/dev/stdout names it too).
-    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+  int stream = use.stream;
+  if (stream < 0 && use.path == "-") stream = use.input ? STDIN_FILENO : STDOUT_FILENO;
+  if (stream >= 0) {
+    // A standard stream redirected to a file is that file (/dev/stdout
+    // names it too); any other is itself.
+    if (::fstat(stream, &st) == 0 && S_ISREG(st.st_mode)) {
       identity.byInode = true;
       identity.device = st.st_dev;
       identity.inode = st.st_ino;
+    } else if (stream == STDIN_FILENO) {
+      return false;  // read once, checked elsewhere
     } else {
-      identity.path = "<stdout>";
+      identity.path = "<fd " + std::to_string(stream) + ">";
     }
     return true;
   }
@@ -76,6 +80,13 @@ bool FindClash(const std::vector<PathUse>& uses, std::string& error) {
     return false;
   }
   return true;
+}
+
+bool StreamIsFile(int fd, const std::string& path) {
+  struct stat stream {};
+  struct stat file {};
+  return ::fstat(fd, &stream) == 0 && S_ISREG(stream.st_mode) && ::stat(path.c_str(), &file) == 0 &&
+         stream.st_dev == file.st_dev && stream.st_ino == file.st_ino;
 }
 
 bool CheckHardLinks(const std::string& path, std::string& error) {

@@ -12,13 +12,18 @@ struct PathUse {
   std::string path;  // "-": standard input for an input, standard output otherwise
   std::string role;  // for messages: "input", "report file (--report-file)", ...
   bool input = false;
+  int stream = -1;  // a standard stream (0, 1, 2) this use is, instead of a path
 };
 
 // False with a message when two uses name one file: the same device and
 // inode where the file exists, else the same normalised path (after the
-// output's symbolic links). Devices, pipes and sockets are streams, not
-// files that get replaced, and never clash.
+// output's symbolic links). A standard stream that is a regular file is
+// that file. Devices, pipes, sockets and terminals are streams, not files
+// that get replaced, and never clash (only the same stream used twice).
 bool FindClash(const std::vector<PathUse>& uses, std::string& error);
+
+// Whether standard stream `fd` is a regular file that `path` also names.
+bool StreamIsFile(int fd, const std::string& path);
 
 // False with a message when `path` is a regular file with several hard
 // links: replacing it would leave the other names with the old content.

@@ -619,25 +619,4 @@ bool WriteHtml(const std::vector<FileReport>& reports,
   return page.Flush();
 }
 
-bool WriteHtmlFile(const std::vector<FileReport>& reports, const std::string& path,
-                   std::string& error) {
-  if (path == "-") {
-    const bool written = WriteHtml(reports, [](std::string_view piece) {
-      return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
-    });
-    if (!written || std::fflush(stdout) != 0) {
-      error = "<stdout>: cannot write the report";
-      return false;
-    }
-    return true;
-  }
-  bool written = true;
-  const auto produce = [&](const musicxml::PieceSink& sink) { written = WriteHtml(reports, sink); };
-  if (!musicxml::ReplaceFileWith(path, produce, error) || !written) {
-    error = path + ": cannot write: " + (error.empty() ? "the page was cut short" : error);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace meterfix

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,9 +45,14 @@ struct Failure {
   std::string message;
 };
 
+// Set when standard error is an input's file: a message there would be
+// written into the score, so the exit status alone tells.
+bool stderrIsInput = false;
+
 // Every message goes out through this: score text can carry terminal
 // escapes.
 void Say(const std::string& message) {
+  if (stderrIsInput) return;
   std::fprintf(stderr, "meterfix: %s\n", Printable(message).c_str());
 }
 
@@ -57,8 +63,8 @@ void LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool n
   if (dir.empty()) return;
   std::error_code ec;
   if (exclusive) {
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw Failure{dir + ": cannot create the settings directory: " + ec.message()};
+    std::string error;
+    if (!MakeSettingsDirectory(dir, error)) throw Failure{error};
   } else if (!std::filesystem::is_directory(dir, ec)) {
     return;
   }
@@ -91,19 +97,27 @@ StoredImages LoadImages(const std::string& configDir,
   StoredImages images;
   std::string error;
   if (!ReadStoredImages(configDir, images, error)) throw Failure{error};
-  for (const std::string& warning : ImageWarnings(configDir, images)) {
+  for (const std::string& warning : CheckStoredImages(configDir, images)) {
     if (warnings != nullptr) {
       warnings->push_back(warning);
     } else {
-      Say("warning: " + warning);
+      // "cfg/UserDialog: warning: ...": the file first, as every message.
+      const std::size_t colon = warning.find(": ");
+      Say(colon == std::string::npos
+              ? "warning: " + warning
+              : warning.substr(0, colon) + ": warning: " + warning.substr(colon + 2));
     }
   }
   return images;
 }
 
-void SaveImages(const std::string& configDir, const StoredImages& images) {
+// What the session leaves, written back; a preset table that was refused
+// when loaded is kept as Presets.bad first.
+void SaveImages(const std::string& configDir, const StoredImages& loaded, StoredImages images,
+                bool breakLinks) {
+  images.refusedPresets = loaded.refusedPresets;
   std::string error;
-  if (!WriteStoredImages(configDir, images, error)) throw Failure{error};
+  if (!WriteStoredImages(configDir, images, breakLinks, error)) throw Failure{error};
 }
 
 void CheckPresetName(const std::string& name) {
@@ -142,7 +156,7 @@ std::string LastMessage() {
 }
 
 int OptionsCommand(const std::string& action, const std::vector<std::string>& fieldTexts,
-                   const std::string& configDir, bool noWait) {
+                   const std::string& configDir, bool noWait, bool breakLinks) {
   const std::vector<OptionAssignment> assignments = ParseAssignments(fieldTexts);
   if (action == "set" && assignments.empty()) throw UsageError{"options set needs FIELD=VALUE"};
   if (action != "set" && !assignments.empty()) {
@@ -166,13 +180,13 @@ int OptionsCommand(const std::string& action, const std::vector<std::string>& fi
   } else {  // reset: the default record; the presets stay
     ApplyDefaultSettings(globalSettings);
   }
-  SaveImages(configDir, session.Terminate());
+  SaveImages(configDir, images, session.Terminate(), breakLinks);
   return ExitOk;
 }
 
 int PresetsCommand(const std::string& action, const std::string& name, const std::string& preset,
                    const std::vector<OptionAssignment>& assignments, const std::string& configDir,
-                   bool noWait) {
+                   bool noWait, bool breakLinks) {
   if (action != "list") CheckPresetName(name);
   if (action != "save" && (!assignments.empty() || !preset.empty())) {
     throw UsageError{"presets " + action + " takes no --set or --preset"};
@@ -208,7 +222,7 @@ int PresetsCommand(const std::string& action, const std::string& name, const std
       throw UsageError{"no preset named '" + name + "' (see 'meterfix presets list')"};
     }
   }
-  SaveImages(configDir, session.Terminate());
+  SaveImages(configDir, images, session.Terminate(), breakLinks);
   return ExitOk;
 }
 
@@ -274,24 +288,63 @@ struct RunArguments {
   bool quiet = false;
 };
 
-// Every file the run reads or writes, named for messages.
-std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchInput>& inputs) {
+// The standard stream the report goes to: standard output unless the
+// score goes there (-o -); -1 for --report none or a --report-file path.
+int ReportStream(const RunArguments& args) {
+  if (args.report == "none") return -1;
+  if (args.reportFile == "-") return STDOUT_FILENO;
+  if (!args.reportFile.empty()) return -1;
+  return args.output == "-" ? STDERR_FILENO : STDOUT_FILENO;
+}
+
+// Every file the run reads or writes, named for messages: the standard
+// streams that carry a score or the report, and the settings files.
+std::vector<PathUse> PathUses(const RunArguments& args, const std::vector<BatchInput>& inputs,
+                              const std::string& configDir) {
   std::vector<PathUse> uses;
   for (const BatchInput& input : inputs) {
+    if (!input.error.empty()) continue;  // an unreadable folder: nothing is read or written
+    if (input.path == "-") {
+      uses.push_back({"<stdin>", "input", true, STDIN_FILENO});
+      continue;
+    }
     uses.push_back({input.path, args.inPlace ? "input (rewritten in place)" : "input", true});
-    if (!args.outDir.empty() && input.path != "-") {
+    if (!args.outDir.empty()) {
       uses.push_back({(std::filesystem::path(args.outDir) / input.relative).string(),
                       "--out-dir output", false});
     }
   }
-  if (!args.output.empty()) uses.push_back({args.output, "output (-o)", false});
-  if (!args.reportFile.empty()) uses.push_back({args.reportFile, "report file", false});
+  if (args.output == "-") {
+    uses.push_back({"<stdout>", "output (-o -)", false, STDOUT_FILENO});
+  } else if (!args.output.empty()) {
+    uses.push_back({args.output, "output (-o)", false});
+  }
+  const int reportStream = ReportStream(args);
+  if (reportStream >= 0) {
+    uses.push_back({reportStream == STDOUT_FILENO ? "<stdout>" : "<stderr>",
+                    "the report on standard " +
+                        std::string(reportStream == STDOUT_FILENO ? "output" : "error"),
+                    false, reportStream});
+  } else if (!args.reportFile.empty() && args.reportFile != "-") {
+    uses.push_back({args.reportFile, "report file", false});
+  }
+  if (!configDir.empty()) {
+    for (const char* name : {UserDialogValue, PresetsValue, PresetsBackup}) {
+      uses.push_back({configDir + "/" + name, "settings file", true});
+    }
+  }
   return uses;
 }
 
 // One input as a worker runs it: the lock for an in-place rewrite, the
 // folders --out-dir mirrors, then the plug-in.
 RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool makeFolders) {
+  if (!request.failure.empty()) {
+    RunResult result;
+    result.report.file = request.input;
+    result.error = request.failure;
+    return result;
+  }
   // Another run rewriting the same file waits until this one is done, and
   // then reads what this one wrote.
   FileLock lock;
@@ -309,6 +362,12 @@ RunResult RunOne(const RunRequest& request, bool inPlace, bool noWait, bool make
   // Only --out-dir makes folders: a missing one for -o is the user's mistake.
   if (makeFolders) {
     const std::filesystem::path folder = std::filesystem::path(request.output).parent_path();
+    // Folders are made only along a path whose links may be followed.
+    if (!musicxml::CheckPathLinks(folder.string(), error)) {
+      RunResult result;
+      result.error = request.output + ": " + error;
+      return result;
+    }
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
       std::filesystem::create_directories(folder, ec);
@@ -346,6 +405,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   std::set<std::string> outNames;
   int stdinCount = 0;
   for (const BatchInput& input : inputs) {
+    if (!input.error.empty()) continue;
     if (input.path == "-") {
       ++stdinCount;
       if (args.inPlace || !args.outDir.empty()) {
@@ -358,8 +418,13 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     }
   }
   if (stdinCount > 1) throw UsageError{"standard input can be read only once"};
+  for (const BatchInput& input : inputs) {
+    if (input.path != "-" && input.error.empty() && StreamIsFile(STDERR_FILENO, input.path)) {
+      stderrIsInput = true;
+    }
+  }
   std::string clash;
-  if (!FindClash(PathUses(args, inputs), clash)) throw UsageError{clash};
+  if (!FindClash(PathUses(args, inputs, configDir), clash)) throw UsageError{clash};
   if (!args.reportFile.empty() && args.reportFile != "-" && !args.breakLinks &&
       !CheckHardLinks(args.reportFile, clash)) {
     throw Failure{clash};
@@ -403,10 +468,23 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
     base.options = ResolveOptions(args.preset, assignments);
   }
 
+  // The report's file exists before any input is rewritten: one that
+  // cannot be created stops the run while nothing is changed yet.
+  musicxml::Replacement reportOut;
+  const bool reportToFile =
+      args.report != "none" && !args.reportFile.empty() && args.reportFile != "-";
+  if (reportToFile) {
+    std::string error;
+    if (!reportOut.Open(args.reportFile, error)) {
+      throw Failure{args.reportFile + ": cannot write: " + error};
+    }
+  }
+
   std::vector<RunRequest> requests;
   for (const BatchInput& input : inputs) {
     RunRequest request = base;
     request.input = input.path;
+    request.failure = input.error;
     if (!args.output.empty()) {
       request.output = args.output;
     } else if (args.inPlace) {
@@ -471,27 +549,32 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
 
   // A lone failed input has said all there is on standard error, except
   // to a reader of JSON, which lists it.
-  const bool report = args.report != "none" &&
-                      (failed < reports.size() || reports.size() > 1 || args.report == "json");
-  if (report && args.report == "html") {
+  if (args.report != "none" &&
+      (failed < reports.size() || reports.size() > 1 || args.report == "json")) {
     // The page may be many times the score: it goes out as it is made.
-    std::string error;
-    if (!WriteHtmlFile(reports, args.reportFile, error)) throw Failure{error};
-  } else if (report) {
-    const std::string text =
-        args.report == "json" ? FormatJson(reports) : FormatText(reports, args.allMeasures);
-    if (args.reportFile == "-") {
-      if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
-        throw Failure{"<stdout>: cannot write the report"};
-      }
-    } else if (!args.reportFile.empty()) {
+    const bool html = args.report == "html";
+    const std::string text = html                     ? std::string()
+                             : args.report == "json" ? FormatJson(reports)
+                                                     : FormatText(reports, args.allMeasures);
+    if (reportToFile) {
       std::string error;
-      if (!WriteFileAtomically(args.reportFile, std::vector<std::uint8_t>(text.begin(), text.end()),
-                               error)) {
-        throw Failure{error};
+      bool written = true;
+      const auto produce = [&](const musicxml::PieceSink& sink) {
+        written = html ? WriteHtml(reports, sink) : sink(text);
+      };
+      if (!reportOut.Finish(produce, error) || !written) {
+        throw Failure{args.reportFile + ": cannot write: " +
+                      (error.empty() ? "the report was cut short" : error)};
       }
     } else {
-      std::fputs(text.c_str(), stderr);
+      std::FILE* stream = ReportStream(args) == STDERR_FILENO ? stderr : stdout;
+      const auto put = [stream](std::string_view piece) {
+        return std::fwrite(piece.data(), 1, piece.size(), stream) == piece.size();
+      };
+      if (!(html ? WriteHtml(reports, put) : put(text)) || std::fflush(stream) != 0) {
+        throw Failure{std::string(stream == stdout ? "<stdout>" : "<stderr>") +
+                      ": cannot write the report"};
+      }
     }
   }
   return failed == 0 ? ExitOk : ExitFailure;
@@ -508,7 +591,11 @@ int Main(int argc, char** argv) {
              "  meterfix presets list | show NAME | save NAME [--preset NAME] [--set F=V]... | "
              "delete NAME\n"
              "\nWithout -o, --in-place or --out-dir nothing is written; the report says what "
-             "would change. Every file a run reads or writes must be another file.\n"
+             "would change. The report goes to standard output (to standard error when the "
+             "score does, -o -) unless --report-file names a file; it carries the plug-in's "
+             "messages and the warnings. Errors go to standard error as 'meterfix: FILE: ...' "
+             "('FILE:measure N (number X): ...' where there is a place). Every file a run reads or writes must be another file, standard "
+             "streams and settings files included.\n"
              "A score may take at most --max-score-size MiB, as read or unpacked.\n"
              "Exit status: 0 on success, changed or not; 1 when an input cannot be read or an "
              "output cannot be written (or, with --no-wait, another run holds it); 2 for usage "
@@ -552,7 +639,7 @@ int Main(int argc, char** argv) {
          "--report-file) or none (default text)")
       ->type_name("FORMAT");
   app.add_option("--report-file", run.reportFile,
-                 "write the report here instead of stderr (- for stdout)")
+                 "write the report to this file instead of standard output (- for standard output)")
       ->type_name("PATH");
   app.add_flag("--break-links", run.breakLinks,
                "rewrite a file with several hard links all the same (the other names keep "
@@ -632,13 +719,13 @@ int Main(int argc, char** argv) {
         throw UsageError{"options and presets take no input files or run options"};
       }
     }
-    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir, run.noWait);
+    if (options->parsed()) return OptionsCommand(optionsAction, optionsFields, dir, run.noWait, run.breakLinks);
     if (presets->parsed()) {
       if (presetsAction != "list" && presetName.empty()) {
         throw UsageError{"presets " + presetsAction + " needs a NAME"};
       }
       return PresetsCommand(presetsAction, presetName, run.preset, ParseAssignments(run.sets), dir,
-                            run.noWait);
+                            run.noWait, run.breakLinks);
     }
     // "meterfix optons show" reads as two inputs; a first one that is no
     // file but nearly a command was most likely meant as one.
@@ -665,6 +752,9 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit (ulimit -f) a write then fails with EFBIG and is
+  // reported for its file, instead of the signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Building the parser can throw too (allocation); nothing escapes.
   int status = ExitFailure;
   try {

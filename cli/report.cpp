@@ -27,12 +27,71 @@ Json SignatureJson(const SignatureState& state) {
   return object;
 }
 
+// The length of the well-formed UTF-8 sequence at text[i], 0 when the byte
+// there starts none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b = at(i);
+  if (b < 0x80) return 1;
+  std::size_t length = 0;
+  if (b >= 0xC2 && b <= 0xDF)
+    length = 2;
+  else if (b >= 0xE0 && b <= 0xEF)
+    length = 3;
+  else if (b >= 0xF0 && b <= 0xF4)
+    length = 4;
+  for (std::size_t k = 1; length != 0 && k < length; ++k) {
+    if (i + k >= text.size() || (at(i + k) & 0xC0) != 0x80) length = 0;
+  }
+  if (length == 3 && ((b == 0xE0 && at(i + 1) < 0xA0) || (b == 0xED && at(i + 1) >= 0xA0))) {
+    length = 0;
+  }
+  if (length == 4 && ((b == 0xF0 && at(i + 1) < 0x90) || (b == 0xF4 && at(i + 1) >= 0x90))) {
+    length = 0;
+  }
+  return length;
+}
+
+// JSON strings are UTF-8: a byte that is not is written as the text
+// "\xHH", as the text report shows it, so that two names that differ only
+// there stay two names. `escaped` tells whether that happened.
+std::string JsonText(std::string_view text, bool* escaped = nullptr) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8Length(text, i);
+    if (length != 0) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[i++]);
+    out.append("\\x").append(1, Hex[byte >> 4]).append(1, Hex[byte & 0x0F]);
+    if (escaped != nullptr) *escaped = true;
+  }
+  return out;
+}
+
+// The exact bytes of a name in hex, for a reader that needs the file itself.
+std::string HexBytes(std::string_view text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out.append(1, Hex[byte >> 4]).append(1, Hex[byte & 0x0F]);
+  }
+  return out;
+}
+
 Json ReportJson(const FileReport& report) {
   Json object;
-  object["file"] = report.file;
-  object["output"] = report.output.empty() ? Json(nullptr) : Json(report.output);
+  bool escaped = false;
+  object["file"] = JsonText(report.file, &escaped);
+  if (escaped) object["file_bytes"] = HexBytes(report.file);
+  object["output"] = report.output.empty() ? Json(nullptr) : Json(JsonText(report.output));
   object["status"] = report.error.empty() ? "ok" : "error";
-  object["error"] = report.error.empty() ? Json(nullptr) : Json(report.error);
+  object["error"] = report.error.empty() ? Json(nullptr) : Json(JsonText(report.error));
   object["changed"] = report.changed;
   Json measures = Json::array();
   for (const MeasureChange& m : report.measures) {
@@ -56,7 +115,9 @@ Json ReportJson(const FileReport& report) {
     messages.push_back(Json{{"caption", message.caption}, {"text", message.text}});
   }
   object["messages"] = std::move(messages);
-  object["warnings"] = report.warnings;
+  Json warnings = Json::array();
+  for (const std::string& warning : report.warnings) warnings.push_back(JsonText(warning));
+  object["warnings"] = std::move(warnings);
   return object;
 }
 
@@ -212,6 +273,19 @@ std::string Printable(std::string_view text) {
     if (!valid) {
       escape(b);
       ++i;
+      continue;
+    }
+    // The bidirectional controls (U+202A..U+202E, U+2066..U+2069) and marks
+    // (U+200E, U+200F, U+061C) can make a name or a measure read backwards:
+    // escaped whole, like a control character.
+    const bool bidi = (length == 3 && b == 0xE2 &&
+                       ((at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) ||
+                        (at(i + 1) == 0x80 && (at(i + 2) == 0x8E || at(i + 2) == 0x8F)) ||
+                        (at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9))) ||
+                      (length == 2 && b == 0xD8 && at(i + 1) == 0x9C);
+    if (bidi) {
+      for (std::size_t k = 0; k < length; ++k) escape(at(i + k));
+      i += length;
       continue;
     }
     out.append(text.substr(i, length));

@@ -91,10 +91,6 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures 
 // stops it, and WriteHtml returns false).
 bool WriteHtml(const std::vector<FileReport>& reports,
                const std::function<bool(std::string_view)>& sink);
-// The page streamed into the file at `path` (replaced as a score is), or to
-// standard output for "-"; false with a one-line error naming it.
-bool WriteHtmlFile(const std::vector<FileReport>& reports, const std::string& path,
-                   std::string& error);
 // At most `limit` characters of `name` (UTF-8), with an ellipsis where it
 // was cut.
 std::string ShortName(std::string_view name, std::size_t limit = 60);
@@ -117,8 +113,9 @@ std::string DescribeChange(const SignatureState& before, const SignatureState& a
 // suggest; empty otherwise.
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
-// `text` safe to show on a terminal: control characters (C0, DEL, C1) and
-// bytes that are not UTF-8 become \xHH escapes.
+// `text` safe to show on a terminal: control characters (C0, DEL, C1), the
+// bidirectional controls and marks (U+202A..U+202E, U+2066..U+2069, U+200E,
+// U+200F, U+061C) and bytes that are not UTF-8 become \xHH escapes.
 std::string Printable(std::string_view text);
 
 // The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2

@@ -40,6 +40,7 @@ struct RunRequest {
   std::optional<Range> staves;
   bool breakLinks = false;     // replace an output with several hard links all the same
   bool collectLayers = false;  // keep the changed measures' layers as written (for pictures)
+  std::string failure;         // set: the input failed before it was read (an unreadable folder)
 };
 
 struct RunResult {

@@ -1,12 +1,19 @@
 #include "musicxml/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <vector>
 
 namespace musicxml {
 
@@ -18,12 +25,21 @@ std::uint64_t maxScoreBytes = DefaultMaxScoreBytes;
 constexpr int MaxLinkHops = 40;
 
 // Temporary files the signal handler removes. The CLI writes one file at a
-// time; a few slots leave room for a caller that holds more.
+// time; a few slots leave room for a caller that holds more (a report kept
+// open while the scores are written).
 constexpr int PendingSlots = 4;
 constexpr std::size_t PendingPathSize = 4096;
 char pendingPaths[PendingSlots][PendingPathSize];
 volatile std::sig_atomic_t pendingUsed[PendingSlots];
 bool handlersInstalled = false;
+sigset_t handledSignals;
+
+// Every signal whose default action ends the process; SIGXFSZ is left to
+// the caller (meterfix ignores it, so that a write fails with EFBIG).
+const int TerminatingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                  SIGBUS,  SIGFPE,    SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                  SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGVTALRM,
+                                  SIGPROF, SIGIO,     SIGPWR,    SIGSYS};
 
 extern "C" void RemovePendingAndDie(int signal) {
   for (int i = 0; i < PendingSlots; ++i) {
@@ -37,30 +53,31 @@ extern "C" void RemovePendingAndDie(int signal) {
 }
 
 // Only where the signal would end the process anyway: an ignored SIGINT (a
-// background job) stays ignored.
+// background job) stays ignored, and a handler someone else installed (a
+// sanitizer's) stays in place.
 void InstallHandlers() {
   if (handlersInstalled) return;
   handlersInstalled = true;
-  for (const int signal : {SIGINT, SIGTERM}) {
+  sigemptyset(&handledSignals);
+  std::vector<int> signals(std::begin(TerminatingSignals), std::end(TerminatingSignals));
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+  for (const int signal : signals) {
     struct sigaction old {};
-    if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+    if (::sigaction(signal, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 ||
+        old.sa_handler != SIG_DFL) {
+      continue;
+    }
     struct sigaction action {};
     action.sa_handler = RemovePendingAndDie;
     sigemptyset(&action.sa_mask);
-    ::sigaction(signal, &action, nullptr);
+    if (::sigaction(signal, &action, nullptr) == 0) sigaddset(&handledSignals, signal);
   }
 }
 
-// Keeps SIGINT and SIGTERM away while the pending list changes.
+// Keeps the handled signals away while the pending list changes.
 class SignalsHeld {
  public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &set, &old_);
-  }
+  SignalsHeld() { ::sigprocmask(SIG_BLOCK, &handledSignals, &old_); }
   ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
@@ -68,6 +85,36 @@ class SignalsHeld {
  private:
   sigset_t old_;
 };
+
+// A temporary file is "<target>.meterfix-<pid>.XXXXXX" and its creator holds
+// an flock on it while it exists. One whose lock is free and whose process
+// is gone was left by a run that was killed (SIGKILL, a crash): it is
+// debris, and the next run writing beside it removes it.
+constexpr char TempMarker[] = ".meterfix-";
+
+bool StaleTemporary(int dir, const char* name) {
+  const char* marker = std::strstr(name, TempMarker);
+  if (marker == nullptr) return false;
+  for (const char* next = std::strstr(marker + 1, TempMarker); next != nullptr;
+       next = std::strstr(next + 1, TempMarker)) {
+    marker = next;
+  }
+  const char* digits = marker + sizeof TempMarker - 1;
+  char* end = nullptr;
+  errno = 0;
+  const long pid = std::strtol(digits, &end, 10);
+  if (end == digits || errno != 0 || pid <= 0 || *end != '.' || std::strlen(end + 1) != 6) {
+    return false;
+  }
+  if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return false;
+  const int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                    ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return ours;
+}
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -108,8 +155,6 @@ bool ReadAll(int fd, std::string& out, std::string& error) {
   }
 }
 
-// A device, pipe or socket (/dev/stdout, a process substitution): renaming
-// over it would replace the node itself.
 // Gathers small pieces into whole blocks, so that a file of many short edits
 // is not written one system call per piece; the first failure sticks.
 class BlockWriter {
@@ -146,19 +191,6 @@ int Produce(int fd, const std::function<void(const PieceSink&)>& produce) {
   BlockWriter writer(fd);
   produce([&](std::string_view piece) { return writer.Put(piece); });
   return writer.Finish();
-}
-
-bool WriteStream(const std::string& path, const std::function<void(const PieceSink&)>& produce,
-                 std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  int err = Produce(fd, produce);
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err != 0) error = std::strerror(err);
-  return err == 0;
 }
 
 }  // namespace
@@ -206,9 +238,94 @@ bool ReadWholeStream(int fd, std::string& out, std::string& error) {
   return ok;
 }
 
+namespace {
+
+// The kernel's rule for following a link (protected_symlinks), applied
+// whether or not the kernel applies it: in a sticky, world-writable
+// directory only a link owned by the user or by the directory's owner.
+bool MayFollow(const std::string& link, const struct stat& linkStat, const std::string& dir,
+               std::string& error) {
+  struct stat owner {};
+  if (::stat(dir.c_str(), &owner) != 0) {
+    error = dir + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool shared = (owner.st_mode & S_ISVTX) != 0 && (owner.st_mode & S_IWOTH) != 0;
+  if (shared && linkStat.st_uid != ::geteuid() && linkStat.st_uid != owner.st_uid) {
+    error = "the symbolic link " + link + " lies in the shared directory " + dir +
+            " and belongs to neither you nor the directory's owner; not followed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckPathLinks(const std::string& path, std::string& error) {
+  // Walked as the kernel walks it, one component at a time, with each link's
+  // target spliced in where the link was.
+  std::vector<std::string> rest;  // the components still to walk, last first
+  auto push = [&](const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      const std::size_t slash = text.find('/', start);
+      const std::string part = text.substr(start, slash == std::string::npos ? slash : slash - start);
+      if (!part.empty() && part != ".") parts.push_back(part);
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    rest.insert(rest.end(), parts.rbegin(), parts.rend());
+  };
+  std::string base;  // resolved so far; "" is the root
+  if (path.empty() || path[0] != '/') {
+    std::string cwd(PendingPathSize, '\0');
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+      error = std::string("cannot tell the current directory: ") + std::strerror(errno);
+      return false;
+    }
+    base = cwd.c_str();
+    if (base == "/") base.clear();
+  }
+  push(path);
+  int hops = 0;
+  while (!rest.empty()) {
+    const std::string part = rest.back();
+    rest.pop_back();
+    if (part == "..") {
+      base = base.substr(0, base.empty() ? 0 : base.rfind('/'));
+      continue;
+    }
+    const std::string next = base + "/" + part;
+    struct stat st {};
+    if (::lstat(next.c_str(), &st) != 0) return true;  // nothing beyond can be a link yet
+    if (!S_ISLNK(st.st_mode)) {
+      base = next;
+      continue;
+    }
+    if (++hops > MaxLinkHops) {
+      error = path + ": " + std::strerror(ELOOP);
+      return false;
+    }
+    if (!MayFollow(next, st, base.empty() ? "/" : base, error)) return false;
+    std::string target(PendingPathSize, '\0');
+    const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      error = next + ": cannot read the symbolic link";
+      return false;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    if (target[0] == '/') base.clear();
+    push(target);
+  }
+  return true;
+}
+
 bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::string& error) {
   std::string current = path;
   for (int hops = 0;; ++hops) {
+    // Every folder on the way is checked as the file's own name is.
+    if (!CheckPathLinks(DirectoryOf(current), error)) return false;
     struct stat link {};
     if (::lstat(current.c_str(), &link) != 0) {
       if (errno != ENOENT) {
@@ -227,17 +344,7 @@ bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::st
       return false;
     }
     const std::string dir = DirectoryOf(current);
-    struct stat owner {};
-    if (::stat(dir.c_str(), &owner) != 0) {
-      error = dir + ": " + std::strerror(errno);
-      return false;
-    }
-    const bool shared = (owner.st_mode & S_ISVTX) != 0 && (owner.st_mode & S_IWOTH) != 0;
-    if (shared && link.st_uid != ::geteuid() && link.st_uid != owner.st_uid) {
-      error = "the symbolic link " + current + " lies in the shared directory " + dir +
-              " and belongs to neither you nor the directory's owner; not followed";
-      return false;
-    }
+    if (!MayFollow(current, link, dir, error)) return false;
     std::string target(PendingPathSize, '\0');
     const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
     if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
@@ -249,18 +356,44 @@ bool ResolveReplacedFile(const std::string& path, std::string& resolved, std::st
   }
 }
 
+void RemoveStaleTemporaries(const std::string& directory) {
+  const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  DIR* listing = ::fdopendir(dir);
+  if (listing == nullptr) {
+    ::close(dir);
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (StaleTemporary(dir, entry->d_name)) stale.emplace_back(entry->d_name);
+  }
+  for (const std::string& name : stale) ::unlinkat(dir, name.c_str(), 0);
+  ::closedir(listing);
+}
+
 TempFile::~TempFile() { Discard(); }
 
 bool TempFile::Create(const std::string& target, std::string& error) {
   Discard();
   InstallHandlers();
-  std::string name = target + ".tmpXXXXXX";
+  // A directory is swept once per process: a batch writes many files into one.
+  {
+    static std::mutex sweptLock;
+    static std::set<std::string> swept;
+    const std::string dir = DirectoryOf(target);
+    const std::lock_guard<std::mutex> guard(sweptLock);
+    if (swept.insert(dir).second) RemoveStaleTemporaries(dir);
+  }
+  std::string name = target + TempMarker + std::to_string(::getpid()) + ".XXXXXX";
   SignalsHeld held;
-  const int fd = ::mkstemp(name.data());
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     error = std::strerror(errno);
     return false;
   }
+  // New and unknown to anyone else: the lock cannot be busy.
+  static_cast<void>(::flock(fd, LOCK_EX | LOCK_NB));
   fd_ = fd;
   path_ = name;
   if (name.size() < PendingPathSize) {
@@ -276,13 +409,13 @@ bool TempFile::Create(const std::string& target, std::string& error) {
 }
 
 void TempFile::Discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
   if (!path_.empty()) {
     SignalsHeld held;
     ::unlink(path_.c_str());
     if (slot_ >= 0) pendingUsed[slot_] = 0;
   }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
   slot_ = -1;
   path_.clear();
 }
@@ -290,8 +423,8 @@ void TempFile::Discard() {
 bool TempFile::Commit(const std::string& target, std::string& error) {
   int err = 0;
   if (::fsync(fd_) != 0) err = errno;
-  if (::close(fd_) != 0 && err == 0) err = errno;
-  fd_ = -1;
+  // Renamed while still open and locked, so that no other run takes it for
+  // debris in between.
   if (err == 0) {
     SignalsHeld held;
     if (::rename(path_.c_str(), target.c_str()) != 0) {
@@ -302,6 +435,8 @@ bool TempFile::Commit(const std::string& target, std::string& error) {
       path_.clear();
     }
   }
+  if (fd_ >= 0 && ::close(fd_) != 0 && err == 0) err = errno;
+  fd_ = -1;
   if (err != 0) {
     error = std::strerror(err);
     Discard();
@@ -322,49 +457,77 @@ bool TempFile::Commit(const std::string& target, std::string& error) {
   return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) {
-  return ReplaceFileWith(path, [&](const PieceSink& sink) { sink(bytes); }, error);
+Replacement::~Replacement() {
+  if (streamFd_ >= 0) ::close(streamFd_);
 }
 
-bool ReplaceFileWith(const std::string& path, const std::function<void(const PieceSink&)>& produce,
-                     std::string& error) {
+bool Replacement::Open(const std::string& path, std::string& error) {
   if (path.empty()) {
     error = "empty path";
     return false;
   }
-  std::string target;
-  if (!ResolveReplacedFile(path, target, error)) return false;
+  if (!ResolveReplacedFile(path, target_, error)) return false;
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     if (S_ISDIR(existing.st_mode)) {
       error = std::strerror(EISDIR);
       return false;
     }
-    return WriteStream(path, produce, error);
-  }
-  TempFile temp;
-  if (!temp.Create(target, error)) return false;
-  const bool replacing = ::stat(target.c_str(), &existing) == 0;
-  mode_t mode = 0;
-  if (replacing) {
-    // The owner can be kept only by root; the group by any member of it.
-    if (::fchown(temp.fd(), existing.st_uid, existing.st_gid) != 0) {
-      static_cast<void>(::fchown(temp.fd(), static_cast<uid_t>(-1), existing.st_gid));
+    // A device, pipe or socket (/dev/stdout, a process substitution):
+    // renaming over it would replace the node itself.
+    streamFd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    if (streamFd_ < 0) {
+      error = std::strerror(errno);
+      return false;
     }
-    mode = existing.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    return true;
+  }
+  if (!temp_.Create(target_, error)) return false;
+  if (::stat(target_.c_str(), &existing) == 0) {
+    // The owner can be kept only by root; the group by any member of it.
+    if (::fchown(temp_.fd(), existing.st_uid, existing.st_gid) != 0) {
+      static_cast<void>(::fchown(temp_.fd(), static_cast<uid_t>(-1), existing.st_gid));
+    }
+    mode_ = existing.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    mode = 0666 & ~mask;
+    mode_ = 0666 & ~mask;
   }
-  int err = Produce(temp.fd(), produce);
+  return true;
+}
+
+bool Replacement::Finish(const std::function<void(const PieceSink&)>& produce,
+                         std::string& error) {
+  if (streamFd_ >= 0) {
+    int err = Produce(streamFd_, produce);
+    if (::close(streamFd_) != 0 && err == 0) err = errno;
+    streamFd_ = -1;
+    if (err != 0) error = std::strerror(err);
+    return err == 0;
+  }
+  if (temp_.fd() < 0) {
+    error = "not open";
+    return false;
+  }
+  int err = Produce(temp_.fd(), produce);
   // After fchown, which may clear mode bits of its own.
-  if (err == 0 && ::fchmod(temp.fd(), mode) != 0) err = errno;
+  if (err == 0 && ::fchmod(temp_.fd(), mode_) != 0) err = errno;
   if (err != 0) {
     error = std::strerror(err);
     return false;
   }
-  return temp.Commit(target, error);
+  return temp_.Commit(target_, error);
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) {
+  return ReplaceFileWith(path, [&](const PieceSink& sink) { sink(bytes); }, error);
+}
+
+bool ReplaceFileWith(const std::string& path, const std::function<void(const PieceSink&)>& produce,
+                     std::string& error) {
+  Replacement replacement;
+  return replacement.Open(path, error) && replacement.Finish(produce, error);
 }
 
 }  // namespace musicxml

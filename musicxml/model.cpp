@@ -88,8 +88,13 @@ void FinishModel(ScoreModel& model) {
 
 std::string Where(const PartModel& part, int measure) {
   const std::string& number = part.measures[static_cast<std::size_t>(measure)].number;
-  return "part " + part.id + ", measure " + std::to_string(measure + 1) +
-         (number.empty() ? "" : " (number " + number + ")");
+  return "measure " + std::to_string(measure + 1) +
+         (number.empty() ? "" : " (number " + number + ")") + ": part " + part.id;
+}
+
+std::string Located(const std::string& file, const std::string& text) {
+  // "file:measure 3 (number 2): ..." as editors and CI logs link it.
+  return file + (text.rfind("measure ", 0) == 0 ? ":" : ": ") + text;
 }
 
 }  // namespace musicxml

@@ -102,7 +102,10 @@ Meter PickupMeter(std::int64_t length, const Meter& written);
 // states; call once every part is read.
 void FinishModel(ScoreModel& model);
 
-// "part P1, measure 3 (number 2)" for messages.
+// "measure 3 (number 2): part P1" for messages.
 std::string Where(const PartModel& part, int measure);
+// A message about `file`: "file:measure 3 (number 2): ..." where the text
+// begins with its place, else "file: ...".
+std::string Located(const std::string& file, const std::string& text);
 
 }  // namespace musicxml

@@ -254,10 +254,10 @@ class Reader {
   bool ReadChild();
   void ReadMeasureEnd();
   void PartFail(const std::string& message) {
-    if (partError_.empty()) partError_ = name_ + ": " + message;
+    if (partError_.empty()) partError_ = Located(name_, message);
     stopped_ = true;
   }
-  void Warn(const std::string& text) { status_.warnings.push_back(name_ + ": " + text); }
+  void Warn(const std::string& text) { status_.warnings.push_back(Located(name_, text)); }
   double Cursor() const {
     return part_.divisions > 0 ? m_.base + m_.units * EdusPerQuarter / part_.divisions : m_.base;
   }

@@ -96,7 +96,7 @@ class Planner {
   void Plan(const simhost::Host& host);
 
  private:
-  void Warn(const std::string& text) { warnings_.push_back(name_ + ": " + text); }
+  void Warn(const std::string& text) { warnings_.push_back(Located(name_, text)); }
   bool RewriteTime(const TimeSite& time, const Meter& meter, bool keepHidden);
   bool InsertTime(const MeasureSite& measure, const Meter& meter, const std::vector<const TimeSite*>& restate);
   std::string TimeText(const Meter& meter, const TimeSpelling& spelling,

@@ -41,3 +41,8 @@ if(TARGET pugixml::pugixml)
 else()
   target_link_libraries(cli_html_tests PRIVATE pugixml)
 endif()
+
+kq_add_test(cli_hazards_tests SOURCES cli_hazards_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(cli_hazards_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(cli_hazards_tests meterfix)
+target_link_libraries(cli_hazards_tests PRIVATE kqplugin simhost)

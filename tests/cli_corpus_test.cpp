@@ -43,7 +43,7 @@ class Corpus : public ::testing::TestWithParam<std::string> {};
 Json RunJson(const std::vector<std::string>& args) {
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  return OnlyFile(outcome.err);
+  return OnlyFile(outcome.out);
 }
 
 TEST_P(Corpus, RunsExportsAndIsIdempotent) {

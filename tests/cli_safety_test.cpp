@@ -242,7 +242,7 @@ TEST(Concurrency, RunsAtOnceLoseNothing) {
     EXPECT_EQ(Finish(first), 0);
     EXPECT_EQ(Finish(second), 0);
     outcome = RunTool({"--config-dir", cfg, "--report", "json", "--measures", "3-5", file});
-    const Json report = OnlyFile(outcome.err);
+    const Json report = OnlyFile(outcome.out);
     ASSERT_TRUE(report.is_object()) << outcome.err;
     EXPECT_FALSE(report["measures"][0]["changed"].get<bool>()) << round;  // 3: done
     EXPECT_FALSE(report["measures"][2]["changed"].get<bool>()) << round;  // 5: done
@@ -299,11 +299,12 @@ TEST(Messages, ScoreTextIsEscaped) {
   for (const auto& [input, escaped] : rows) {
     SCOPED_TRACE(input);
     const Outcome outcome = RunTool({input});
-    ASSERT_FALSE(outcome.err.empty());
-    EXPECT_EQ(outcome.err.find('\x1b'), std::string::npos) << outcome.err;
-    EXPECT_EQ(outcome.err.find('\x07'), std::string::npos) << outcome.err;
-    EXPECT_EQ(outcome.err.find("\xC2\x9B"), std::string::npos) << outcome.err;
-    EXPECT_NE(outcome.err.find(escaped), std::string::npos) << outcome.err;
+    const std::string shown = outcome.out + outcome.err;  // the report and the messages
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(escaped), std::string::npos) << shown;
   }
 }
 
@@ -369,7 +370,7 @@ TEST(Messages, ExitCodesAndMessagesSayWhatHappened) {
                             {"cover.png", "picture"}}));
   outcome = RunTool({"-o", dir / "plain.musicxml", mxl});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  EXPECT_NE(outcome.err.find("not kept: cover.png"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.out.find("not kept: cover.png"), std::string::npos) << outcome.out;
   // Preset names are limited in bytes: 15 two-byte letters fit, 16 do not.
   std::string name;
   for (int i = 0; i < 15; ++i) name += "\xc3\xa9";

@@ -310,7 +310,7 @@ TEST(ConfigStore, MissingFilesAreNoErrorAndWritesAreWhole) {
 
   images.userDialog = std::vector<std::uint8_t>(85, 7);
   images.presets = std::vector<std::uint8_t>(1622, 9);
-  ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, error)) << error;
+  ASSERT_TRUE(WriteStoredImages(dir / "sub/meterfix", images, false, error)) << error;
   EXPECT_EQ(ListDir(dir.path() / "sub/meterfix"),
             (std::vector<std::string>{"Presets", "UserDialog"}));
   StoredImages back;
@@ -328,7 +328,7 @@ TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
   StoredImages images;
   images.userDialog = std::vector<std::uint8_t>(85, 0);
-  EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, error));
+  EXPECT_FALSE(WriteStoredImages(dir / "file/meterfix", images, false, error));
 }
 
 std::string ExampleMxl();
@@ -340,7 +340,7 @@ Json RunJson(const std::vector<std::string>& extra, const ScratchDir& config) {
   args.insert(args.end(), extra.begin(), extra.end());
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-  return OnlyFile(outcome.err);
+  return OnlyFile(outcome.out);
 }
 
 std::set<int> ChangedMeasures(const Json& report) {
@@ -492,7 +492,7 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   const std::string first = ReadFile(copy);
   EXPECT_NE(first, ReadFile(ExamplePath()));
-  EXPECT_NE(outcome.err.find("written to"), std::string::npos);
+  EXPECT_NE(outcome.out.find("written to"), std::string::npos);
   outcome = RunTool({"--config-dir", dir / "cfg", "--in-place", copy});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(copy), first);
@@ -518,9 +518,9 @@ TEST(Example, DisplayOnlyChangesLeaveTheFileAndSayWhy) {
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(path), fixed);
-  EXPECT_NE(outcome.err.find("left as it was"), std::string::npos) << outcome.err;
-  EXPECT_EQ(outcome.err.find("use -o"), std::string::npos) << outcome.err;
-  EXPECT_NE(outcome.err.find("display time signature has no MusicXML form"), std::string::npos);
+  EXPECT_NE(outcome.out.find("left as it was"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find("use -o"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("display time signature has no MusicXML form"), std::string::npos);
 }
 
 TEST(Example, ArchivesStayArchives) {
@@ -569,8 +569,8 @@ TEST(Example, StandardInputAndOutput) {
   const Outcome again =
       RunTool({"--config-dir", dir.path().string(), "--report", "json", "-"}, outcome.out);
   ASSERT_EQ(again.exitCode, 0) << again.err;
-  EXPECT_FALSE(OnlyFile(again.err)["changed"].get<bool>());
-  EXPECT_EQ(OnlyFile(again.err)["file"], "<stdin>");
+  EXPECT_FALSE(OnlyFile(again.out)["changed"].get<bool>());
+  EXPECT_EQ(OnlyFile(again.out)["file"], "<stdin>");
 }
 
 TEST(Example, OutDirAndReportFileForSeveralInputs) {
@@ -800,18 +800,16 @@ TEST(BadInput, ClearErrorOrSoundResultNeverACrash) {
     ASSERT_NE(outcome.exitCode, -1) << "crashed: " << outcome.err;
     if (outcome.exitCode == 0) {
       EXPECT_FALSE(row.mustFail) << outcome.err;
-      EXPECT_TRUE(OnlyFile(outcome.err).is_object()) << outcome.err;
+      EXPECT_TRUE(OnlyFile(outcome.out).is_object()) << outcome.err;
     } else {
       EXPECT_TRUE(row.mayFail) << outcome.err;
       EXPECT_EQ(outcome.exitCode, ExitFailure);
       EXPECT_NE(outcome.err.find(row.name), std::string::npos) << outcome.err;
-      // One line of error, then the report that lists the input as failed.
-      const std::size_t eol = outcome.err.find('\n');
-      ASSERT_NE(eol, std::string::npos);
-      const Json report = OnlyFile(outcome.err.substr(eol + 1));
-      EXPECT_EQ(report["status"], "error") << outcome.err;
-      EXPECT_EQ(outcome.err.substr(0, eol),
-                std::string("meterfix: ").append(report["error"].get<std::string>()));
+      // One line of error on standard error; the report lists the input as failed.
+      const Json report = OnlyFile(outcome.out);
+      EXPECT_EQ(report["status"], "error") << outcome.out;
+      EXPECT_EQ(outcome.err,
+                std::string("meterfix: ").append(report["error"].get<std::string>()) + "\n");
       EXPECT_FALSE(std::filesystem::exists(dir / "out.xml"));
     }
     std::filesystem::remove(dir / "out.xml");
@@ -875,7 +873,7 @@ TEST(Stored, OptionsRoundTripAndRunsNeverWriteThem) {
   outcome =
       RunTool({"--config-dir", cfg, "--report", "json", "--set", "hideTimeSig=1", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  const Json run = OnlyFile(outcome.err);
+  const Json run = OnlyFile(outcome.out);
   EXPECT_EQ(After(run, 3), "3+3+2/512");
   EXPECT_TRUE(run["measures"][2]["after"]["hidden"].get<bool>());
   EXPECT_EQ(Bytes(ReadFile(cfg + "/UserDialog")), userDialog);
@@ -927,7 +925,7 @@ TEST(Stored, PresetsWithThePlugInsLimits) {
   // The run uses a stored preset.
   outcome = RunTool({"--config-dir", cfg, "--report", "json", "--preset", "Mine", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  EXPECT_EQ(After(OnlyFile(outcome.err), 3), "3+3+2/512");
+  EXPECT_EQ(After(OnlyFile(outcome.out), 3), "3+3+2/512");
 
   // Up to 20 presets, then the plug-in refuses with its message.
   for (int i = 0; i < 14; ++i) {
@@ -961,14 +959,14 @@ TEST(Stored, DamagedImagesFallBackToDefaults) {
   Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(Lines(outcome.out).size(), 4u);
-  EXPECT_NE(outcome.err.find("UserDialog holds 86 bytes, not 85"), std::string::npos)
+  EXPECT_NE(outcome.err.find("UserDialog: warning: holds 86 bytes, not 85"), std::string::npos)
       << outcome.err;
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-  const Json report = OnlyFile(outcome.err);
+  const Json report = OnlyFile(outcome.out);
   EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6}));
   ASSERT_FALSE(report["warnings"].empty());
-  EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog holds 86 bytes"),
+  EXPECT_NE(report["warnings"][0].get<std::string>().find("UserDialog: holds 86 bytes"),
             std::string::npos);
 }
 

@@ -115,7 +115,7 @@ ToolRun Meterfix(const ScratchDir& dir, const std::string& score, std::vector<st
   const Outcome outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   ToolRun run;
-  run.report = OnlyFile(outcome.err);
+  run.report = OnlyFile(outcome.out);
   run.written = ReadFile(dir / "out.musicxml");
   return run;
 }
