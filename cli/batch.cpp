@@ -66,7 +66,7 @@ Json ResultJson(const RunResult& result) {
     Json starts = Json::array();
     for (const StaffStarts& staff : m.starts) starts.push_back({staff.name, staff.positions});
     measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after),
-                        m.length, starts});
+                        m.length, starts, m.evidence});
   }
   Json staves = Json::array();
   for (const StaffChange& s : r.staves) {
@@ -101,7 +101,8 @@ RunResult ResultFrom(const Json& j) {
       starts.push_back({staff[0].get<std::string>(), staff[1].get<std::vector<int>>()});
     }
     r.measures.push_back({m[0].get<int>(), m[1].get<std::string>(), m[2].get<bool>(),
-                          StateFrom(m[3]), StateFrom(m[4]), m[5].get<int>(), starts});
+                          StateFrom(m[3]), StateFrom(m[4]), m[5].get<int>(), starts,
+                          m[7].get<std::string>()});
   }
   for (const Json& s : j.at("staves")) {
     r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});

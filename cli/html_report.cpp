@@ -161,7 +161,8 @@ std::string FormatHtml(const std::vector<FileReport>& reports) {
         name += " [" + std::to_string(m.measure) + "]";
       }
       html += "<div class=\"measure\"><p>measure " + Escape(name) + ": " +
-              Escape(DescribeChange(m.before, m.after)) + "</p>" + MeasureSvg(m) + "</div>\n";
+              Escape(DescribeChange(m.before, m.after)) +
+              (m.evidence.empty() ? "" : " <i>(" + Escape(m.evidence) + ")</i>") + "</p>" + MeasureSvg(m) + "</div>\n";
     }
     for (const Message& message : report.messages) {
       html += "<p>message: " + Escape(message.caption + ": " + message.text) + "</p>\n";

@@ -36,6 +36,7 @@ struct MeasureChange {
   SignatureState after;
   int length = 0;                   // EDUs; collected for changed measures when asked
   std::vector<StaffStarts> starts;  // likewise, the staves that took part
+  std::string evidence;  // --restore: what decided the change ("beaming" ...); else empty
 };
 
 struct StaffChange {

@@ -12,6 +12,7 @@
 #include "analysis/collection.h"
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
+#include "cli/restore.h"
 #include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
@@ -208,14 +209,19 @@ RunResult RunInput(const RunRequest& request) {
     return before.measurePresent[i] != after.measurePresent[i] ||
            !(before.measures[i] == after.measures[i]);
   };
+  std::vector<RestoreChoice> restored;  // --restore: one per measure
   std::vector<std::pair<int, std::vector<StaffStarts>>> starts(
       static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
     StoreOptionBlock(request.options, globalSettings);
-    session.Invoke(MakeWholeMeasureRegion(
-        static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
-        static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
+    if (request.restore) {
+      restored = RestoreMeasures(score, measures.first, measures.last, staves.first, staves.last);
+    } else {
+      session.Invoke(MakeWholeMeasureRegion(
+          static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
+          static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
+    }
     result.report.messages = PluginSession::Messages();
     after = Take(host, measures, score.Staves());
     // The group starts as the plug-in itself collects them, while it is loaded.
@@ -254,6 +260,9 @@ RunResult RunInput(const RunRequest& request) {
     change.before = StateOf(before.measurePresent[i], before.measures[i]);
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
     change.changed = changedAt(i);
+    if (change.changed && static_cast<std::size_t>(i) < restored.size()) {
+      change.evidence = EvidenceName(restored[static_cast<std::size_t>(i)].evidence);
+    }
     change.length = starts[static_cast<std::size_t>(i)].first;
     change.starts = std::move(starts[static_cast<std::size_t>(i)].second);
     result.report.changed = result.report.changed || change.changed;

@@ -40,6 +40,7 @@ struct RunRequest {
   std::optional<Range> staves;
   bool breakLinks = false;     // replace an output with several hard links all the same
   bool collectStarts = false;  // note where changed measures' groups start (for pictures)
+  bool restore = false;        // give every measure the signature its composer most likely wrote
 };
 
 struct RunResult {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "musicxml/meter.h"
+#include "musicxml/musicxml.h"
 #include "simhost/simhost.h"
 
 namespace musicxml {
@@ -34,6 +35,7 @@ struct MeasureLayer {
   int staff = 1;  // the voice's home staff in this measure
   std::int32_t duration = 0;
   std::vector<simhost::Entry> entries;
+  std::vector<BeamGroup> beams;  // the beams of this voice, in order
 };
 
 struct MeasureLayers {

@@ -70,7 +70,8 @@ struct LayerModel {
 };
 
 struct CellModel {
-  std::vector<LayerModel> layers;  // at most four
+  std::vector<LayerModel> layers;  // at most four; handed to the host by BuildHost
+  std::vector<BeamGroup> beams;    // the beams of those layers, kept after BuildHost
 };
 
 struct PartModel {
