@@ -226,7 +226,9 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     } else if (Fits(in.written, in.length, beams)) {
       choice = {in.written, Evidence::Continuity};
     } else if (const std::optional<Meter> m = majority(i); Fits(m, in.length, beams)) {
-      choice = {m, Evidence::Majority};
+      // The measure's own beaming may be what the majority is made of.
+      const std::optional<Meter> b = BeamingReading(plain[i], beams);
+      choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
     } else if (const std::optional<Meter> b = BeamingReading(plain[i], beams)) {
       choice = {b, Evidence::Beaming};
     } else if (const std::optional<Meter> u = UsualMeter(in.length, plain[i]);
@@ -242,12 +244,16 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     previous = choice.meter;
   }
 
-  // A measure that only its length decided takes the signature of the
-  // measure after it where that fits: a passage's first, unbeamed, measure.
+  // A measure whose own beaming tells nothing and that nothing before it
+  // decided takes the signature of the measure after it where that fits:
+  // a passage's first, unbeamed, measure.
   for (std::size_t i = measures.size(); i-- > 1;) {
     RestoreChoice& before = choices[i - 1];
     const RestoreChoice& after = choices[i];
-    if (before.evidence != Evidence::LengthOnly || measures[i - 1].leaveAlone) continue;
+    const bool undecided = before.evidence == Evidence::LengthOnly ||
+                           (before.evidence == Evidence::Majority &&
+                            !BeamingReading(plain[i - 1], measures[i - 1].beams));
+    if (!undecided || measures[i - 1].leaveAlone) continue;
     if (Fits(after.meter, measures[i - 1].length, measures[i - 1].beams)) {
       before = {after.meter, Evidence::Continuity};
     }

@@ -6,6 +6,11 @@ add_dependencies(cli_tests meterfix)
 # The plug-in calls the host functions that simhost defines: link it after kqplugin.
 target_link_libraries(cli_tests PRIVATE kqplugin simhost)
 
+kq_add_test(restore_tests SOURCES restore_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(restore_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(restore_tests meterfix)
+target_link_libraries(restore_tests PRIVATE kqplugin simhost)
+
 kq_add_test(cli_corpus_tests SOURCES cli_corpus_test.cpp cli_test_support.cpp LIBS meterfix_cli)
 target_compile_definitions(cli_corpus_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>"
                            KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
