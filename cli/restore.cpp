@@ -186,28 +186,50 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
   std::vector<std::vector<Meter>> plain(measures.size());
   // The piece's majority: per length, the beaming's reading of the measures
   // whose beaming rules a candidate out.
-  std::map<std::int32_t, std::map<std::int32_t, int>> votes;  // length -> beat -> measures
+  // The same among the measures the score writes alike.
+  using Votes = std::map<std::int32_t, int>;  // beat -> measures
+  std::map<std::int32_t, Votes> votes;        // by length
+  std::map<std::pair<std::int32_t, std::string>, Votes> writtenVotes;  // by length and signature
+  auto key = [&](std::size_t i) {
+    const std::optional<Meter>& w = measures[i].written;
+    return std::make_pair(measures[i].length, w ? w->TopText() + "/" + w->BottomText() : "");
+  };
   for (std::size_t i = 0; i < measures.size(); ++i) {
     const RestoreInput& in = measures[i];
     if (in.leaveAlone || in.length <= 0) continue;
     plain[i] = PlainCandidates(in.length);
     if (const std::optional<Meter> reading = BeamingReading(plain[i], in.beams)) {
       ++votes[in.length][reading->beat];
+      ++writtenVotes[key(i)][reading->beat];
     }
   }
-  auto majority = [&](std::size_t i) -> std::optional<Meter> {
-    const auto found = votes.find(measures[i].length);
-    if (found == votes.end()) return std::nullopt;
+  auto most = [&](std::size_t i, const Votes& counts) {
     int best = 0;
     std::optional<Meter> chosen;
     for (const Meter& m : plain[i]) {  // longest beat first: it wins a tie
-      const auto count = found->second.find(m.beat);
-      if (count != found->second.end() && count->second > best) {
+      const auto count = counts.find(m.beat);
+      if (count != counts.end() && count->second > best) {
         best = count->second;
         chosen = m;
       }
     }
     return chosen;
+  };
+  // Among the measures written alike, what their beaming shows; only a
+  // beat of a quarter or longer outvotes the score's own signature (an
+  // eighth beat where quarters divide the length is a reading of beams
+  // across the beat, not a meter).
+  auto writtenMajority = [&](std::size_t i) -> std::optional<Meter> {
+    const auto found = writtenVotes.find(key(i));
+    if (found == writtenVotes.end()) return std::nullopt;
+    std::optional<Meter> chosen = most(i, found->second);
+    if (chosen && chosen->beat < Quarter && measures[i].length % Quarter == 0) return std::nullopt;
+    return chosen;
+  };
+  auto majority = [&](std::size_t i) -> std::optional<Meter> {
+    const auto found = votes.find(measures[i].length);
+    if (found == votes.end()) return std::nullopt;
+    return most(i, found->second);
   };
 
   std::optional<Meter> previous;
@@ -219,12 +241,20 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       continue;
     }
     const std::vector<musicxml::BeamGroup>& beams = in.beams;
-    if (in.statedHere && Fits(in.written, in.length, beams)) {
+    if (in.written && in.written->Length() == in.length) {
+      // The score's own signature, stated here or carried on from before,
+      // stays where it fits the length, unless the beams contradict it and
+      // the piece's measures of this length show another signature that
+      // they allow: beaming against the written meter here and there (a
+      // hemiola, an arpeggio across the beat) is the composer's.
       choice = {in.written, Evidence::None};
+      const std::optional<Meter> m = writtenMajority(i);
+      if (!Accepts(*in.written, beams) && m && !(*m == *in.written) && Accepts(*m, beams)) {
+        const std::optional<Meter> b = BeamingReading(plain[i], beams);
+        choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
+      }
     } else if (Fits(previous, in.length, beams)) {
       choice = {previous, Evidence::Continuity};
-    } else if (Fits(in.written, in.length, beams)) {
-      choice = {in.written, Evidence::Continuity};
     } else if (const std::optional<Meter> m = majority(i); Fits(m, in.length, beams)) {
       // The measure's own beaming may be what the majority is made of.
       const std::optional<Meter> b = BeamingReading(plain[i], beams);
