@@ -91,6 +91,15 @@ std::optional<Meter> BeamingReading(const std::vector<Meter>& plain,
   return ruledOut ? reading : std::nullopt;
 }
 
+// True when every beat start of `coarse` is one of `fine`'s.
+bool Subdivides(const Meter& fine, const Meter& coarse) {
+  const std::vector<std::int32_t> starts = fine.BeatStarts();
+  for (std::int32_t at : coarse.BeatStarts()) {
+    if (!std::binary_search(starts.begin(), starts.end(), at)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* EvidenceName(Evidence evidence) {
@@ -215,15 +224,15 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     }
     return chosen;
   };
-  // Among the measures written alike, what their beaming shows; only a
-  // beat of a quarter or longer outvotes the score's own signature (an
-  // eighth beat where quarters divide the length is a reading of beams
-  // across the beat, not a meter).
+  // Among the measures written alike, what their beaming shows. A finer
+  // beat over the same beats (4/4 over 2/2, 8/8 over 4/4) is beams on the
+  // beat's subdivisions, which every meter has: it never outvotes the
+  // score's own signature.
   auto writtenMajority = [&](std::size_t i) -> std::optional<Meter> {
     const auto found = writtenVotes.find(key(i));
     if (found == writtenVotes.end()) return std::nullopt;
     std::optional<Meter> chosen = most(i, found->second);
-    if (chosen && chosen->beat < Quarter && measures[i].length % Quarter == 0) return std::nullopt;
+    if (chosen && Subdivides(*chosen, *measures[i].written)) return std::nullopt;
     return chosen;
   };
   auto majority = [&](std::size_t i) -> std::optional<Meter> {
