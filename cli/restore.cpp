@@ -19,6 +19,9 @@ constexpr std::int32_t Half = 2048;
 constexpr std::int32_t DottedQuarter = 1536;
 constexpr std::int32_t Quarter = 1024;
 constexpr std::int32_t Eighth = 512;
+// Measures on either side that make up the passage a measure's majority
+// is taken in.
+constexpr std::size_t PassageReach = 12;
 
 // The settings record as it was, put back however the scope is left.
 class SettingsScope {
@@ -89,6 +92,13 @@ std::optional<Meter> BeamingReading(const std::vector<Meter>& plain,
     }
   }
   return ruledOut ? reading : std::nullopt;
+}
+
+// Groups of two and three eighths (3+3+2/8): the composites composers write.
+bool Additive(const Meter& meter) {
+  if (meter.beat != Eighth || meter.counts.size() < 2) return false;
+  return std::all_of(meter.counts.begin(), meter.counts.end(),
+                     [](std::int32_t c) { return c == 2 || c == 3; });
 }
 
 // True when every beat start of `coarse` is one of `fine`'s.
@@ -193,31 +203,39 @@ std::vector<Meter> PlainCandidates(std::int32_t length) {
 std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& measures) {
   std::vector<RestoreChoice> choices(measures.size());
   std::vector<std::vector<Meter>> plain(measures.size());
-  // The piece's majority: per length, the beaming's reading of the measures
-  // whose beaming rules a candidate out.
-  // The same among the measures the score writes alike.
-  using Votes = std::map<std::int32_t, int>;  // beat -> measures
-  std::map<std::int32_t, Votes> votes;        // by length
-  std::map<std::pair<std::int32_t, std::string>, Votes> writtenVotes;  // by length and signature
-  auto key = [&](std::size_t i) {
-    const std::optional<Meter>& w = measures[i].written;
-    return std::make_pair(measures[i].length, w ? w->TopText() + "/" + w->BottomText() : "");
-  };
+  // What the beaming of each measure reads as, where it tells signatures
+  // apart. An eighth (or shorter) beat where quarters divide the length is
+  // beams across the beat, not a meter: no reading.
+  std::vector<std::optional<Meter>> readings(measures.size());
   for (std::size_t i = 0; i < measures.size(); ++i) {
     const RestoreInput& in = measures[i];
     if (in.leaveAlone || in.length <= 0) continue;
     plain[i] = PlainCandidates(in.length);
-    if (const std::optional<Meter> reading = BeamingReading(plain[i], in.beams)) {
-      ++votes[in.length][reading->beat];
-      ++writtenVotes[key(i)][reading->beat];
-    }
+    readings[i] = BeamingReading(plain[i], in.beams);
+    if (readings[i] && readings[i]->beat < Quarter && in.length % Quarter == 0) readings[i].reset();
   }
-  auto most = [&](std::size_t i, const Votes& counts) {
+  // The majority of the readings of measures of the same length (and, with
+  // `alike`, written alike) near measure i: the passage it belongs to; the
+  // whole piece where nothing near tells. Ties go to the longer beat.
+  auto majority = [&](std::size_t i, bool alike) -> std::optional<Meter> {
+    auto same = [&](std::size_t j) {
+      return measures[j].length == measures[i].length && readings[j] &&
+             (!alike || measures[j].written == measures[i].written);
+    };
+    std::map<std::int32_t, int> votes;  // beat -> measures
+    const std::size_t from = i > PassageReach ? i - PassageReach : 0;
+    const std::size_t to = std::min(measures.size(), i + PassageReach + 1);
+    for (std::size_t j = from; j < to; ++j) {
+      if (same(j)) ++votes[readings[j]->beat];
+    }
+    for (std::size_t j = 0; votes.empty() && j < measures.size(); ++j) {
+      if (same(j)) ++votes[readings[j]->beat];
+    }
     int best = 0;
     std::optional<Meter> chosen;
-    for (const Meter& m : plain[i]) {  // longest beat first: it wins a tie
-      const auto count = counts.find(m.beat);
-      if (count != counts.end() && count->second > best) {
+    for (const Meter& m : plain[i]) {  // longest beat first
+      const auto count = votes.find(m.beat);
+      if (count != votes.end() && count->second > best) {
         best = count->second;
         chosen = m;
       }
@@ -225,20 +243,13 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     return chosen;
   };
   // Among the measures written alike, what their beaming shows. A finer
-  // beat over the same beats (4/4 over 2/2, 8/8 over 4/4) is beams on the
-  // beat's subdivisions, which every meter has: it never outvotes the
-  // score's own signature.
+  // beat over the same beats (4/4 over 2/2) is beams on the beat's
+  // subdivisions, which every meter has: it never outvotes the score's own
+  // signature.
   auto writtenMajority = [&](std::size_t i) -> std::optional<Meter> {
-    const auto found = writtenVotes.find(key(i));
-    if (found == writtenVotes.end()) return std::nullopt;
-    std::optional<Meter> chosen = most(i, found->second);
+    std::optional<Meter> chosen = majority(i, true);
     if (chosen && Subdivides(*chosen, *measures[i].written)) return std::nullopt;
     return chosen;
-  };
-  auto majority = [&](std::size_t i) -> std::optional<Meter> {
-    const auto found = votes.find(measures[i].length);
-    if (found == votes.end()) return std::nullopt;
-    return most(i, found->second);
   };
 
   std::optional<Meter> previous;
@@ -259,24 +270,22 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       choice = {in.written, Evidence::None};
       const std::optional<Meter> m = writtenMajority(i);
       if (!Accepts(*in.written, beams) && m && !(*m == *in.written) && Accepts(*m, beams)) {
-        const std::optional<Meter> b = BeamingReading(plain[i], beams);
+        const std::optional<Meter>& b = readings[i];
         choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
       }
     } else if (Fits(previous, in.length, beams)) {
       choice = {previous, Evidence::Continuity};
-    } else if (const std::optional<Meter> m = majority(i); Fits(m, in.length, beams)) {
+    } else if (const std::optional<Meter> m = majority(i, false); Fits(m, in.length, beams)) {
       // The measure's own beaming may be what the majority is made of.
-      const std::optional<Meter> b = BeamingReading(plain[i], beams);
+      const std::optional<Meter>& b = readings[i];
       choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
-    } else if (const std::optional<Meter> b = BeamingReading(plain[i], beams)) {
-      choice = {b, Evidence::Beaming};
+    } else if (readings[i]) {
+      choice = {readings[i], Evidence::Beaming};
     } else if (const std::optional<Meter> u = UsualMeter(in.length, plain[i]);
                Fits(u, in.length, beams)) {
       choice = {u, Evidence::LengthOnly};
-    } else if (Fits(in.composite, in.length, beams)) {
+    } else if (Fits(in.composite, in.length, beams) && Additive(*in.composite)) {
       choice = {in.composite, Evidence::Beaming};
-    } else if (in.written && in.written->Length() == in.length) {
-      choice = {in.written, Evidence::None};  // nothing fits better than what is there
     } else {
       choice = {UsualMeter(in.length, plain[i]), Evidence::LengthOnly};
     }
@@ -291,7 +300,7 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     const RestoreChoice& after = choices[i];
     const bool undecided = before.evidence == Evidence::LengthOnly ||
                            (before.evidence == Evidence::Majority &&
-                            !BeamingReading(plain[i - 1], measures[i - 1].beams));
+                            !readings[i - 1]);
     if (!undecided || measures[i - 1].leaveAlone) continue;
     if (Fits(after.meter, measures[i - 1].length, measures[i - 1].beams)) {
       before = {after.meter, Evidence::Continuity};
