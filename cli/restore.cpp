@@ -269,9 +269,15 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       // hemiola, an arpeggio across the beat) is the composer's.
       choice = {in.written, Evidence::None};
       const std::optional<Meter> m = writtenMajority(i);
-      if (!Accepts(*in.written, beams) && m && !(*m == *in.written) && Accepts(*m, beams)) {
+      if (m && !(*m == *in.written) && Accepts(*m, beams)) {
         const std::optional<Meter>& b = readings[i];
-        choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
+        if (!Accepts(*in.written, beams)) {
+          choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
+        } else if (previous && *previous == *m) {
+          // Inside a passage that reads otherwise, a measure that allows
+          // both goes on as the measure before it.
+          choice = {m, Evidence::Continuity};
+        }
       }
     } else if (Fits(previous, in.length, beams)) {
       choice = {previous, Evidence::Continuity};

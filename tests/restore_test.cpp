@@ -99,6 +99,35 @@ TEST(Restore, ChoosesAmongTheSignaturesTheBeamsAllow) {
        1,
        M({2}, 2 * Q),
        Evidence::None},
+      // A 3/4 piece with one bar beamed 3+3 (a hemiola): the written 3/4
+      // stays.
+      {"one conflicting bar keeps the written signature",
+       {Measure(3 * Q, BeamsAt({0, Q, 2 * Q}), M({3}, Q), true),
+        Measure(3 * Q, BeamsAt({0, Q, 2 * Q}), M({3}, Q)),
+        Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q)),
+        Measure(3 * Q, BeamsAt({0, Q, 2 * Q}), M({3}, Q))},
+       2,
+       M({3}, Q),
+       Evidence::None},
+      // Cut time with beams on every quarter: a finer beat over the same
+      // beats is no reason to leave 2/2.
+      {"a finer beat never outvotes the written one",
+       {Measure(4 * Q, BeamsAt({0, Q, 2 * Q}), M({2}, 2 * Q), true),
+        Measure(4 * Q, BeamsAt({0, Q, 3 * Q}), M({2}, 2 * Q))},
+       1,
+       M({2}, 2 * Q),
+       Evidence::None},
+      // 3/4 carried on over a passage beamed 3+3: the passage is 6/8, the
+      // unbeamed bar inside it too.
+      {"a passage that reads otherwise overrides a carried signature",
+       {Measure(3 * Q, BeamsAt({0, Q, 2 * Q}), M({3}, Q), true),
+        Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q)),
+        Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q)),
+        Measure(3 * Q, {}, M({3}, Q)),
+        Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q))},
+       3,
+       M({2}, 3 * E),
+       Evidence::Continuity},
       // A beam that starts after an eighth rest on the beat starts there.
       {"rests before a beam reach back to the beat",
        {Measure(3 * Q, {BeamGroup{Q, Q + E}}, M({3}, Q), true)},
@@ -199,6 +228,12 @@ TEST(Restore, ToolWritesShownSignaturesAndNamesTheEvidence) {
   const clitest::Outcome text =
       clitest::RunTool({"--restore", "--config-dir", dir / "config", dir / "in.musicxml"});
   EXPECT_NE((text.out + text.err).find("(beaming)"), std::string::npos) << text.out << text.err;
+  // And so does the HTML report.
+  const clitest::Outcome html =
+      clitest::RunTool({"--restore", "--config-dir", dir / "config", "--report", "html",
+                        "--report-file", dir / "report.html", dir / "in.musicxml"});
+  ASSERT_EQ(html.exitCode, 0) << html.err;
+  EXPECT_NE(clitest::ReadFile(dir / "report.html").find("(length only)"), std::string::npos);
 }
 
 }  // namespace
