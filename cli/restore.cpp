@@ -253,6 +253,10 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
   };
 
   std::optional<Meter> previous;
+  // A signature carried on past a measure it did not fit is no evidence
+  // until the score states one again: a score states every change of meter,
+  // so it was lost there (everything after the first <time> dropped, say).
+  bool stale = false;
   for (std::size_t i = 0; i < measures.size(); ++i) {
     const RestoreInput& in = measures[i];
     RestoreChoice& choice = choices[i];
@@ -260,8 +264,11 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       previous = in.written;
       continue;
     }
+    if (in.statedHere) stale = false;
+    const bool written = in.written && !stale;
+    if (in.written && in.written->Length() != in.length) stale = true;
     const std::vector<musicxml::BeamGroup>& beams = in.beams;
-    if (in.written && in.written->Length() == in.length) {
+    if (written && in.written->Length() == in.length) {
       // The score's own signature, stated here or carried on from before,
       // stays where it fits the length, unless the beams contradict it and
       // the piece's measures of this length show another signature that
@@ -273,10 +280,6 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
         const std::optional<Meter>& b = readings[i];
         if (!Accepts(*in.written, beams)) {
           choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
-        } else if (previous && *previous == *m) {
-          // Inside a passage that reads otherwise, a measure that allows
-          // both goes on as the measure before it.
-          choice = {m, Evidence::Continuity};
         }
       }
     } else if (Fits(previous, in.length, beams)) {
