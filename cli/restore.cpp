@@ -253,9 +253,11 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
   };
 
   std::optional<Meter> previous;
-  // A signature carried on past a measure it did not fit is no evidence
-  // until the score states one again: a score states every change of meter,
-  // so it was lost there (everything after the first <time> dropped, say).
+  // A signature carried on past a measure longer than it is no evidence
+  // until the score states one again: a score states every change to a
+  // longer meter, so it was lost there (everything after the first <time>
+  // dropped, say). Shorter measures are common (the last bar of a section,
+  // a volta) and prove nothing.
   bool stale = false;
   for (std::size_t i = 0; i < measures.size(); ++i) {
     const RestoreInput& in = measures[i];
@@ -266,7 +268,7 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     }
     if (in.statedHere) stale = false;
     const bool written = in.written && !stale;
-    if (in.written && in.written->Length() != in.length) stale = true;
+    if (in.written && in.written->Length() < in.length) stale = true;
     const std::vector<musicxml::BeamGroup>& beams = in.beams;
     if (written && in.written->Length() == in.length) {
       // The score's own signature, stated here or carried on from before,

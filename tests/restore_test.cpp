@@ -117,11 +117,11 @@ TEST(Restore, ChoosesAmongTheSignaturesTheBeamsAllow) {
        1,
        M({2}, 2 * Q),
        Evidence::None},
-      // 3/4 carried on past a bar of two quarters, then a passage beamed
-      // 3+3: the 3/4 was lost at the short bar; the unbeamed bar that opens
+      // 3/4 carried on past a bar of four quarters, then a passage beamed
+      // 3+3: the 3/4 was lost at the long bar; the unbeamed bar that opens
       // the passage is 6/8 like the passage.
       {"a signature carried past a bar it does not fit is no evidence",
-       {Measure(3 * Q, {}, M({3}, Q), true), Measure(2 * Q, {}, M({3}, Q)),
+       {Measure(3 * Q, {}, M({3}, Q), true), Measure(4 * Q, {}, M({3}, Q)),
         Measure(3 * Q, {}, M({3}, Q)), Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q)),
         Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q))},
        2,
