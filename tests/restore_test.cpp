@@ -220,7 +220,8 @@ TEST(Restore, ToolWritesShownSignaturesAndNamesTheEvidence) {
   const clitest::Outcome plain = clitest::RunTool(
       {"--config-dir", dir / "config", "--report", "json", "--report-file", "-", dir / "in.musicxml"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
-  for (const nlohmann::json& m : clitest::OnlyFile(plain.out)["measures"]) {
+  const nlohmann::json plainFile = clitest::OnlyFile(plain.out);
+  for (const nlohmann::json& m : plainFile["measures"]) {
     EXPECT_FALSE(m.contains("evidence"));
   }
   // The text report names it after the change.
