@@ -273,16 +273,15 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     if (written && in.written->Length() == in.length) {
       // The score's own signature, stated here or carried on from before,
       // stays where it fits the length, unless the beams contradict it and
-      // the piece's measures of this length show another signature that
-      // they allow: beaming against the written meter here and there (a
-      // hemiola, an arpeggio across the beat) is the composer's.
+      // the measures of this length written alike around it mostly read as
+      // another signature that they allow: beaming against the written
+      // meter here and there (a hemiola, an arpeggio across the beat) is the
+      // composer's.
       choice = {in.written, Evidence::None};
       const std::optional<Meter> m = writtenMajority(i);
-      if (m && !(*m == *in.written) && Accepts(*m, beams)) {
+      if (m && !(*m == *in.written) && Accepts(*m, beams) && !Accepts(*in.written, beams)) {
         const std::optional<Meter>& b = readings[i];
-        if (!Accepts(*in.written, beams)) {
-          choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
-        }
+        choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
       }
     } else if (Fits(previous, in.length, beams)) {
       choice = {previous, Evidence::Continuity};
@@ -310,8 +309,7 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     RestoreChoice& before = choices[i - 1];
     const RestoreChoice& after = choices[i];
     const bool undecided = before.evidence == Evidence::LengthOnly ||
-                           (before.evidence == Evidence::Majority &&
-                            !readings[i - 1]);
+                           (before.evidence == Evidence::Majority && !readings[i - 1]);
     if (!undecided || measures[i - 1].leaveAlone) continue;
     if (Fits(after.meter, measures[i - 1].length, measures[i - 1].beams)) {
       before = {after.meter, Evidence::Continuity};
