@@ -136,7 +136,10 @@ std::int64_t Meter::Length() const {
 
 std::string Meter::TopText() const {
   std::string text;
-  for (std::int32_t c : counts) text += (text.empty() ? "" : "+") + std::to_string(c);
+  for (std::int32_t c : counts) {
+    if (!text.empty()) text += '+';
+    text += std::to_string(c);
+  }
   return text;
 }
 
