@@ -108,7 +108,7 @@ Json ResultJson(const RunResult& result) {
     Json layers = Json::array();
     for (const LayerPicture& picture : m.layers) layers.push_back(LayerJson(picture));
     measures.push_back({m.measure, m.number, m.changed, StateJson(m.before), StateJson(m.after),
-                        layers});
+                        layers, m.evidence});
   }
   Json staves = Json::array();
   for (const StaffChange& s : r.staves) {
@@ -142,7 +142,8 @@ RunResult ResultFrom(const Json& j) {
     std::vector<LayerPicture> layers;
     for (const Json& layer : m[5]) layers.push_back(LayerFrom(layer));
     r.measures.push_back({m[0].get<int>(), m[1].get<std::string>(), m[2].get<bool>(),
-                          StateFrom(m[3]), StateFrom(m[4]), std::move(layers)});
+                          StateFrom(m[3]), StateFrom(m[4]), std::move(layers),
+                          m[6].get<std::string>()});
   }
   for (const Json& s : j.at("staves")) {
     r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});

@@ -486,7 +486,7 @@ FileReport SummaryOnly(const FileReport& report) {
   light.outputRequested = report.outputRequested;
   light.measures.reserve(report.measures.size());
   for (const MeasureChange& m : report.measures) {
-    light.measures.push_back({m.measure, m.number, m.changed, m.before, m.after, {}});
+    light.measures.push_back({m.measure, m.number, m.changed, m.before, m.after, {}, m.evidence});
   }
   return light;
 }
@@ -602,7 +602,8 @@ bool WriteHtml(const std::vector<FileReport>& reports,
         name += " [" + std::to_string(m.measure) + "]";
       }
       page << "<div class=\"measure\"><p>measure " << Escape(name) << ": "
-           << Escape(DescribeChange(m.before, m.after)) << "</p>";
+           << Escape(DescribeChange(m.before, m.after))
+           << (m.evidence.empty() ? "" : " <i>(" + Escape(m.evidence) + ")</i>") << "</p>";
       if (!m.layers.empty()) page << MeasureSvg(m, report.partNames);
       page << "</div>\n";
       if (!page.ok()) return false;

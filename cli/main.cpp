@@ -280,6 +280,7 @@ struct RunArguments {
   std::string numbers;
   std::string staves;
   bool allMeasures = false;
+  bool restore = false;
   std::string report = "text";
   std::string reportFile;
   bool breakLinks = false;
@@ -455,6 +456,7 @@ int RunCommand(const RunArguments& args, const std::string& configDir) {
   const std::vector<OptionAssignment> assignments = ParseAssignments(args.sets);
   base.breakLinks = args.breakLinks;
   base.collectLayers = args.report == "html";
+  base.restore = args.restore;
   std::vector<std::string> settingsWarnings;
   {
     FileLock lock;
@@ -629,6 +631,9 @@ int Main(int argc, char** argv) {
   app.add_option("--numbers", run.numbers,
                  "measures to process by the score's measure numbers: A-B or A")
       ->type_name("A-B");
+  app.add_flag("--restore", run.restore,
+               "give every measure the signature its composer most likely wrote (the "
+               "report names what decided each change)");
   app.add_flag("--all-measures", run.allMeasures,
                "list every measure in the text report, not only the changed ones");
   app.add_option("--staves", run.staves, "staff slots to process, 1-based (default all)")

@@ -100,6 +100,7 @@ Json ReportJson(const FileReport& report) {
                             {"changed", m.changed},
                             {"before", SignatureJson(m.before)},
                             {"after", SignatureJson(m.after)}});
+    if (!m.evidence.empty()) measures.back()["evidence"] = m.evidence;
   }
   object["measures"] = std::move(measures);
   Json staves = Json::array();
@@ -411,7 +412,7 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures)
       text += "  measure " + name + ": " +
               (m.changed ? DescribeChange(m.before, m.after)
                          : SignatureCell(m.before, false) + " (unchanged)") +
-              "\n";
+              (m.evidence.empty() ? "" : " (" + m.evidence + ")") + "\n";
     }
     for (const StaffChange& s : report.staves) {
       text += "  staff " + std::to_string(s.staff) + ", measure " + std::to_string(s.measure) +

@@ -40,6 +40,7 @@ struct MeasureChange {
   SignatureState before;
   SignatureState after;
   std::vector<LayerPicture> layers;  // collected for changed measures when asked
+  std::string evidence;  // --restore: what decided the change ("beaming" ...); else empty
 };
 
 struct StaffChange {

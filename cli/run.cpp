@@ -11,6 +11,7 @@
 
 #include "cli/file_safety.h"
 #include "cli/plugin_session.h"
+#include "cli/restore.h"
 #include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
@@ -208,14 +209,19 @@ RunResult RunInput(const RunRequest& request) {
     return before.measurePresent[i] != after.measurePresent[i] ||
            !(before.measures[i] == after.measures[i]);
   };
+  std::vector<RestoreChoice> restored;  // --restore: one per measure
   std::vector<std::vector<LayerPicture>> pictures(
       static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
     StoreOptionBlock(request.options, globalSettings);
-    session.Invoke(MakeWholeMeasureRegion(
-        static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
-        static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
+    if (request.restore) {
+      restored = RestoreMeasures(score, measures.first, measures.last, staves.first, staves.last);
+    } else {
+      session.Invoke(MakeWholeMeasureRegion(
+          static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
+          static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
+    }
     result.report.messages = PluginSession::Messages();
     after = Take(host, measures, score.Staves());
     // Terminate writes the stand-in registry only; the settings directory
@@ -251,6 +257,9 @@ RunResult RunInput(const RunRequest& request) {
     change.after = StateOf(after.measurePresent[i], after.measures[i]);
     change.changed = changedAt(i);
     change.layers = std::move(pictures[static_cast<std::size_t>(i)]);
+    if (change.changed && static_cast<std::size_t>(i) < restored.size()) {
+      change.evidence = EvidenceName(restored[static_cast<std::size_t>(i)].evidence);
+    }
     result.report.changed = result.report.changed || change.changed;
     result.report.measures.push_back(std::move(change));
   }

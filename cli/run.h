@@ -41,6 +41,7 @@ struct RunRequest {
   bool breakLinks = false;     // replace an output with several hard links all the same
   bool collectLayers = false;  // keep the changed measures' layers as written (for pictures)
   std::string failure;         // set: the input failed before it was read (an unreadable folder)
+  bool restore = false;        // give every measure the signature its composer most likely wrote
 };
 
 struct RunResult {

@@ -60,23 +60,42 @@ std::int64_t BeatOf(const std::vector<std::int64_t>& beats, std::int32_t positio
   return it == beats.begin() ? 0 : *(it - 1);
 }
 
+// True when a note after `i` carries the beam on: the next note (grace
+// notes and rests without a beam of their own passed over) has `continue` or
+// `end`.
+bool ContinuedAfter(const std::vector<Timed>& seq, std::size_t i) {
+  for (std::size_t j = i + 1; j < seq.size(); ++j) {
+    if (seq[j].grace || (seq[j].rest && seq[j].beam == BeamMark::None)) continue;
+    return seq[j].beam == BeamMark::Continue || seq[j].beam == BeamMark::End;
+  }
+  return false;
+}
+
 // Beams are the evidence of grouping; what no beam joins follows the beat.
-void MarkGroupStarts(std::vector<Timed>& seq, const std::vector<std::int64_t>& beats) {
+// Every beam opened is added to `beams`.
+void MarkGroupStarts(std::vector<Timed>& seq, const std::vector<std::int64_t>& beats,
+                     std::vector<BeamGroup>& beams) {
   bool open = false;
   bool first = true;
   for (std::size_t i = 0; i < seq.size(); ++i) {
     Timed& t = seq[i];
     if (t.grace) continue;
-    if (t.beam != BeamMark::None) {
-      if (open && t.beam != BeamMark::Begin) {
+    BeamMark beam = t.beam;
+    // A `continue` or `end` with no beam open that no later note carries on
+    // is a one-note beam: a flagged note, read as unbeamed.
+    if (!open && (beam == BeamMark::End || (beam == BeamMark::Continue && !ContinuedAfter(seq, i)))) {
+      beam = BeamMark::None;
+    }
+    if (beam != BeamMark::None) {
+      if (open && beam != BeamMark::Begin) {
         t.start = false;
-        open = t.beam == BeamMark::Continue;
+        open = beam == BeamMark::Continue;
       } else {
         // A beam's group begins at its first note, or at the rests just
         // before it that reach into its beat ([r8 (8 8)] is one group from
         // the rest, and so is a dotted rest over the beat before its beam).
         t.start = true;
-        open = t.beam != BeamMark::End;
+        open = beam != BeamMark::End;
         const double beat = static_cast<double>(BeatOf(beats, t.position));
         std::size_t j = i;
         while (j > 0 && (seq[j - 1].grace || (seq[j - 1].freeRest && seq[j - 1].end > beat))) {
@@ -87,6 +106,11 @@ void MarkGroupStarts(std::vector<Timed>& seq, const std::vector<std::int64_t>& b
           for (std::size_t k = j; k <= i; ++k) seq[k].start = false;
           seq[j].start = true;
         }
+        // Whatever the beats, the rests no beam holds directly before it.
+        std::size_t r = i;
+        while (r > 0 && (seq[r - 1].grace || seq[r - 1].freeRest)) --r;
+        while (r < i && seq[r].grace) ++r;
+        beams.push_back(BeamGroup{seq[r].position, t.position});
       }
     } else if (t.rest && open) {
       t.start = false;  // a rest inside a beam belongs to its group
@@ -191,7 +215,7 @@ MeasureLayers BuildLayers(const std::vector<VoiceItem>& items,
       seq.push_back(t);
       voiceEnd = std::max(voiceEnd, end);
     }
-    MarkGroupStarts(seq, beats);
+    MarkGroupStarts(seq, beats, layer.beams);
     layer.duration = Round(voiceEnd);
     layer.entries.reserve(seq.size());
     layer.looks.reserve(seq.size());

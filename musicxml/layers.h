@@ -37,6 +37,7 @@ struct MeasureLayer {
   std::int32_t duration = 0;
   std::vector<simhost::Entry> entries;
   std::vector<EntryLook> looks;  // entry for entry; a gap's invisible rest included
+  std::vector<BeamGroup> beams;  // the beams of this voice, in order
 };
 
 struct MeasureLayers {

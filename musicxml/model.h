@@ -66,7 +66,8 @@ struct MeasureSite {
 using LayerModel = WrittenLayer;
 
 struct CellModel {
-  std::vector<LayerModel> layers;  // at most four
+  std::vector<LayerModel> layers;  // at most four; handed to the host by BuildHost
+  std::vector<BeamGroup> beams;    // the beams of those layers, kept after BuildHost
 };
 
 struct PartModel {

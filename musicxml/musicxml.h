@@ -53,6 +53,16 @@ bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, Signa
 bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
                         SignatureText& out);
 
+// A beam of one voice in one measure, read without regard to any signature:
+// `first` is its first note, `reach` the start of the rests no beam holds
+// that lead up to it (equal to `first` when there are none). A signature
+// whose beats leave no beat start in reach..first contradicts the beam.
+struct BeamGroup {
+  std::int32_t reach = 0;  // EDUs from the barline
+  std::int32_t first = 0;
+  bool operator==(const BeamGroup&) const = default;
+};
+
 struct StaffInfo {
   std::int16_t staff = 0;      // host staff number (slot + 1)
   std::string partId;          // <score-part id>
@@ -160,6 +170,12 @@ class Score {
   // The layers of staff slot `slot` (0-based) in `measure` (1-based) as
   // read, voices in order; empty when not kept or out of range.
   std::vector<WrittenLayer> Layers(int slot, int measure) const;
+  // The beams of measure `measure` (1-based) on the visible staves
+  // firstStaff..lastStaff (1-based, inclusive), every voice, as read.
+  std::vector<BeamGroup> Beams(int measure, int firstStaff, int lastStaff) const;
+  // True when no <time> of any part governs the measure: its record is a
+  // hidden stand-in of its length, no signature of the score's.
+  bool StandIn(int measure) const;
   // Every warning of every call so far.
   const std::vector<std::string>& Warnings() const;
 

@@ -847,6 +847,7 @@ void Reader::ReadMeasureEnd() {
                " notes in one voice");
       return;
     }
+    cell.beams.insert(cell.beams.end(), layer.beams.begin(), layer.beams.end());
     cell.layers.push_back(
         LayerModel{layer.voice, layer.duration, std::move(layer.entries), std::move(layer.looks)});
   }

@@ -400,6 +400,33 @@ std::string Score::MeasureNumber(int measure) const {
   return model.parts[0].measures[static_cast<std::size_t>(measure - 1)].number;
 }
 const std::vector<StaffInfo>& Score::Staves() const { return impl_->model.staves; }
+
+std::vector<BeamGroup> Score::Beams(int measure, int firstStaff, int lastStaff) const {
+  std::vector<BeamGroup> beams;
+  const ScoreModel& model = impl_->model;
+  if (measure < 1 || measure > model.measureCount) return beams;
+  const auto mi = static_cast<std::size_t>(measure - 1);
+  for (const PartModel& part : model.parts) {
+    for (std::size_t s = 0; s < part.cells.size(); ++s) {
+      const int slot = part.firstStaff + static_cast<int>(s);
+      if (slot + 1 < firstStaff || slot + 1 > lastStaff || mi >= part.cells[s].size()) continue;
+      if (model.staves[static_cast<std::size_t>(slot)].hidden) continue;
+      const std::vector<BeamGroup>& cell = part.cells[s][mi].beams;
+      beams.insert(beams.end(), cell.begin(), cell.end());
+    }
+  }
+  return beams;
+}
+
+bool Score::StandIn(int measure) const {
+  const ScoreModel& model = impl_->model;
+  if (measure < 1 || measure > model.measureCount) return false;
+  const auto mi = static_cast<std::size_t>(measure - 1);
+  for (const PartModel& part : model.parts) {
+    if (mi < part.synthesized.size() && !part.synthesized[mi]) return false;
+  }
+  return true;
+}
 const std::vector<std::string>& Score::Warnings() const { return impl_->warnings; }
 
 }  // namespace musicxml

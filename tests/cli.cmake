@@ -6,6 +6,25 @@ add_dependencies(cli_tests meterfix)
 # The plug-in calls the host functions that simhost defines: link it after kqplugin.
 target_link_libraries(cli_tests PRIVATE kqplugin simhost)
 
+kq_add_test(restore_tests SOURCES restore_test.cpp cli_test_support.cpp LIBS meterfix_cli)
+target_compile_definitions(restore_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
+add_dependencies(restore_tests meterfix)
+target_link_libraries(restore_tests PRIVATE kqplugin simhost)
+
+# bench/recovery end to end on three small scores of the shared corpus.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+set(kq_recovery_dir "${PROJECT_SOURCE_DIR}/../shared/corpus/lilypond-testsuite")
+if(Python3_Interpreter_FOUND AND EXISTS "${kq_recovery_dir}")
+  add_test(NAME bench_recovery_smoke
+           COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/bench/recovery
+                   --meterfix $<TARGET_FILE:meterfix> --mode=--restore
+                   ${kq_recovery_dir}/11a-TimeSignatures.xml
+                   ${kq_recovery_dir}/11g-TimeSignatures-SingleNumber.xml
+                   ${kq_recovery_dir}/46d-PickupMeasure-ImplicitMeasures.xml)
+  set_tests_properties(bench_recovery_smoke PROPERTIES
+    PASS_REGULAR_EXPRESSION "Damage c.*\\| --restore \\| [0-9.]+ %.*Intact scores")
+endif()
+
 kq_add_test(cli_corpus_tests SOURCES cli_corpus_test.cpp cli_test_support.cpp LIBS meterfix_cli)
 target_compile_definitions(cli_corpus_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>"
                            KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")

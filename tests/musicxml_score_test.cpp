@@ -175,12 +175,56 @@ TEST(Import, BeamsStartGroups) {
 TEST(Import, UnterminatedAndStrayBeams) {
   Loaded l;
   // begin, continue, begin (closes the first), continue; then an unbeamed
-  // note closes it; a continue with nothing open begins anew.
+  // note closes it; a continue with nothing open that a later note carries
+  // on begins anew.
   Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + N(1, "eighth", Beam("begin")) +
                                N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("begin")) +
                                N(1, "eighth", Beam("continue")) + N(1, "eighth") +
-                               N(1, "eighth", Beam("continue"))})}));
-  EXPECT_EQ(Starts(Layer(l.host, 1, 1, 0)), (std::vector<bool>{true, false, true, false, true, true}));
+                               N(1, "eighth", Beam("continue")) + N(2, "quarter", Beam("end"))})}));
+  EXPECT_EQ(Starts(Layer(l.host, 1, 1, 0)),
+            (std::vector<bool>{true, false, true, false, true, true, false}));
+}
+
+TEST(Import, OneNoteBeamIsAFlaggedNote) {
+  // 3/4 in eighths; the note at 2.5 beats carries a beam that nothing opened.
+  struct Case {
+    const char* name;
+    std::string last2;  // the last two eighths
+    std::vector<bool> starts;
+    std::vector<musicxml::BeamGroup> beams;
+  };
+  const std::string pair = N(1, "eighth", Beam("begin")) + N(1, "eighth", Beam("end"));
+  const std::vector<Case> cases = {
+      {"a lone end", N(1, "eighth") + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
+      {"a lone continue at the end", N(1, "eighth") + N(1, "eighth", Beam("continue")),
+       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
+      {"a continue carried on by an end", N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}, {2048, 2048}}},
+      {"a lone end after a rest", R(1, "eighth") + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
+      {"a beam after a rest reaches back to it", R(1, "eighth") + N(1, "eighth", Beam("begin")),
+       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}, {2048, 2560}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Loaded l;
+    Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + pair + pair + c.last2})}));
+    EXPECT_EQ(Starts(Layer(l.host, 1, 1, 0)), c.starts);
+    EXPECT_EQ(l.score.Beams(1, 1, 1), c.beams);
+  }
+}
+
+TEST(Import, BeamsReachBackOverTheRestsBeforeThem) {
+  // r8 (8 8) r8 | r8 r8 (8 8): the beams' rests, whatever the signature.
+  Loaded l;
+  Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + R(1, "eighth") + N(1, "eighth", Beam("begin")) +
+                               N(1, "eighth", Beam("end")) + R(1, "eighth") + R(1, "eighth") +
+                               N(1, "eighth", Beam("begin"))})}));
+  EXPECT_EQ(l.score.Beams(1, 1, 1),
+            (std::vector<musicxml::BeamGroup>{{0, 512}, {1536, 2560}}));
+  EXPECT_TRUE(l.score.Beams(2, 1, 1).empty());  // no such measure
+  EXPECT_FALSE(l.score.StandIn(1));
 }
 
 TEST(Import, BeamAcrossBarline) {
