@@ -163,6 +163,9 @@ std::string FormatHtml(const std::vector<FileReport>& reports) {
       html += "<div class=\"measure\"><p>measure " + Escape(name) + ": " +
               Escape(DescribeChange(m.before, m.after)) + "</p>" + MeasureSvg(m) + "</div>\n";
     }
+    for (const KeptChange& kept : report.kept) {
+      html += "<p class=\"kept\">kept as written: " + Escape(KeptLine(kept)) + "</p>\n";
+    }
     for (const Message& message : report.messages) {
       html += "<p>message: " + Escape(message.caption + ": " + message.text) + "</p>\n";
     }
