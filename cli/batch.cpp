@@ -114,6 +114,11 @@ Json ResultJson(const RunResult& result) {
   for (const StaffChange& s : r.staves) {
     staves.push_back({s.staff, s.measure, StateJson(s.before), StateJson(s.after)});
   }
+  Json kept = Json::array();
+  for (const KeptChange& k : r.kept) {
+    kept.push_back(
+        {k.measure, k.number, k.staff, StateJson(k.plugin), StateJson(k.written), k.reason});
+  }
   Json messages = Json::array();
   for (const Message& m : r.messages) messages.push_back({m.caption, m.text});
   return Json{{"ok", result.ok},
@@ -123,6 +128,7 @@ Json ResultJson(const RunResult& result) {
               {"changed", r.changed},
               {"measures", measures},
               {"staves", staves},
+              {"kept", kept},
               {"messages", messages},
               {"warnings", r.warnings},
               {"partNames", r.partNames},
@@ -147,6 +153,10 @@ RunResult ResultFrom(const Json& j) {
   }
   for (const Json& s : j.at("staves")) {
     r.staves.push_back({s[0].get<int>(), s[1].get<int>(), StateFrom(s[2]), StateFrom(s[3])});
+  }
+  for (const Json& k : j.at("kept")) {
+    r.kept.push_back({k[0].get<int>(), k[1].get<std::string>(), k[2].get<int>(), StateFrom(k[3]),
+                      StateFrom(k[4]), k[5].get<std::string>()});
   }
   for (const Json& m : j.at("messages")) {
     r.messages.push_back({m[0].get<std::string>(), m[1].get<std::string>()});

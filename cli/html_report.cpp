@@ -481,6 +481,7 @@ FileReport SummaryOnly(const FileReport& report) {
   light.error = report.error;
   light.changed = report.changed;
   light.staves = report.staves;
+  light.kept = report.kept;
   light.messages = report.messages;
   light.output = report.output;
   light.outputRequested = report.outputRequested;
@@ -607,6 +608,9 @@ bool WriteHtml(const std::vector<FileReport>& reports,
       if (!m.layers.empty()) page << MeasureSvg(m, report.partNames);
       page << "</div>\n";
       if (!page.ok()) return false;
+    }
+    for (const KeptChange& kept : report.kept) {
+      page << "<p class=\"kept\">kept as written: " << Escape(KeptLine(kept)) << "</p>\n";
     }
     for (const Message& message : report.messages) {
       page << "<p>message: " << Escape(message.caption + ": " + message.text) << "</p>\n";

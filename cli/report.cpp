@@ -111,6 +111,16 @@ Json ReportJson(const FileReport& report) {
                           {"after", SignatureJson(s.after)}});
   }
   object["staves"] = std::move(staves);
+  Json kept = Json::array();
+  for (const KeptChange& k : report.kept) {
+    kept.push_back(Json{{"measure", k.measure},
+                        {"number", k.number},
+                        {"staff", k.staff == 0 ? Json(nullptr) : Json(k.staff)},
+                        {"reason", k.reason},
+                        {"plugin", SignatureJson(k.plugin)},
+                        {"written", SignatureJson(k.written)}});
+  }
+  object["kept"] = std::move(kept);
   Json messages = Json::array();
   for (const Message& message : report.messages) {
     messages.push_back(Json{{"caption", message.caption}, {"text", message.text}});
@@ -157,6 +167,21 @@ std::string SignatureCell(const SignatureState& state, bool withUnits) {
 
 std::string Plural(std::size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// The score's own number first; the position only where it differs.
+std::string MeasureName(const std::string& number, int measure) {
+  std::string name = number.empty() ? std::to_string(measure) : Printable(number);
+  if (!number.empty() && number != std::to_string(measure))
+    name += " [" + std::to_string(measure) + "]";
+  return name;
+}
+
+// Whether two signatures read the same in musical form though their beats
+// differ (6/8 in eighths or in dotted quarters): then the beats are named.
+bool SameForm(const SignatureState& a, const SignatureState& b) {
+  return a.present && b.present && MusicalForm(a.signature) == MusicalForm(b.signature) &&
+         !(a.signature == b.signature);
 }
 
 // The name of a beat of `duration` EDUs, plain or dotted; empty for others.
@@ -217,6 +242,8 @@ std::string ConventionalForm(const SignatureText& signature) {
     std::string numbers;
     std::int64_t total = 0;
     for (const std::int64_t count : group.counts) {
+      // Beyond 32767 a count has no reading: no reader takes it back.
+      if (count * factor > 32767) return {};
       if (!numbers.empty()) numbers += "+";
       numbers += std::to_string(count * factor);
       total += count * factor;
@@ -312,7 +339,11 @@ std::string BeatUnits(const SignatureText& signature) {
     std::int64_t total = 0;
     for (const std::int64_t count : groups[g].counts) total += count;
     if (!result.empty()) result += ", ";
-    result += texts[g] + " " + name + (total == 1 ? "" : "s");
+    const bool half = name.size() >= 4 && name.compare(name.size() - 4, 4, "half") == 0;
+    result += texts[g] + " " +
+              (total == 1 ? name
+               : half     ? name.substr(0, name.size() - 1) + "ves"
+                          : name + "s");
   }
   return result;
 }
@@ -320,11 +351,16 @@ std::string BeatUnits(const SignatureText& signature) {
 std::string DescribeChange(const SignatureState& before, const SignatureState& after) {
   // Where only the beat unit changed (6/8 as six eighths or two dotted
   // quarters) the forms alone would read the same.
-  const bool sameForm = before.present && after.present &&
-                        MusicalForm(before.signature) == MusicalForm(after.signature) &&
-                        !(before.signature.top == after.signature.top &&
-                          before.signature.bottom == after.signature.bottom);
+  const bool sameForm = SameForm(before, after);
   return SignatureCell(before, sameForm) + " -> " + SignatureCell(after, sameForm);
+}
+
+std::string KeptLine(const KeptChange& kept) {
+  const bool sameForm = SameForm(kept.plugin, kept.written);
+  return (kept.staff != 0 ? "staff " + std::to_string(kept.staff) + ", " : std::string()) +
+         "measure " + MeasureName(kept.number, kept.measure) + ": " + Printable(kept.reason) +
+         ": " + SignatureCell(kept.plugin, sameForm) + " (the file has " +
+         SignatureCell(kept.written, sameForm) + ")";
 }
 
 std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
@@ -366,14 +402,19 @@ std::string FormatJson(const std::vector<FileReport>& reports) {
   std::size_t failed = 0;
   std::size_t measures = 0;
   std::size_t changed = 0;
+  std::size_t kept = 0;
   for (const FileReport& report : reports) {
     json["files"].push_back(ReportJson(report));
     if (!report.error.empty()) ++failed;
     measures += report.measures.size();
     changed += ChangedCount(report);
+    kept += report.kept.size();
   }
-  json["summary"] = Json{
-      {"files", reports.size()}, {"failed", failed}, {"measures", measures}, {"changed", changed}};
+  json["summary"] = Json{{"files", reports.size()},
+                         {"failed", failed},
+                         {"measures", measures},
+                         {"changed", changed},
+                         {"kept", kept}};
   // Replace: a score's texts are not ours to reject for bad UTF-8.
   return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -391,11 +432,10 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures)
       text += ", " + Plural(report.staves.size(), "staff signature") + " changed";
     }
     text += ", " + Plural(report.messages.size(), "message");
+    if (!report.kept.empty())
+      text += ", " + std::to_string(report.kept.size()) + " kept as written";
     if (!report.changed) {
       text += "; nothing to write";
-    } else if (report.output.empty() && report.outputRequested) {
-      // Display signatures alone have no MusicXML form (see the warnings).
-      text += "; left as it was (display time signatures have no MusicXML form)";
     } else if (report.output.empty()) {
       text += "; nothing written (use -o, --in-place or --out-dir)";
     } else {
@@ -405,11 +445,7 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures)
 
     for (const MeasureChange& m : report.measures) {
       if (!m.changed && !allMeasures) continue;
-      // The score's own number first; the position only where it differs.
-      std::string name = m.number.empty() ? std::to_string(m.measure) : Printable(m.number);
-      if (!m.number.empty() && m.number != std::to_string(m.measure))
-        name += " [" + std::to_string(m.measure) + "]";
-      text += "  measure " + name + ": " +
+      text += "  measure " + MeasureName(m.number, m.measure) + ": " +
               (m.changed ? DescribeChange(m.before, m.after)
                          : SignatureCell(m.before, false) + " (unchanged)") +
               (m.evidence.empty() ? "" : " (" + m.evidence + ")") + "\n";
@@ -418,6 +454,7 @@ std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures)
       text += "  staff " + std::to_string(s.staff) + ", measure " + std::to_string(s.measure) +
               ": " + DescribeChange(s.before, s.after) + "\n";
     }
+    for (const KeptChange& k : report.kept) text += "  kept as written: " + KeptLine(k) + "\n";
     for (const Message& message : report.messages) {
       text += "  message: " + Printable(message.caption + ": " + message.text) + "\n";
     }

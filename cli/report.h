@@ -16,6 +16,7 @@ namespace meterfix {
 struct SignatureText {
   std::string top;
   std::string bottom;
+  bool operator==(const SignatureText&) const = default;
 };
 
 struct SignatureState {
@@ -23,6 +24,7 @@ struct SignatureState {
   SignatureText signature;
   bool hidden = false;
   std::optional<SignatureText> display;  // the display signature when in use
+  bool operator==(const SignatureState&) const = default;
 };
 
 // One layer of a changed measure as the score writes it, for the picture:
@@ -33,6 +35,9 @@ struct LayerPicture {
   musicxml::WrittenLayer layer;
 };
 
+// A measure as the written file has it: `changed` when reading the file
+// back gives another record than before (what the host did that the file
+// cannot hold is a KeptChange instead).
 struct MeasureChange {
   int measure = 0;     // 1-based position in the score
   std::string number;  // the score's own number for it
@@ -50,6 +55,17 @@ struct StaffChange {
   SignatureState after;
 };
 
+// A signature the plug-in set that the written file does not hold: reading
+// the file back gives `written`, not `plugin`.
+struct KeptChange {
+  int measure = 0;         // 1-based position in the score
+  std::string number;      // the score's own number for it
+  int staff = 0;           // 0: the measure's record; else the staff whose own signature it is
+  SignatureState plugin;   // what the plug-in left in the host
+  SignatureState written;  // what the file says
+  std::string reason;      // "no MusicXML form for a pickup's own signature"
+};
+
 struct Message {
   std::string caption;
   std::string text;
@@ -61,6 +77,7 @@ struct FileReport {
   bool changed = false;
   std::vector<MeasureChange> measures;
   std::vector<StaffChange> staves;
+  std::vector<KeptChange> kept;  // what the plug-in set and the file cannot hold
   std::vector<Message> messages;
   std::vector<std::string> warnings;
   std::vector<std::string> partNames;  // of the parts in pictures, each once
@@ -109,6 +126,10 @@ std::string MusicalForm(const SignatureText& signature);
 std::string BeatUnits(const SignatureText& signature);
 // "4/4 -> 3+3+2/8", with the beat units where the forms alone read the same.
 std::string DescribeChange(const SignatureState& before, const SignatureState& after);
+// The text report's line for a kept change, without its indent: "measure 0
+// [1]: no MusicXML form for a pickup's own signature: 2/4 (the file has 2/4
+// shows 4/4)".
+std::string KeptLine(const KeptChange& kept);
 
 // The candidate nearest to a mistyped `word`, when one is near enough to
 // suggest; empty otherwise.

@@ -205,13 +205,7 @@ RunResult RunInput(const RunRequest& request) {
   const Snapshot before = Take(host, measures, score.Staves());
   simhost::SetCurrentHost(&host);
   Snapshot after;
-  auto changedAt = [&](int i) {
-    return before.measurePresent[i] != after.measurePresent[i] ||
-           !(before.measures[i] == after.measures[i]);
-  };
   std::vector<RestoreChoice> restored;  // --restore: one per measure
-  std::vector<std::vector<LayerPicture>> pictures(
-      static_cast<std::size_t>(measures.last - measures.first + 1));
   {
     PluginSession session(request.images);
     StoreOptionBlock(request.options, globalSettings);
@@ -229,56 +223,6 @@ RunResult RunInput(const RunRequest& request) {
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
-  // The layers of the changed measures as written, each part's name once.
-  std::map<std::string, int> partIndex;
-  for (int i = 0; request.collectLayers && i <= measures.last - measures.first; ++i) {
-    if (!changedAt(i)) continue;
-    for (int slot = staves.first - 1; slot < staves.last; ++slot) {
-      const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
-      if (staff.hidden) continue;
-      for (musicxml::WrittenLayer& layer : score.Layers(slot, measures.first + i)) {
-        const auto [at, added] =
-            partIndex.emplace(staff.partId, static_cast<int>(result.report.partNames.size()));
-        if (added) {
-          result.report.partNames.push_back(staff.partName.empty() ? staff.partId
-                                                                   : staff.partName);
-        }
-        pictures[static_cast<std::size_t>(i)].push_back(
-            LayerPicture{at->second, staff.staffInPart, std::move(layer)});
-      }
-    }
-  }
-
-  for (int i = 0; i <= measures.last - measures.first; ++i) {
-    MeasureChange change;
-    change.measure = measures.first + i;
-    change.number = score.MeasureNumber(change.measure);
-    change.before = StateOf(before.measurePresent[i], before.measures[i]);
-    change.after = StateOf(after.measurePresent[i], after.measures[i]);
-    change.changed = changedAt(i);
-    change.layers = std::move(pictures[static_cast<std::size_t>(i)]);
-    if (change.changed && static_cast<std::size_t>(i) < restored.size()) {
-      change.evidence = EvidenceName(restored[static_cast<std::size_t>(i)].evidence);
-    }
-    result.report.changed = result.report.changed || change.changed;
-    result.report.measures.push_back(std::move(change));
-  }
-  for (std::size_t s = 0; s < score.Staves().size(); ++s) {
-    for (std::size_t i = 0; i < before.staves[s].size(); ++i) {
-      if (before.staffPresent[s][i] == after.staffPresent[s][i] &&
-          before.staves[s][i] == after.staves[s][i]) {
-        continue;
-      }
-      StaffChange change;
-      change.staff = score.Staves()[s].staff;
-      change.measure = measures.first + static_cast<int>(i);
-      change.before = StateOf(before.staffPresent[s][i], before.staves[s][i]);
-      change.after = StateOf(after.staffPresent[s][i], after.staves[s][i]);
-      result.report.changed = true;
-      result.report.staves.push_back(std::move(change));
-    }
-  }
-
   result.report.outputRequested = !request.output.empty();
   std::string dropped;  // the warning when a plain copy leaves archive members behind
   status = score.ApplyHost(host);
@@ -286,6 +230,85 @@ RunResult RunInput(const RunRequest& request) {
     result.error = status.message;
     return result;
   }
+  // The report says what the written file says: each record as reading it
+  // back gives it; what the plug-in set and the file cannot hold is listed
+  // apart.
+  auto written = [&](int measure) {
+    musicxml::SignatureText text;
+    const bool present = score.WrittenMeasureSignature(measure, text);
+    return StateOf(present, text);
+  };
+  // The layers of a changed measure as written, each part's name once.
+  std::map<std::string, int> partIndex;
+  auto picturesOf = [&](int measure) {
+    std::vector<LayerPicture> pictures;
+    for (int slot = staves.first - 1; slot < staves.last; ++slot) {
+      const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
+      if (staff.hidden) continue;
+      for (musicxml::WrittenLayer& layer : score.Layers(slot, measure)) {
+        const auto [at, added] =
+            partIndex.emplace(staff.partId, static_cast<int>(result.report.partNames.size()));
+        if (added) {
+          result.report.partNames.push_back(staff.partName.empty() ? staff.partId
+                                                                   : staff.partName);
+        }
+        pictures.push_back(LayerPicture{at->second, staff.staffInPart, std::move(layer)});
+      }
+    }
+    return pictures;
+  };
+  for (int i = 0; i <= measures.last - measures.first; ++i) {
+    MeasureChange change;
+    change.measure = measures.first + i;
+    change.number = score.MeasureNumber(change.measure);
+    change.before = StateOf(before.measurePresent[i], before.measures[i]);
+    change.after = written(change.measure);
+    change.changed = !(change.before == change.after);
+    if (change.changed) {
+      if (request.collectLayers) change.layers = picturesOf(change.measure);
+      if (static_cast<std::size_t>(i) < restored.size()) {
+        change.evidence = EvidenceName(restored[static_cast<std::size_t>(i)].evidence);
+      }
+    }
+    result.report.measures.push_back(std::move(change));
+  }
+  for (std::size_t s = 0; s < score.Staves().size(); ++s) {
+    for (std::size_t i = 0; i < before.staves[s].size(); ++i) {
+      const int measure = measures.first + static_cast<int>(i);
+      musicxml::SignatureText text;
+      const bool present = score.WrittenStaffSignature(score.Staves()[s].staff, measure, text);
+      StaffChange change;
+      change.staff = score.Staves()[s].staff;
+      change.measure = measure;
+      change.before = StateOf(before.staffPresent[s][i], before.staves[s][i]);
+      change.after = StateOf(present, text);
+      if (change.before == change.after) continue;
+      result.report.staves.push_back(std::move(change));
+    }
+  }
+  for (const musicxml::KeptChange& k : score.Kept()) {
+    if (k.measure < measures.first || k.measure > measures.last) continue;
+    const auto i = static_cast<std::size_t>(k.measure - measures.first);
+    KeptChange kept;
+    kept.measure = k.measure;
+    kept.number = score.MeasureNumber(k.measure);
+    kept.staff = k.staff;
+    kept.reason = k.reason;
+    if (k.staff == 0) {
+      kept.plugin = StateOf(after.measurePresent[i], after.measures[i]);
+      kept.written = written(k.measure);
+    } else {
+      musicxml::SignatureText text;
+      const auto slot = static_cast<std::size_t>(k.staff - 1);
+      if (slot < after.staves.size() && i < after.staves[slot].size()) {
+        kept.plugin = StateOf(after.staffPresent[slot][i], after.staves[slot][i]);
+      }
+      kept.written = StateOf(score.WrittenStaffSignature(k.staff, k.measure, text), text);
+    }
+    result.report.kept.push_back(std::move(kept));
+  }
+  result.report.changed = score.Changed();
+
   if (request.output == "-") {
     std::string bytes;
     status = score.SaveBytes(bytes);

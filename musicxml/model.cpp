@@ -36,30 +36,30 @@ Meter PickupMeter(std::int64_t length, const Meter& written) {
   return m;
 }
 
-void FinishModel(ScoreModel& model) {
-  std::vector<PartModel>& parts = model.parts;
+void ResolveReading(const ScoreModel& model, Reading& reading) {
+  const std::vector<PartModel>& parts = model.parts;
   const auto count = static_cast<std::size_t>(model.measureCount);
   // Stand-ins for measures without a governing <time>: the longest part's length.
   for (std::size_t m = 0; m < count; ++m) {
     std::int64_t length = 0;
     for (const PartModel& part : parts) length = std::max(length, part.lengths[m]);
-    for (PartModel& part : parts) {
-      if (part.synthesized[m]) part.meters[m] = SynthesizedMeter(length);
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+      if (reading.synthesized[p][m]) reading.meters[p][m] = SynthesizedMeter(length);
     }
   }
   // The measure's record: the first part that states a signature there (a
   // part without <time> follows the others), else the stand-in.
-  model.records.assign(count, Meter{});
+  reading.records.assign(count, Meter{});
   for (std::size_t m = 0; m < count; ++m) {
-    model.records[m] = parts[0].meters[m];
-    for (const PartModel& part : parts) {
-      if (!part.synthesized[m]) {
-        model.records[m] = part.meters[m];
+    reading.records[m] = reading.meters[0][m];
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+      if (!reading.synthesized[p][m]) {
+        reading.records[m] = reading.meters[p][m];
         break;
       }
     }
   }
-  model.pickups.assign(count, std::nullopt);
+  reading.pickups.assign(count, std::nullopt);
   for (std::size_t m = 0; m < count; ++m) {
     std::int64_t length = 0;
     bool marked = false;
@@ -67,23 +67,43 @@ void FinishModel(ScoreModel& model) {
       length = std::max(length, part.lengths[m]);
       marked = marked || part.measures[m].implicit;
     }
-    const Meter& record = model.records[m];
+    const Meter& record = reading.records[m];
     // Only a measure shorter than its signature is a pickup; an implicit
     // measure as long or longer (an unmetered piece) keeps today's reading.
     if (marked && length > 0 && !record.groups.empty() && length < record.Length()) {
       Meter own = PickupMeter(length, record);
       own.hidden = record.hidden;
-      model.pickups[m] = own;
+      reading.pickups[m] = own;
     }
   }
-  for (PartModel& part : parts) {
-    for (std::size_t m = 0; m < count && !part.independent; ++m) {
-      if (!part.synthesized[m] && !part.meters[m].SameBeats(model.records[m])) part.independent = true;
+  reading.independent.assign(parts.size(), false);
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    for (std::size_t m = 0; m < count && !reading.independent[p]; ++m) {
+      if (!reading.synthesized[p][m] && !reading.meters[p][m].SameBeats(reading.records[m])) {
+        reading.independent[p] = true;
+      }
     }
+  }
+}
+
+void FinishModel(ScoreModel& model) {
+  Reading reading;
+  for (PartModel& part : model.parts) {
+    reading.meters.push_back(std::move(part.meters));
+    reading.synthesized.push_back(std::move(part.synthesized));
+  }
+  ResolveReading(model, reading);
+  for (std::size_t p = 0; p < model.parts.size(); ++p) {
+    PartModel& part = model.parts[p];
+    part.meters = std::move(reading.meters[p]);
+    part.synthesized = std::move(reading.synthesized[p]);
+    part.independent = reading.independent[p];
     for (int s = 0; s < part.staffCount; ++s) {
       model.staves[static_cast<std::size_t>(part.firstStaff + s)].independent = part.independent;
     }
   }
+  model.records = std::move(reading.records);
+  model.pickups = std::move(reading.pickups);
 }
 
 std::string Where(const PartModel& part, int measure) {

@@ -24,6 +24,13 @@ struct Span {
   std::size_t end = 0;
 };
 
+// A comment or processing instruction directly inside a <time>, after
+// `children` of its child elements.
+struct TimeComment {
+  Span span;
+  int children = 0;
+};
+
 // One <time> element.
 struct TimeSite {
   Span span;                 // the element, tags included
@@ -34,6 +41,8 @@ struct TimeSite {
   std::string closeWs;       // its last child when that is whitespace
   TimeFields fields;
   int number = 0;            // the number attribute (0 when none)
+  std::vector<TimeComment> comments;
+  int children = 0;          // child elements
 };
 
 // The first <attributes> of a measure before its first note, backup or forward.
@@ -54,6 +63,7 @@ struct MeasureSite {
   std::string number;
   bool implicit = false;  // implicit="yes": a pickup or a split measure
   bool located = true;    // false when part of it came out of an entity
+  std::size_t openEnd = 0;  // just after its start tag (after "/>" when it is empty)
   std::vector<TimeSite> times;  // every <time>, in order
   std::optional<AttributesSite> attributes;
   bool hasTimed = false;        // a note, backup or forward
@@ -99,8 +109,22 @@ Meter SynthesizedMeter(std::int64_t length);
 // signature where they fit, else as for a stand-in (visible).
 Meter PickupMeter(std::int64_t length, const Meter& written);
 
+// What the parts of a score state, measure by measure, and what the host is
+// given for it: the reading of the file as loaded, or of the file as written.
+struct Reading {
+  std::vector<std::vector<Meter>> meters;      // [part][measure]; stand-ins set by ResolveReading
+  std::vector<std::vector<bool>> synthesized;  // [part][measure]: no <time> governs
+  std::vector<Meter> records;
+  std::vector<std::optional<Meter>> pickups;
+  std::vector<bool> independent;               // [part]
+};
+
+// Stand-ins, records, pickups and independent parts from `reading`'s meters
+// and synthesized flags, with the lengths and implicit marks of `model`.
+void ResolveReading(const ScoreModel& model, Reading& reading);
+
 // Stand-ins, records, pickups and independent parts from what each part
-// states; call once every part is read.
+// states (ResolveReading); call once every part is read.
 void FinishModel(ScoreModel& model);
 
 // "measure 3 (number 2): part P1" for messages.

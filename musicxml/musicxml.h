@@ -63,6 +63,14 @@ struct BeamGroup {
   bool operator==(const BeamGroup&) const = default;
 };
 
+// A signature the host holds that the written file does not: the measure's
+// record (staff 0), or an independent staff's own signature.
+struct KeptChange {
+  int measure = 0;         // 1-based
+  std::int16_t staff = 0;  // host staff number; 0 for the measure's record
+  std::string reason;      // "no MusicXML form for a pickup's own signature"
+};
+
 struct StaffInfo {
   std::int16_t staff = 0;      // host staff number (slot + 1)
   std::string partId;          // <score-part id>
@@ -140,6 +148,15 @@ class Score {
   Status ApplyHost(const simhost::Host& host);
   // True once ApplyHost changed the document.
   bool Changed() const;
+  // The measure's record as reading the written file back gives it (before
+  // ApplyHost: as loaded), in the host's texts; false when out of range.
+  bool WrittenMeasureSignature(int measure, SignatureText& out) const;
+  // A staff's signature as the written file states it for its part
+  // (hidden and display stay empty); false when out of range.
+  bool WrittenStaffSignature(std::int16_t staff, int measure, SignatureText& out) const;
+  // After ApplyHost: where the host holds a signature the written file does
+  // not (reading it back gives another), and why. Empty before.
+  const std::vector<KeptChange>& Kept() const;
 
   // How the document is written: as it was loaded, as the plain score
   // (an archive's root file), or as an .mxl archive (a plain score gets a

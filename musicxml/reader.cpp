@@ -205,9 +205,19 @@ class Reader {
       r.Guard([&](Reader& rr) { rr.capture_->text.append(s, static_cast<std::size_t>(len)); });
     }
   }
-  static void OnComment(void* self, const XML_Char*) { static_cast<Reader*>(self)->Other(); }
-  static void OnPi(void* self, const XML_Char*, const XML_Char*) { static_cast<Reader*>(self)->Other(); }
-  static void OnCdata(void* self) { static_cast<Reader*>(self)->Other(); }
+  static void OnComment(void* self, const XML_Char*) { static_cast<Reader*>(self)->Other(true); }
+  static void OnPi(void* self, const XML_Char*, const XML_Char*) { static_cast<Reader*>(self)->Other(true); }
+  static void OnCdata(void* self) { static_cast<Reader*>(self)->Other(false); }
+  // Teaches libexpat a single-byte encoding by its map.
+  static int OnUnknownEncoding(void* data, const XML_Char*, XML_Encoding* info) {
+    const auto* map = static_cast<const ByteMap*>(data);
+    if (map == nullptr) return XML_STATUS_ERROR;
+    for (std::size_t b = 0; b < 256; ++b) info->map[b] = map->codes[b];
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+  }
   static void OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int internalSubset) {
     static_cast<Reader*>(self)->internalSubset_ = internalSubset != 0;
   }
@@ -229,7 +239,7 @@ class Reader {
 
   void Start(const char* name, const char** atts);
   void End();
-  void Other();
+  void Other(bool comment);
   void Markup(std::size_t at);
   void Capture(Slot& slot) {
     if (slot.present) return;
@@ -343,11 +353,15 @@ void Reader::Markup(std::size_t at) {
   }
 }
 
-void Reader::Other() {
-  Guard([](Reader& r) {
+void Reader::Other(bool comment) {
+  Guard([comment](Reader& r) {
     const std::size_t at = r.Pos();
     r.Markup(at);
     if (r.inMeasure_ && r.Count() == 0) r.partModel().measures.back().located = false;
+    // A comment inside a <time> stays where the element is rewritten.
+    if (comment && r.time_ != nullptr && r.depth_ == 5 && r.Count() > 0) {
+      r.time_->comments.push_back(TimeComment{Span{at, at + r.Count()}, r.time_->children});
+    }
     r.lastMarkupEnd_ = at + r.Count();
   });
 }
@@ -395,6 +409,7 @@ void Reader::Start(const char* name, const char** atts) {
       const char* implicit = Attribute(atts, specified, "implicit");
       site.implicit = implicit != nullptr && Is(implicit, "yes");
       site.located = count > 0;
+      site.openEnd = openEnd;
       m_.base = m_.units = m_.maxCursor = 0;
       m_.items.clear();
     }
@@ -556,6 +571,7 @@ void Reader::End() {
   Markup(at);
   if (rootOk_) {
     if (depth_ == 6 && time_ != nullptr) {
+      ++time_->children;
       EndTimeChild();
     } else if (depth_ == 5 && time_ != nullptr) {
       time_->span.end = end;
@@ -950,10 +966,14 @@ bool Reader::Parse(std::string_view prefix, std::size_t begin, std::size_t end, 
     case XmlText::Encoding::Latin1: encodingName = "ISO-8859-1"; break;
     case XmlText::Encoding::Utf16LE: encodingName = "UTF-16LE"; break;
     case XmlText::Encoding::Utf16BE: encodingName = "UTF-16BE"; break;
+    case XmlText::Encoding::SingleByte: encodingName = encoding_.map->name.c_str(); break;
   }
   owner_.reset(XML_ParserCreate(encodingName));
   if (!owner_) throw std::bad_alloc();
   parser_ = owner_.get();
+  if (encoding_.encoding == XmlText::Encoding::SingleByte) {
+    XML_SetUnknownEncodingHandler(parser_, &OnUnknownEncoding, const_cast<ByteMap*>(encoding_.map));
+  }
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, &OnStart, &OnEnd);
   XML_SetCommentHandler(parser_, &OnComment);
@@ -1045,11 +1065,9 @@ bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& er
     out.encoding = XmlText::Encoding::Utf16BE;
   } else {
     // The encoding named in the XML declaration, as the text decoder reads it.
-    XmlText probe;
-    std::string ignored;
     const std::size_t end = bytes.substr(0, 4096).find("?>");
     const std::string_view head = bytes.substr(0, end == std::string_view::npos ? 0 : end + 2);
-    if (!head.empty() && DecodeXmlText(head, probe, ignored)) out.encoding = probe.encoding;
+    if (!DeclaredEncodingOf(head, out.encoding, out.map, error)) return false;
   }
   if ((out.encoding == XmlText::Encoding::Utf16LE || out.encoding == XmlText::Encoding::Utf16BE) &&
       (bytes.size() - out.bomSize) % 2 != 0) {

@@ -17,10 +17,12 @@ namespace musicxml {
 struct SourceEncoding {
   XmlText::Encoding encoding = XmlText::Encoding::Utf8;
   std::size_t bomSize = 0;
+  const ByteMap* map = nullptr;  // for SingleByte
 };
 
-// UTF-8 (mark or none), UTF-16 (mark, or '<' in 16-bit units), ISO-8859-1 by
-// declaration; UTF-32 is refused. Anything else reads as UTF-8.
+// UTF-8 (mark or none), UTF-16 (mark, or '<' in 16-bit units), ISO-8859-1
+// and the single-byte encodings FindByteMap knows by declaration; UTF-32 and
+// other declared encodings are refused (DeclaredEncodingOf).
 bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& error);
 
 constexpr std::size_t DefaultReadChunk = 1 << 20;

@@ -31,9 +31,12 @@ struct Score::Impl {
   ScoreModel model;
   std::vector<std::string> warnings;
   std::vector<Edit> edits;  // verified, in order
+  Reading written;          // the written file as the reader reads it (after ApplyHost)
+  std::vector<KeptChange> kept;
   bool loaded = false;
   bool built = false;
   bool applied = false;
+  bool planned = false;  // `written` and `kept` hold ApplyHost's result
   bool changed = false;
   bool keepLayers = false;
 
@@ -100,21 +103,49 @@ Status Score::Impl::Load() {
 
 Status Score::Impl::Apply(const simhost::Host& host) {
   Status status;
-  std::vector<Edit> planned;
-  PlanEdits(model, host, Root(), encoding, name, planned, status.warnings);
-  warnings.insert(warnings.end(), status.warnings.begin(), status.warnings.end());
-  if (planned.empty()) {
-    changed = false;
-    return status;
-  }
+  Plan plan;
+  PlanEdits(model, host, Root(), encoding, name, plan, status.warnings);
   std::string error;
-  if (!VerifyEdits(Root(), encoding, planned, error)) {
-    return Fail("internal error: the edited document does not parse: " + error);
+  if (!plan.edits.empty() && !FinishEdits(Root(), encoding, plan.edits, error)) {
+    // Each edit checked on its own; together they do not fit: nothing is
+    // written rather than a file that might not read back.
+    status.warnings.push_back(name + ": kept as written: " + error);
+    plan.edits.clear();
   }
-  edits = std::move(planned);
-  changed = true;
+  // Edits that change nothing the host gets are left out, so that a score
+  // reads back the same only when it stays the same.
+  if (plan.edits.empty() || SameForHost(model, plan.written)) {
+    plan.edits.clear();
+    plan.written = LoadedReading(model);
+  }
+  warnings.insert(warnings.end(), status.warnings.begin(), status.warnings.end());
+  kept = KeptChanges(model, plan);
+  written = std::move(plan.written);
+  edits = std::move(plan.edits);
+  changed = !edits.empty();
+  planned = true;
   return status;
 }
+
+namespace {
+
+// A meter in the host's texts, as StoreMeter's chains format: "3+3+2" over
+// "512", "2++3" over "1024++512".
+void MeterTexts(const Meter& meter, std::string& top, std::string& bottom) {
+  top.clear();
+  bottom.clear();
+  for (const MeterGroup& g : meter.groups) {
+    if (!top.empty()) top += "++";
+    for (std::size_t i = 0; i < g.counts.size(); ++i) {
+      if (i != 0) top += '+';
+      top += std::to_string(g.counts[i]);
+    }
+    if (!bottom.empty()) bottom += "++";
+    bottom += std::to_string(g.beatDuration);
+  }
+}
+
+}  // namespace
 
 bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out) try {
   simhost::MeasureView view;
@@ -267,6 +298,8 @@ Status Score::ApplyHost(const simhost::Host& host) {
   } catch (...) {
     d.changed = false;
     d.edits.clear();
+    d.kept.clear();
+    d.planned = false;
     return OutOfMemory(d.name);
   }
 }
@@ -287,6 +320,39 @@ std::vector<WrittenLayer> Score::Layers(int slot, int measure) const {
   }
   return {};
 }
+
+bool Score::WrittenMeasureSignature(int measure, SignatureText& out) const {
+  const Impl& d = *impl_;
+  out = SignatureText{};
+  if (measure < 1 || measure > d.model.measureCount) return false;
+  const auto mi = static_cast<std::size_t>(measure - 1);
+  const std::vector<Meter>& records = d.planned ? d.written.records : d.model.records;
+  const std::optional<Meter>& pickup = d.planned ? d.written.pickups[mi] : d.model.pickups[mi];
+  const Meter& record = records[mi];
+  MeterTexts(pickup ? *pickup : record, out.top, out.bottom);
+  out.hidden = record.hidden;
+  if (pickup) {
+    out.hasDisplay = true;
+    MeterTexts(record, out.displayTop, out.displayBottom);
+  }
+  return true;
+}
+
+bool Score::WrittenStaffSignature(std::int16_t staff, int measure, SignatureText& out) const {
+  const Impl& d = *impl_;
+  out = SignatureText{};
+  if (measure < 1 || measure > d.model.measureCount) return false;
+  for (std::size_t p = 0; p < d.model.parts.size(); ++p) {
+    const PartModel& part = d.model.parts[p];
+    if (staff <= part.firstStaff || staff > part.firstStaff + part.staffCount) continue;
+    const auto mi = static_cast<std::size_t>(measure - 1);
+    MeterTexts(d.planned ? d.written.meters[p][mi] : part.meters[mi], out.top, out.bottom);
+    return true;
+  }
+  return false;
+}
+
+const std::vector<KeptChange>& Score::Kept() const { return impl_->kept; }
 
 Status Score::SaveBytes(std::string& out, Form form) const {
   const Impl& d = *impl_;

@@ -177,6 +177,7 @@ TEST(Report, ConventionalForms) {
       {"3", "0", ""},
       {"x", "512", ""},
       {"1++2++3", "512+1024", ""},
+      {"21846", "1536", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.top) + "/" + row.bottom);
@@ -200,6 +201,13 @@ FileReport SampleReport(const std::string& file) {
   s.before = m.before;
   s.after = {true, {"8", "512"}, true, std::nullopt};
   report.staves.push_back(s);
+  KeptChange k;
+  k.measure = 1;
+  k.number = "0";
+  k.plugin = {true, {"1", "1024"}, false, std::nullopt};
+  k.written = {true, {"1", "1024"}, false, SignatureText{"4", "1024"}};
+  k.reason = "no MusicXML form for a pickup's own signature";
+  report.kept.push_back(k);
   report.messages.push_back({"Error", "Couldn't find any valid time signature for measure: 7"});
   report.warnings.push_back("voice 9 left out");
   return report;
@@ -224,13 +232,18 @@ TEST(Report, JsonFollowsTheContract) {
      "staves": [{"staff": 2, "measure": 5,
        "before": {"top": "4", "bottom": "1024", "hidden": false, "display": null, "text": "4/4"},
        "after": {"top": "8", "bottom": "512", "hidden": true, "display": null, "text": "8/8"}}],
+     "kept": [{"measure": 1, "number": "0", "staff": null,
+       "reason": "no MusicXML form for a pickup's own signature",
+       "plugin": {"top": "1", "bottom": "1024", "hidden": false, "display": null, "text": "1/4"},
+       "written": {"top": "1", "bottom": "1024", "hidden": false,
+                   "display": {"top": "4", "bottom": "1024"}, "text": "1/4"}}],
      "messages": [{"caption": "Error",
                    "text": "Couldn't find any valid time signature for measure: 7"}],
      "warnings": ["voice 9 left out"]},
     {"file": "b.musicxml", "output": null, "status": "error",
      "error": "b.musicxml: cannot open: No such file or directory", "changed": false,
-     "measures": [], "staves": [], "messages": [], "warnings": []}],
-    "summary": {"files": 2, "failed": 1, "measures": 1, "changed": 1}})");
+     "measures": [], "staves": [], "kept": [], "messages": [], "warnings": []}],
+    "summary": {"files": 2, "failed": 1, "measures": 1, "changed": 1, "kept": 1}})");
   EXPECT_EQ(json, expected) << json.dump(1);
   // Keys in the documented order.
   const std::string text = FormatJson({report});
@@ -238,7 +251,8 @@ TEST(Report, JsonFollowsTheContract) {
   EXPECT_LT(text.find("\"file\""), text.find("\"output\""));
   EXPECT_LT(text.find("\"status\""), text.find("\"changed\""));
   EXPECT_LT(text.find("\"changed\""), text.find("\"measures\""));
-  EXPECT_LT(text.find("\"staves\""), text.find("\"messages\""));
+  EXPECT_LT(text.find("\"staves\""), text.find("\"kept\""));
+  EXPECT_LT(text.find("\"kept\""), text.find("\"messages\""));
   EXPECT_LT(text.find("\"messages\""), text.find("\"warnings\""));
   EXPECT_LT(text.find("\"warnings\""), text.find("\"summary\""));
 }
@@ -268,8 +282,12 @@ TEST(Report, TextSaysWhatChangedInMusicalTerms) {
   report.output = "out.musicxml";
   const std::string text = FormatText({report});
   EXPECT_EQ(Lines(text).front(),
-            "a.musicxml: 2 of 3 measures changed, 1 staff signature changed, 1 message; "
-            "written to out.musicxml");
+            "a.musicxml: 2 of 3 measures changed, 1 staff signature changed, 1 message, "
+            "1 kept as written; written to out.musicxml");
+  EXPECT_NE(text.find("  kept as written: measure 0 [1]: no MusicXML form for a pickup's own "
+                      "signature: 1/4 (the file has 1/4 shows 4/4)\n"),
+            std::string::npos)
+      << text;
   // The score's number, the position where it differs; no host units.
   EXPECT_NE(text.find("  measure 4 [5]: 4/4 -> 3+3+2/8 shows 4/4\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  measure 13: 6/8 (6 eighths) -> 6/8 (2 dotted quarters)\n"),
@@ -417,10 +435,15 @@ TEST(Example, CompositeGivesThreeThreeTwo) {
   EXPECT_EQ(After(report, 5), "2/1536");
 }
 
+// The pickup's own signature (1/4 without its 4/4 shown) has no MusicXML
+// form: it is no change of the file, but listed as kept.
 TEST(Example, WithoutConflictCheckTheOneBeamBarBecomesSixEight) {
   ScratchDir config;
   const Json report = RunJson({"--set", "onlyChangeAtConflicts=0", ExamplePath()}, config);
-  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{1, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{3, 4, 5, 6, 7}));
+  ASSERT_EQ(report["kept"].size(), 1u) << report.dump(1);
+  EXPECT_EQ(report["kept"][0]["measure"], 1);
+  EXPECT_EQ(report["kept"][0]["written"]["display"]["top"], "4");
   EXPECT_EQ(After(report, 7), "2/1536");
   EXPECT_EQ(After(report, 2), "4/1024");
 }
@@ -499,28 +522,32 @@ TEST(Example, InPlaceRewritesOnlyWhenSomethingChanges) {
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"copy.musicxml"});
 }
 
-// Where the plug-in only adds display signatures, the file has nothing to
-// take them: the report says so instead of asking for an output.
-TEST(Example, DisplayOnlyChangesLeaveTheFileAndSayWhy) {
+// A display signature has no MusicXML form: the report counts what the file
+// gets (the governing signature) and lists the display apart; run again,
+// the file reports no change and stays as it is.
+TEST(Example, DisplaySignaturesAreKeptApart) {
   ScratchDir dir;
   const std::string path = dir / "score.musicxml";
   WriteFile(path, ReadFile(ExamplePath()));
-  RunJson({"--in-place", "--set", "onlyChangeAtConflicts=0", path}, dir);
+  const std::vector<std::string> args = {
+      "--config-dir", dir / "cfg", "--in-place", "--set", "displayCurrentTimeSig=1", path};
+  Outcome outcome = RunTool(args);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("4 of 8 measures changed, 0 messages, 4 kept as written; written to"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("  measure 2 [3]: 4/4 -> 8/8\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("  kept as written: measure 2 [3]: no MusicXML form for a display "
+                             "signature: 8/8 shows 4/4 (the file has 8/8)\n"),
+            std::string::npos)
+      << outcome.out;
   const std::string fixed = ReadFile(path);
-  const std::vector<std::string> args = {"--config-dir",
-                                         dir / "cfg",
-                                         "--in-place",
-                                         "--set",
-                                         "displayCurrentTimeSig=1",
-                                         "--set",
-                                         "onlyChangeAtConflicts=0",
-                                         path};
-  const Outcome outcome = RunTool(args);
+  outcome = RunTool(args);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ReadFile(path), fixed);
-  EXPECT_NE(outcome.out.find("left as it was"), std::string::npos) << outcome.out;
-  EXPECT_EQ(outcome.out.find("use -o"), std::string::npos) << outcome.out;
-  EXPECT_NE(outcome.out.find("display time signature has no MusicXML form"), std::string::npos);
+  EXPECT_NE(outcome.out.find("0 of 8 measures changed, 0 messages; nothing to write"),
+            std::string::npos)
+      << outcome.out;
 }
 
 TEST(Example, ArchivesStayArchives) {
@@ -555,6 +582,71 @@ TEST(Example, OutputNameChoosesTheForm) {
     EXPECT_FALSE(again["changed"].get<bool>()) << path;
     EXPECT_EQ(After(again, 5), "2/1536") << path;
   }
+}
+
+// The issue's score: an entity in measure 1's <time>, measure 2 beamed
+// 3+3+2, measure 3 in quarters, so that measure 3 restates 4/4.
+std::string EntityScore(const std::string& encoding = "UTF-8", const std::string& name = "P") {
+  auto note = [](int duration, const char* type, const char* beam) {
+    return std::string("<note><pitch><step>C</step><octave>4</octave></pitch><duration>") +
+           std::to_string(duration) + "</duration><voice>1</voice><type>" + type + "</type>" +
+           (beam[0] != '\0' ? std::string("<beam number=\"1\">") + beam + "</beam>" : "") +
+           "</note>";
+  };
+  std::string quarters;
+  for (int i = 0; i < 4; ++i) quarters += note(2, "quarter", "");
+  std::string beamed;
+  for (const char* beam :
+       {"begin", "continue", "end", "begin", "continue", "end", "begin", "end"}) {
+    beamed += note(1, "eighth", beam);
+  }
+  return "<?xml version=\"1.0\" encoding=\"" + encoding +
+         "\"?>\n<!DOCTYPE score-partwise [<!ENTITY four \"4\">]>\n<score-partwise "
+         "version=\"4.0\">\n"
+         "<part-list><score-part id=\"P1\"><part-name>" +
+         name +
+         "</part-name></score-part></part-list>\n"
+         "<part id=\"P1\">\n<measure "
+         "number=\"1\"><attributes><divisions>2</divisions><time><beats>&four;"
+         "</beats><beat-type>4</beat-type></time></attributes>" +
+         quarters +
+         "</measure>\n"
+         "<measure number=\"2\">" +
+         beamed + "</measure>\n<measure number=\"3\">" + quarters +
+         "</measure>\n</part>\n</score-partwise>\n";
+}
+
+// An edit whose text cannot stand alone never fails a run, report-only
+// included; the output reads back and a second run finds nothing to do.
+TEST(Example, EntitiesInARestatedSignature) {
+  ScratchDir dir;
+  const std::string input = dir / "entity.musicxml";
+  WriteFile(input, EntityScore());
+  Json report = RunJson({input}, dir);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{2}));
+  report = RunJson({"-o", dir / "out.musicxml", input}, dir);
+  EXPECT_EQ(ChangedMeasures(report), (std::set<int>{2}));
+  report = RunJson({dir / "out.musicxml"}, dir);
+  EXPECT_FALSE(report["changed"].get<bool>());
+  EXPECT_EQ(After(report, 3), "4/1024");
+}
+
+// windows-1252 is read through its own map and written back in it; an
+// encoding that cannot be read is named.
+TEST(Example, SingleByteEncodings) {
+  ScratchDir dir;
+  const std::string input = dir / "cp.musicxml";
+  WriteFile(input, EntityScore("windows-1252", "Caf\xE9 \x80"));
+  RunJson({"-o", dir / "out.musicxml", input}, dir);
+  const std::string out = ReadFile(dir / "out.musicxml");
+  EXPECT_NE(out.find("<part-name>Caf\xE9 \x80</part-name>"), std::string::npos);
+  EXPECT_FALSE(RunJson({dir / "out.musicxml"}, dir)["changed"].get<bool>());
+  WriteFile(input, EntityScore("Shift_JIS"));
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", input});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_NE(outcome.err.find("encoding Shift_JIS is not supported; convert the file to UTF-8"),
+            std::string::npos)
+      << outcome.err;
 }
 
 TEST(Example, StandardInputAndOutput) {

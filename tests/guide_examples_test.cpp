@@ -139,17 +139,24 @@ std::vector<Example> GuideExamples() {
   return examples;
 }
 
-// The bars of a text report with --all-measures, by the score's number.
+// The bars of a text report with --all-measures, by the score's number, as
+// the plug-in leaves them in the notation program: where a file cannot hold
+// what it set (a display signature, an upbeat's own), the report lists that
+// apart as kept as written, and the plug-in's signature is the one the
+// guide describes.
 std::map<std::string, Bar> ReportedBars(const std::string& report) {
   std::map<std::string, Bar> bars;
   const std::regex unchanged(R"(^  measure (\S+)( \[\d+\])?: (.*) \(unchanged\)$)");
   const std::regex changed(R"(^  measure (\S+)( \[\d+\])?: (.*) -> (.*)$)");
+  const std::regex kept(R"(^  kept as written: measure (\S+)(?: \[\d+\])?: .*: (.*) \(the file has .*\)$)");
   for (const std::string& line : Lines(report)) {
     std::smatch match;
     if (std::regex_match(line, match, unchanged)) {
       bars[match[1]] = {match[3], "unchanged"};
     } else if (std::regex_match(line, match, changed)) {
       bars[match[1]] = {match[3], match[4]};
+    } else if (std::regex_match(line, match, kept)) {
+      bars[match[1]].after = match[2];
     }
   }
   return bars;

@@ -216,6 +216,13 @@ class Interop : public ::testing::Test {
     WriteFile(dir_ / "dotted.musicxml", Generate(dotted));
     WriteFile(dir_ / "pergroup.musicxml", Generate(perGroup));
     WriteFile(dir_ / "pickup.musicxml", Generate(pickup));
+    // A restated signature copies measure 1's <time>, but not its id.
+    const std::vector<GenMeasure> ids = {{"4", "4", {{2}, {2}, {2}, {2}}},
+                                         {"", "", {{1, 1, 1}, {1, 1, 1}, {1, 1}}},
+                                         {"", "", {{2}, {2}, {2}, {2}}}};
+    std::string withIds = Generate(ids);
+    withIds.replace(withIds.find("<time>"), 6, "<time id=\"ts1\">");
+    WriteFile(dir_ / "ids.musicxml", withIds);
     cases_ = {
         {"example", ExamplePath(), {}},
         {"example, composite", ExamplePath(), {"useComposite=1"}},
@@ -227,6 +234,7 @@ class Interop : public ::testing::Test {
         {"hidden", dir_ / "plain.musicxml", {"useComposite=1", "hideTimeSig=1"}},
         {"dotted-quarter beats", dir_ / "dotted.musicxml", {}},
         {"pickup", dir_ / "pickup.musicxml", {}},
+        {"restated with an id", dir_ / "ids.musicxml", {}},
     };
   }
 

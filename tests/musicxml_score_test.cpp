@@ -486,6 +486,13 @@ musicxml::Meter Plain(std::int32_t n, std::int32_t d) {
   return m;
 }
 
+// The measure's record as the writer says the file holds it.
+std::string Written(const Score& score, int measure) {
+  SignatureText t;
+  if (!score.WrittenMeasureSignature(measure, t)) return "none";
+  return t.top + "/" + t.bottom + (t.hidden ? " hidden" : "");
+}
+
 std::string Export(Loaded& l) {
   const Status s = l.score.ApplyHost(l.host);
   EXPECT_TRUE(s.ok) << s.message;
@@ -894,8 +901,177 @@ TEST(Robustness, MutatedScoresNeverCrash) {
     ASSERT_TRUE(score.ApplyHost(host).ok);
     std::string out;
     ASSERT_TRUE(score.SaveBytes(out).ok);
+    // What the writer says the file holds is what reading it gives.
+    Loaded back;
+    Load(back, out, "m.xml");
+    for (int m = 1; m <= score.MeasureCount(); ++m) EXPECT_EQ(Sig(back.host, m), Written(score, m)) << out;
   }
   EXPECT_GT(loaded, 100);
+}
+
+// --- what the file cannot hold, and outputs that read back (issue 18) ---
+
+// A changed measure 2 between two 4/4 measures; measure 3 restates 4/4.
+std::string Restating(const std::string& time, const std::string& head = "", const std::string& more = "") {
+  std::string xml = Doc({Part("P1", {Attr(time) + FourQuarters(), more + FourQuarters(), FourQuarters()})});
+  if (!head.empty()) xml.replace(xml.find("<!DOCTYPE"), xml.find("<score-partwise") - xml.find("<!DOCTYPE"), head);
+  return xml;
+}
+
+// Exports with measure 2 at 8/8 and reads the result back: 4/4, 8/8, 4/4.
+std::string ExportEightEight(Loaded& l) {
+  Write(l.host, 2, Plain(8, 512));
+  const std::string out = Export(l);
+  EXPECT_TRUE(l.score.Changed());
+  EXPECT_TRUE(l.score.Kept().empty());
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 1), "4/1024");
+  EXPECT_EQ(Sig(back.host, 2), "8/512");
+  EXPECT_EQ(Sig(back.host, 3), "4/1024");
+  return out;
+}
+
+TEST(ReadBack, RestatedTimeWithAnEntityIsWrittenFromItsValues) {
+  Loaded l;
+  Load(l, Restating(Time("&four;", "4"), "<!DOCTYPE score-partwise [<!ENTITY four \"4\">]>\n"));
+  const std::string out = ExportEightEight(l);
+  EXPECT_NE(out.find("<measure number=\"3\">\n      <attributes>\n        <time>\n          <beats>4</beats>"),
+            std::string::npos)
+      << out;
+}
+
+TEST(ReadBack, RestatedTimeLeavesItsIdBehind) {
+  Loaded l;
+  Load(l, Restating(Time("4", "4", " id=\"ts1\" color=\"#FF0000\"")));
+  const std::string out = ExportEightEight(l);
+  EXPECT_EQ(out.find("id=\"ts1\""), out.rfind("id=\"ts1\""));
+  EXPECT_NE(out.find("<time color=\"#FF0000\">"), std::string::npos) << out;
+}
+
+TEST(ReadBack, RewriteKeepsPrintObjectYesAndComments) {
+  Loaded l;
+  Load(l, Restating(Time("4", "4"), "", Attr("        <time print-object=\"yes\"><!-- c --><beats>4</beats>"
+                                             "<beat-type>4</beat-type><?pi x?></time>\n")));
+  const std::string out = ExportEightEight(l);
+  EXPECT_NE(out.find("<time print-object=\"yes\"><!-- c --><beats>8</beats><beat-type>8</beat-type><?pi x?></time>"),
+            std::string::npos)
+      << out;
+}
+
+// An empty <measure/> in a part whose other measures change opens to take
+// the signature, so that the part says what the record says.
+TEST(ReadBack, EmptyMeasureOpens) {
+  std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters(), FourQuarters()}),
+                         Part("P2", {Attr(Time("4", "4")) + FourQuarters(), "", FourQuarters()})});
+  const std::size_t p2 = xml.find("<part id=\"P2\"");
+  const std::string open = "<measure number=\"2\">\n    </measure>";
+  xml.replace(xml.find(open, p2), open.size(), "<measure number=\"2\"/>");
+  Loaded l;
+  Load(l, xml);
+  const std::string out = ExportEightEight(l);
+  EXPECT_NE(out.find("<measure number=\"2\"><attributes><time><beats>8</beats><beat-type>8</beat-type></time>"
+                     "</attributes></measure>"),
+            std::string::npos)
+      << out;
+  Loaded back;
+  Load(back, out);
+  EXPECT_FALSE(back.score.Staves()[1].independent);
+  EXPECT_TRUE(l.score.Warnings().empty());
+}
+
+TEST(ReadBack, Latin1WritesWhatItCannotHoldAsReferences) {
+  std::string xml = Restating(Time("4", "4", " font-family=\"&#x5B8B;&#x4F53; caf\xE9\""));
+  xml.replace(xml.find("UTF-8"), 5, "ISO-8859-1");
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 1, Plain(8, 512));
+  const std::string out = Export(l);
+  EXPECT_NE(out.find("font-family=\"&#x5B8B;&#x4F53; caf\xE9\""), std::string::npos) << out;
+  Loaded back;
+  Load(back, out);
+  EXPECT_EQ(Sig(back.host, 1), "8/512");
+}
+
+// A comment holding U+1D11E ends the <time>: its last 16 code units start
+// inside the surrogate pair.
+TEST(ReadBack, Utf16NonBmpAtTheEndOfATime) {
+  const std::string xml = Restating(Time("4", "4"), "", Attr("        <time><beats>4</beats><beat-type>4</beat-type>"
+                                                             "<!--\xF0\x9D\x84\x9E--></time>\n"));
+  for (const musicxml::XmlText::Encoding encoding :
+       {musicxml::XmlText::Encoding::Utf16LE, musicxml::XmlText::Encoding::Utf16BE}) {
+    musicxml::XmlText like;
+    like.encoding = encoding;
+    like.bom = encoding == musicxml::XmlText::Encoding::Utf16LE ? "\xFF\xFE" : "\xFE\xFF";
+    Loaded l;
+    Load(l, musicxml::EncodeXmlText(like, xml));
+    musicxml::XmlText text;
+    std::string error;
+    ASSERT_TRUE(musicxml::DecodeXmlText(ExportEightEight(l), text, error)) << error;
+    EXPECT_NE(text.text.find("<beat-type>8</beat-type><!--\xF0\x9D\x84\x9E--></time>"), std::string::npos);
+  }
+}
+
+// 21846 dotted quarters would be written as 65538/8, which no reader takes.
+TEST(ReadBack, WhatCannotBeReadBackIsKeptAsWritten) {
+  const std::string xml = Restating(Time("4", "4"));
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 2, Plain(21846, 1536));
+  EXPECT_EQ(Export(l), xml);
+  EXPECT_FALSE(l.score.Changed());
+  ASSERT_EQ(l.score.Kept().size(), 1u);
+  EXPECT_EQ(l.score.Kept()[0].measure, 2);
+  EXPECT_EQ(l.score.Kept()[0].reason, "no MusicXML form for these beats");
+  EXPECT_EQ(Written(l.score, 2), "4/1024");
+}
+
+// Two dotted halves are spelled 6/4, which the measure already says: no
+// edit, and the beats are listed as kept.
+TEST(ReadBack, ASpellingThatChangesNothingIsNoEdit) {
+  const std::string xml = Doc({Part("P1", {Attr(Time("6", "4")) + N(12, "whole", "<dot/>")})});
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 1, Plain(2, 3072));
+  EXPECT_EQ(Export(l), xml);
+  ASSERT_EQ(l.score.Kept().size(), 1u);
+  EXPECT_EQ(l.score.Kept()[0].reason, "no MusicXML form for these beats; the file has their length");
+}
+
+// A pickup's own signature has no MusicXML form: the file keeps it.
+TEST(ReadBack, PickupsAreKept) {
+  std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + N(2, "quarter"), FourQuarters()})});
+  xml.replace(xml.find("<measure number=\"1\">"), 20, "<measure number=\"1\" implicit=\"yes\">");
+  Loaded l;
+  Load(l, xml);
+  Write(l.host, 1, Plain(2, 512));
+  EXPECT_EQ(Export(l), xml);
+  ASSERT_EQ(l.score.Kept().size(), 1u);
+  EXPECT_EQ(l.score.Kept()[0].reason, "no MusicXML form for a pickup's own signature");
+  EXPECT_EQ(Written(l.score, 1), "1/1024");
+}
+
+TEST(Encodings, Windows1252AndOtherSingleByteEncodings) {
+  std::string xml = Restating(Time("4", "4", " font-family=\"&#x5B8B;\""));
+  xml.replace(xml.find("Part 1"), 6, "Caf\xE9 \x96 \x80");
+  xml.replace(xml.find("UTF-8"), 5, "windows-1252");
+  Loaded l;
+  Load(l, xml);
+  EXPECT_EQ(l.score.Staves()[0].partName, "Caf\xC3\xA9 \xE2\x80\x93 \xE2\x82\xAC");
+  const std::string out = ExportEightEight(l);
+  EXPECT_NE(out.find("Caf\xE9 \x96 \x80"), std::string::npos);
+  EXPECT_NE(out.find("font-family=\"&#x5B8B;\""), std::string::npos) << out;
+  // Others through the C library's converters: the euro sign of ISO-8859-15.
+  xml = Restating(Time("4", "4"));
+  xml.replace(xml.find("Part 1"), 6, "\xA4");
+  xml.replace(xml.find("UTF-8"), 5, "ISO-8859-15");
+  Loaded euro;
+  Load(euro, xml);
+  EXPECT_EQ(euro.score.Staves()[0].partName, "\xE2\x82\xAC");
+  // Multi-byte ones are refused in plain words.
+  xml.replace(xml.find("ISO-8859-15"), 11, "Shift_JIS");
+  const Status status = Score().LoadBytes(xml, "s.xml");
+  EXPECT_EQ(status.message, "s.xml: encoding Shift_JIS is not supported; convert the file to UTF-8");
 }
 
 }  // namespace
