@@ -1,7 +1,8 @@
 // MusicXML bytes (or an .mxl archive) through the whole tool chain: import
 // into a simulated host, the plug-in's command through its entry points on
 // every whole measure and staff (once with the default options, once with
-// composites on), export, and a re-import of what was exported.
+// composites on), export, and a re-import of what was exported, which must
+// give each measure the record the writer said the file holds.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,7 +57,12 @@ std::string RunOnce(std::string_view bytes, bool composite) {
   const musicxml::Status applied = score.ApplyHost(host);
   simhost::SetCurrentHost(nullptr);
   if (!problem.empty()) return problem;
-  if (!applied) return "";  // reported to the user; nothing written
+  // An edit that cannot be made keeps its measure; only memory may fail.
+  if (!applied) {
+    return applied.message.find("out of memory") != std::string::npos
+               ? ""
+               : "applying the plug-in's changes failed: " + applied.message;
+  }
   std::string saved;
   if (!score.SaveBytes(saved)) return "the changed document could not be saved";
   if (!score.Changed() && saved != bytes) return "an unchanged document was not saved byte for byte";
@@ -69,6 +75,15 @@ std::string RunOnce(std::string_view bytes, bool composite) {
   const musicxml::Status rebuilt = again.BuildHost(second);
   simhost::SetCurrentHost(nullptr);
   if (!rebuilt) return "the exported document does not import again: " + rebuilt.message;
+  // It reads back as the writer said it would.
+  for (int m = 1; m <= again.MeasureCount(); ++m) {
+    musicxml::SignatureText said;
+    musicxml::SignatureText read;
+    if (!score.WrittenMeasureSignature(m, said) ||
+        !musicxml::ReadMeasureSignature(second, static_cast<std::int16_t>(m), read) || !(said == read)) {
+      return "measure " + std::to_string(m) + " does not read back as the writer said";
+    }
+  }
   return "";
 }
 

@@ -1067,7 +1067,7 @@ bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& er
     // The encoding named in the XML declaration, as the text decoder reads it.
     const std::size_t end = bytes.substr(0, 4096).find("?>");
     const std::string_view head = bytes.substr(0, end == std::string_view::npos ? 0 : end + 2);
-    if (!DeclaredEncodingOf(head, out.encoding, out.map, error)) return false;
+    if (!DeclaredEncodingOf(head.empty() ? head : bytes, out.encoding, out.map, error)) return false;
   }
   if ((out.encoding == XmlText::Encoding::Utf16LE || out.encoding == XmlText::Encoding::Utf16BE) &&
       (bytes.size() - out.bomSize) % 2 != 0) {

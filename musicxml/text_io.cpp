@@ -279,6 +279,9 @@ bool DeclaredEncodingOf(std::string_view bytes, XmlText::Encoding& encoding, con
   }
   map = FindByteMap(name);
   if (map == nullptr) {
+    // Text that is ASCII throughout reads the same in any encoding that
+    // keeps ASCII; anything else cannot be read without its encoding.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) return true;
     error = "encoding " + name + " is not supported; convert the file to UTF-8";
     return false;
   }

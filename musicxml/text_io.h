@@ -37,8 +37,9 @@ struct XmlText {
 // The encoding an 8-bit document (no mark, not UTF-16) declares: UTF-8 for
 // none, UTF-8, ASCII and UTF-16 names (a declaration that does not match
 // 8-bit text reads as UTF-8, as most readers do), Latin1 for ISO-8859-1,
-// SingleByte with its map for the encodings FindByteMap knows. False with
-// "encoding NAME is not supported; convert the file to UTF-8" otherwise.
+// SingleByte with its map for the encodings FindByteMap knows, UTF-8 for
+// text that is ASCII throughout. False with "encoding NAME is not
+// supported; convert the file to UTF-8" otherwise.
 bool DeclaredEncodingOf(std::string_view bytes, XmlText::Encoding& encoding, const ByteMap*& map,
                         std::string& error);
 

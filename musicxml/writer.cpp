@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -189,7 +190,9 @@ class FragmentCheck {
       for (int i = 0; atts[i] != nullptr; i += 2) {
         if (std::strcmp(atts[i], "symbol") == 0) t.fields.symbol = atts[i + 1];
         if (std::strcmp(atts[i], "print-object") == 0) t.fields.hidden = std::strcmp(atts[i + 1], "no") == 0;
-        if (std::strcmp(atts[i], "number") == 0) t.number = std::atoi(atts[i + 1]);
+        if (std::strcmp(atts[i], "number") == 0) {
+          t.number = static_cast<int>(std::clamp(std::strtol(atts[i + 1], nullptr, 10), -1L, 2L));
+        }
       }
     } else if (r.time_ > 0 && r.depth_ == r.time_ + 1) {
       r.text_.clear();

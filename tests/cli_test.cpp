@@ -641,7 +641,7 @@ TEST(Example, SingleByteEncodings) {
   const std::string out = ReadFile(dir / "out.musicxml");
   EXPECT_NE(out.find("<part-name>Caf\xE9 \x80</part-name>"), std::string::npos);
   EXPECT_FALSE(RunJson({dir / "out.musicxml"}, dir)["changed"].get<bool>());
-  WriteFile(input, EntityScore("Shift_JIS"));
+  WriteFile(input, EntityScore("Shift_JIS", "\x82\xA0"));
   const Outcome outcome = RunTool({"--config-dir", dir / "cfg", input});
   EXPECT_EQ(outcome.exitCode, 1);
   EXPECT_NE(outcome.err.find("encoding Shift_JIS is not supported; convert the file to UTF-8"),
