@@ -909,7 +909,7 @@ TEST(Robustness, MutatedScoresNeverCrash) {
   EXPECT_GT(loaded, 100);
 }
 
-// --- what the file cannot hold, and outputs that read back (issue 18) ---
+// --- what the file cannot hold, and outputs that read back ---
 
 // A changed measure 2 between two 4/4 measures; measure 3 restates 4/4.
 std::string Restating(const std::string& time, const std::string& head = "", const std::string& more = "") {
