@@ -265,7 +265,6 @@ std::string Printable(std::string_view text) {
     out += Hex[byte & 0x0F];
   };
   auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  auto continuation = [&](std::size_t i) { return i < text.size() && (at(i) & 0xC0) == 0x80; };
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char b = at(i);
     if (b < 0x20 || b == 0x7F) {
@@ -280,23 +279,8 @@ std::string Printable(std::string_view text) {
     }
     // Well-formed UTF-8 passes, except the C1 controls (U+0080..U+009F,
     // which some terminals obey like ESC); any other byte is escaped.
-    std::size_t length = 0;
-    if (b >= 0xC2 && b <= 0xDF)
-      length = 2;
-    else if (b >= 0xE0 && b <= 0xEF)
-      length = 3;
-    else if (b >= 0xF0 && b <= 0xF4)
-      length = 4;
+    const std::size_t length = Utf8Length(text, i);
     bool valid = length != 0;
-    for (std::size_t k = 1; valid && k < length; ++k) valid = continuation(i + k);
-    if (valid && length == 3) {
-      const unsigned char b1 = at(i + 1);
-      valid = !(b == 0xE0 && b1 < 0xA0) && !(b == 0xED && b1 >= 0xA0);
-    }
-    if (valid && length == 4) {
-      const unsigned char b1 = at(i + 1);
-      valid = !(b == 0xF0 && b1 < 0x90) && !(b == 0xF4 && b1 >= 0x90);
-    }
     if (valid && b == 0xC2 && at(i + 1) < 0xA0) valid = false;
     if (!valid) {
       escape(b);
