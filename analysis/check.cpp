@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "analysis/records.h"
-#include "plugin/host.h"
+#include "host/records.h"
+#include "host/host.h"
 
 namespace {
 

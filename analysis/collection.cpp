@@ -1,7 +1,7 @@
 #include "analysis/collection.h"
 
-#include "analysis/records.h"
-#include "plugin/host.h"
+#include "host/records.h"
+#include "host/host.h"
 #include "settings/settings.h"
 
 namespace {

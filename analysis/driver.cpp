@@ -7,9 +7,9 @@
 #include "analysis/check.h"
 #include "analysis/collection.h"
 #include "analysis/derivation.h"
-#include "analysis/records.h"
+#include "host/records.h"
 #include "analysis/writing.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/settings.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "analysis/records.h"
-#include "plugin/host.h"
+#include "host/records.h"
+#include "host/host.h"
 #include "settings/settings.h"
 
 namespace {

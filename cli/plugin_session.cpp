@@ -1,10 +1,10 @@
 #include "cli/plugin_session.h"
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "platform/le_bytes.h"
 #include "platform/headless.h"
 #include "plugin/entry.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/persistence.h"
 
 namespace meterfix {

@@ -2,7 +2,7 @@
 
 #include "dialogs/preset_controls.h"
 #include "platform/le_bytes.h"
-#include "plugin/module.h"
+#include "host/module.h"
 
 Settings* dialogSettings = nullptr;
 std::int16_t dialogAccepted = 0;

@@ -8,7 +8,7 @@
 
 #include "dialogs/control_ids.h"
 #include "platform/win32.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/settings.h"
 
 // Dialog state, valid while the (only) options dialog is open.

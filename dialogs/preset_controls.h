@@ -7,12 +7,20 @@
 #include <cstdint>
 
 #include "platform/win32.h"
-#include "plugin/host.h"
+#include "host/host.h"
+#include "settings/presets.h"
 
 // Names travel in buffers of this size; a name has at most 30 characters.
 constexpr std::size_t NameBufferSize = 100;
 constexpr std::int32_t MaxPresetNameLength = 30;
 
+// 1 when the name is free or the user agreed to overwrite it, else 0.
+std::int16_t ConfirmPresetOverwrite(HWND owner, const char* name);
+// Empties the combo box and adds every name in slot order.
+void FillPresetList(HWND dialog, int controlId);
+// 1 when the preset exists and its entry (1-based position index + 1) was
+// selected through the host, 0 otherwise.
+std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name);
 // Fills the list and selects the preset named like the edited Settings.
 void InitPresetList(HWND dialog);
 // Shows the selected preset in the controls (nothing selected: nothing).

@@ -16,7 +16,7 @@
 
 #include "analysis/beatlist.h"
 #include "analysis/driver.h"
-#include "analysis/records.h"
+#include "host/records.h"
 #include "fuzz/byte_reader.h"
 #include "fuzz/drivers.h"
 #include "platform/standin/standin.h"

@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "fuzz/drivers.h"
 #include "musicxml/musicxml.h"
 #include "platform/standin/standin.h"
 #include "plugin/entry.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/persistence.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "analysis/records.h"
+#include "host/records.h"
 
 namespace musicxml {
 

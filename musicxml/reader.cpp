@@ -17,7 +17,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/layers.h"
 
 namespace musicxml {

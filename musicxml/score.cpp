@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/file_io.h"
 #include "musicxml/meter.h"
 #include "musicxml/model.h"

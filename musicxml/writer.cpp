@@ -10,7 +10,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/text_io.h"
 
 namespace musicxml {

@@ -5,7 +5,7 @@
 #include "analysis/driver.h"
 #include "dialogs/options_dialog.h"
 #include "platform/le_bytes.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "plugin/shortcut_hook.h"
 #include "settings/persistence.h"
 #include "settings/settings.h"

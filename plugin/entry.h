@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/win32.h"
-#include "plugin/module.h"
+#include "host/module.h"
 
 // MenuCommandInfo, filled by FinaleExtensionEnumerate.
 namespace MenuCommandInfoLayout {
@@ -29,7 +29,7 @@ static_assert(MenuCommandInfoLayout::Reserved2 + 2 == MenuCommandInfoLayout::Siz
 
 inline constexpr char MenuText[] = "KQ Me&terfix [v. 1.01]";
 
-// Process-wide values of the entry points (moduleHandle: plugin/module.h).
+// Process-wide values of the entry points (moduleHandle: host/module.h).
 extern std::int32_t hostVersion;
 
 extern "C" {

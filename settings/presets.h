@@ -44,14 +44,7 @@ std::int16_t FindPreset(const char* name, std::int16_t* index);
 std::int16_t StorePreset(HWND owner, const char* name, const std::uint8_t* block);
 // 1 when the preset was removed (later ones move up), 0 when there is none.
 std::int16_t DeletePreset(const char* name);
-// 1 when the name is free or the user agreed to overwrite it, else 0.
-std::int16_t ConfirmPresetOverwrite(HWND owner, const char* name);
 // 1 and the preset's 50-byte option block in block, or 0 with block untouched.
 std::int16_t CopyPresetSettings(const char* name, std::uint8_t* block);
-// Empties the combo box and adds every name in slot order.
-void FillPresetList(HWND dialog, int controlId);
-// 1 when the preset exists and its entry (1-based position index + 1) was
-// selected through the host, 0 otherwise.
-std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name);
 // Count 0, then the four built-in presets; slots 4..19 are not touched.
 void ResetPresets();

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "platform/standin/dialog_windows.h"
-#include "plugin/host.h"
+#include "host/host.h"
 
 namespace simhost {
 

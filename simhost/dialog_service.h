@@ -1,5 +1,5 @@
 // The simulated host's dialog service (HostRunDialog, HostEndDialog and the
-// item functions of plugin/host.h) over the stand-in's dialog windows.
+// item functions of host/host.h) over the stand-in's dialog windows.
 //
 // HostRunDialog builds the dialog from the resource template, sends
 // WM_INITDIALOG and then plays the test's script of user actions, one at a

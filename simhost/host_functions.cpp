@@ -1,6 +1,6 @@
-// The record and layer functions of plugin/host.h, acting on the current
+// The record and layer functions of host/host.h, acting on the current
 // simulated host. Without one they fail safely; nothing throws out of them.
-#include "plugin/host.h"
+#include "host/host.h"
 #include "simhost/simhost.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The simulated host: an in-memory score kept the way the plug-in expects the
 // host to keep it (tagged records, staff list, layers of entries), behind the
-// 17 host functions of plugin/host.h. One Host is current at a time; the host
+// 17 host functions of host/host.h. One Host is current at a time; the host
 // functions act on it.
 //
 // Host function semantics chosen here (the plug-in only relies on the low 16
@@ -27,7 +27,7 @@
 #include <tuple>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 
 namespace simhost {
 
@@ -174,7 +174,7 @@ class Host {
   // Successful results carry nonzero garbage in their high 16 bits.
   void SetResultGarbage(bool on) { garbage_ = on; }
 
-  // Implementation of the host functions (called through plugin/host.h).
+  // Implementation of the host functions (called through host/host.h).
   std::int32_t LoadRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t* size);
   std::int32_t SaveRecord(std::uint32_t tag, void* key, const void* buffer, std::int32_t size);
   std::int32_t CreateRecord(std::uint32_t tag, void* key, const void* buffer, std::int32_t size);

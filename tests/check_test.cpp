@@ -6,7 +6,7 @@
 
 #include "analysis/beatlist.h"
 #include "analysis/check.h"
-#include "analysis/records.h"
+#include "host/records.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 

@@ -12,7 +12,7 @@
 #include "dialogs/control_ids.h"
 #include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"
-#include "plugin/host.h"
+#include "host/host.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "analysis/beatlist.h"
 #include "analysis/driver.h"
-#include "analysis/records.h"
+#include "host/records.h"
 #include "platform/standin/standin.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"

@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "dialogs/control_ids.h"
 #include "platform/le_bytes.h"
 #include "platform/standin/standin.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/persistence.h"
 #include "settings/presets.h"
 #include "simhost/dialog_service.h"

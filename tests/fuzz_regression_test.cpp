@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "fuzz/drivers.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "simhost/simhost.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "cli/plugin_session.h"
 #include "platform/standin/standin.h"
 #include "plugin/entry.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/meter.h"
 #include "simhost/simhost.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/meter.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"

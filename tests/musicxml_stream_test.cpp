@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "musicxml/meter.h"
 #include "musicxml/model.h"
 #include "musicxml/musicxml.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dialogs/control_ids.h"
+#include "dialogs/preset_controls.h"
 #include "platform/le_bytes.h"
 #include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"

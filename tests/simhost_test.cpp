@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "analysis/records.h"
-#include "plugin/host.h"
+#include "host/records.h"
+#include "host/host.h"
 
 namespace {
 

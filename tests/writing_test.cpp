@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "analysis/writing.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"

@@ -1,7 +1,7 @@
 # Writes the module-definition files of the host's 17 functions from the
-# ordinal table in plugin/host.h, so the import library, the test host's
+# ordinal table in host/host.h, so the import library, the test host's
 # exports and the code cannot drift apart.
-#   -DHEADER=plugin/host.h -DIMPORT_DEF=out.def -DHOST_MODULE=host.exe
+#   -DHEADER=host/host.h -DIMPORT_DEF=out.def -DHOST_MODULE=host.exe
 #   -DDECORATE=ON|OFF [-DEXPORT_DEF=out.def] [-DEXPORT_PROBES=Name=Symbol;...]
 # DECORATE: 32-bit stdcall symbols carry @argument-bytes; the ordinal, not the
 # name, is what the import binds to (NONAME). EXPORT_PROBES: the test host

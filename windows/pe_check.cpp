@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/le_bytes.h"
-#include "plugin/host.h"
+#include "host/host.h"
 
 namespace {
 
@@ -335,7 +335,7 @@ int main(int argc, char** argv) {
       report.Expect(module.names.empty(), "host functions imported by name");
       const std::set<std::uint32_t> got(module.ordinals.begin(), module.ordinals.end());
       report.Expect(got == hostOrdinals && got.size() == module.ordinals.size(),
-                    "the host ordinals differ from the table in plugin/host.h");
+                    "the host ordinals differ from the table in host/host.h");
       continue;
     }
     const bool system =

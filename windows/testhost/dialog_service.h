@@ -1,4 +1,4 @@
-// The test host's dialog service: the dialog functions of plugin/host.h on
+// The test host's dialog service: the dialog functions of host/host.h on
 // real Win32 dialogs made from the plug-in's own resources.
 #pragma once
 

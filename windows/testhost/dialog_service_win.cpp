@@ -9,7 +9,7 @@
 #include <commctrl.h>
 // clang-format on
 
-#include "plugin/host.h"
+#include "host/host.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/records.h"
+#include "host/records.h"
 #include "plugin/entry.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "settings/persistence.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
@@ -576,7 +576,7 @@ void CheckStack(const char* what, const testhost::StackCheck& check) {
 }
 
 // A host function as the plug-in binds it: by its ordinal (the table of
-// plugin/host.h) from the host module, as a pointer of its declared type.
+// host/host.h) from the host module, as a pointer of its declared type.
 template <typename F>
 F HostExport(F /*declared*/, const char* name) {
   for (const HostFunctionOrdinal& row : HostFunctionOrdinals) {
