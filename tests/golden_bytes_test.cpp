@@ -12,9 +12,9 @@
 
 #include "analysis/writing.h"
 #include "cli/plugin_session.h"
+#include "host/host.h"
 #include "platform/standin/standin.h"
 #include "plugin/entry.h"
-#include "host/host.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 
@@ -107,7 +107,8 @@ TEST(GoldenBytes, DefaultsOverUsedStorageEmptyOnlyTheNamesFirstByte) {
   ApplyDefaultSettings(settings);
   Bytes image(85, 0xEE);
   WriteSettingsImage(settings, image.data());
-  EXPECT_BYTES(image, Join({Hex(DefaultOptionBlock), Hex("00"), Bytes(30, 0x5A), Hex("00 80  00 80")}));
+  EXPECT_BYTES(image,
+               Join({Hex(DefaultOptionBlock), Hex("00"), Bytes(30, 0x5A), Hex("00 80  00 80")}));
 }
 
 // Field k of the image (counted from 1) holds 0x4000 + k: thirteen options,
@@ -119,12 +120,19 @@ TEST(GoldenBytes, SettingsImageFieldByField) {
   ASSERT_EQ(image.size(), 85u);
   Settings s{};
   ReadSettingsImage(image.data(), s);
-  const std::int16_t options[] = {
-      s.autoUpdateLayout,      s.onlySelectedStaves,    s.includeHiddenStaves,
-      s.onlyChangeAtConflicts, s.changeIndependentStaves, s.displayCurrentTimeSig,
-      s.abbreviateDisplay,     s.hideTimeSig,           s.useComposite,
-      s.preferComposite,       s.compactBeatDuration,   s.largestBeatDuration,
-      s.minMeasureDuration};
+  const std::int16_t options[] = {s.autoUpdateLayout,
+                                  s.onlySelectedStaves,
+                                  s.includeHiddenStaves,
+                                  s.onlyChangeAtConflicts,
+                                  s.changeIndependentStaves,
+                                  s.displayCurrentTimeSig,
+                                  s.abbreviateDisplay,
+                                  s.hideTimeSig,
+                                  s.useComposite,
+                                  s.preferComposite,
+                                  s.compactBeatDuration,
+                                  s.largestBeatDuration,
+                                  s.minMeasureDuration};
   for (int k = 0; k < 13; ++k) EXPECT_EQ(options[k], 0x4001 + k) << "option " << k;
   for (int b = 0; b < 6; ++b) EXPECT_EQ(s.allowBeat[b], 0x400E + b) << "allowBeat " << b;
   for (int r = 0; r < 6; ++r) EXPECT_EQ(s.reserved[r], 0x4014 + r) << "reserved " << r;
@@ -226,8 +234,8 @@ TEST(GoldenBytes, OneLayerEntryIs146Bytes) {
   ASSERT_NE(layer, nullptr);
   const auto* bytes = static_cast<const std::uint8_t*>(layer);
   // LayerEntries: the entries' 32-bit address at 14, the count at 18.
-  const std::uint32_t address = bytes[14] | bytes[15] << 8 | bytes[16] << 16 |
-                                static_cast<std::uint32_t>(bytes[17]) << 24;
+  const std::uint32_t address =
+      bytes[14] | bytes[15] << 8 | bytes[16] << 16 | static_cast<std::uint32_t>(bytes[17]) << 24;
   EXPECT_EQ(bytes[18] | bytes[19] << 8, 1);
   const auto* entry = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(address));
   // entryFlags at 8 (beamStart 0x800 and the carried 0x10000), position at

@@ -410,7 +410,10 @@ std::vector<ProbeCase> ProbeCases(const Edition& e) {
       {"the shape behind a leading item without text", first, second, true, true},
       {"one item more than the second shape", {e.secondCount + 1, {1, 2}}, plain, false, false},
       {"the second shape without its submenu at 2", {e.secondCount, {1}}, plain, false, false},
-      {"the first shape without its submenu stays on menu 6", {e.firstCount, {}}, second, false,
+      {"the first shape without its submenu stays on menu 6",
+       {e.firstCount, {}},
+       second,
+       false,
        false},
   };
 }
@@ -432,16 +435,23 @@ MenuBar ProbeBar(const ProbeCase& c) {
 }
 
 TEST_F(ShortcutTest, EachEditionsMenuShapeLeavesCtrlTToTheHost) {
-  const Edition editions[] = {
-      {0x03800000, 28, 20, 14}, {0x04000000, 28, 20, 14}, {0x05000005, 28, 20, 14},
-      {0x05000000, 28, 20, 14}, {0x06000000, 22, 0, 26},  {0x06001234, 22, 0, 26},
-      {0x07000000, 23, 0, 26},  {0x0800FFFF, 23, 0, 26},  {0x08010000, 23, 0, 26},
-      {0x09000000, 23, 0, 26},  {0x03810000, 23, 0, 26},  {0xFFFF0000, 23, 0, 26},
-      {0, 23, 0, 26}};
+  const Edition editions[] = {{0x03800000, 28, 20, 14},
+                              {0x04000000, 28, 20, 14},
+                              {0x05000005, 28, 20, 14},
+                              {0x05000000, 28, 20, 14},
+                              {0x06000000, 22, 0, 26},
+                              {0x06001234, 22, 0, 26},
+                              {0x07000000, 23, 0, 26},
+                              {0x0800FFFF, 23, 0, 26},
+                              {0x08010000, 23, 0, 26},
+                              {0x09000000, 23, 0, 26},
+                              {0x03810000, 23, 0, 26},
+                              {0xFFFF0000, 23, 0, 26},
+                              {0, 23, 0, 26}};
   for (const Edition& edition : editions) {
     for (const ProbeCase& probe : ProbeCases(edition)) {
-      SCOPED_TRACE(::testing::Message() << "version 0x" << std::hex << edition.version << ": "
-                                        << probe.what);
+      SCOPED_TRACE(::testing::Message()
+                   << "version 0x" << std::hex << edition.version << ": " << probe.what);
       Start(ProbeBar(probe), static_cast<std::int32_t>(edition.version));
       const int before = standin::NextHookCallCount();
       PressT();
