@@ -295,8 +295,8 @@ TEST_F(PresetControls, TheListShowsThePresetsInSlotOrderAndRefillsFromEmpty) {
   standin::ExpectMessageBox(IDYES);
   Open({Inspect([](HWND d) {
           EXPECT_EQ(simhost::ListEntries(d, 123),
-                    (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza",
-                                              "Composite", "Mine"}));
+                    (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite",
+                                              "Mine"}));
           EXPECT_EQ(standin::SentItemMessages(d, 123, CB_RESETCONTENT).size(), 1u);
         }),
         Pick(123, "Complex Beating"), Press(125), Inspect([](HWND d) {
