@@ -22,6 +22,38 @@ void CopyName(char* destination, const char* source, std::size_t limit) {
   destination[n] = '\0';
 }
 
+// 1 when the name is free or the user agreed to overwrite it, else 0.
+std::int16_t ConfirmPresetOverwrite(HWND owner, const char* name) {
+  std::int16_t index = 0;
+  if (FindPreset(name, &index) == 0) return 1;
+  return MessageBoxA(owner, "OK to overwrite the existing preset?", "Overwrite?",
+                     MB_YESNO | MB_ICONQUESTION) == IDYES
+             ? 1
+             : 0;
+}
+
+// Empties the combo box and adds every name in slot order.
+void FillPresetList(HWND dialog, int controlId) {
+  SendDlgItemMessageA(dialog, controlId, CB_RESETCONTENT, 0, 0);
+  const std::int16_t count = PresetCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    char name[PresetNameSize];
+    PresetName(i, name);
+    SendDlgItemMessageA(dialog, controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+  }
+}
+
+// 1 when the preset exists and its entry (1-based position index + 1) was
+// selected through the host, 0 otherwise.
+std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name) {
+  std::int16_t index = 0;
+  if (FindPreset(name, &index) == 0) return 0;
+  // The host takes (dialog, item, kind, value); the order is right.
+  // NOLINTNEXTLINE(readability-suspicious-call-argument)
+  HostSetItemValue(dialog, controlId, ItemKindListSelection, index + 1, HostInterfaceVersion);
+  return 1;
+}
+
 }  // namespace
 
 void InitPresetList(HWND dialog) {
@@ -115,32 +147,4 @@ std::int32_t HOSTAPI PresetNameDialogProc(HWND nameDialog, UINT message, WPARAM 
       break;
   }
   return 0;
-}
-
-std::int16_t ConfirmPresetOverwrite(HWND owner, const char* name) {
-  std::int16_t index = 0;
-  if (FindPreset(name, &index) == 0) return 1;
-  return MessageBoxA(owner, "OK to overwrite the existing preset?", "Overwrite?",
-                     MB_YESNO | MB_ICONQUESTION) == IDYES
-             ? 1
-             : 0;
-}
-
-void FillPresetList(HWND dialog, int controlId) {
-  SendDlgItemMessageA(dialog, controlId, CB_RESETCONTENT, 0, 0);
-  const std::int16_t count = PresetCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    char name[PresetNameSize];
-    PresetName(i, name);
-    SendDlgItemMessageA(dialog, controlId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-  }
-}
-
-std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name) {
-  std::int16_t index = 0;
-  if (FindPreset(name, &index) == 0) return 0;
-  // The host takes (dialog, item, kind, value); the order is right.
-  // NOLINTNEXTLINE(readability-suspicious-call-argument)
-  HostSetItemValue(dialog, controlId, ItemKindListSelection, index + 1, HostInterfaceVersion);
-  return 1;
 }

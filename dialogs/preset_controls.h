@@ -14,13 +14,6 @@
 constexpr std::size_t NameBufferSize = 100;
 constexpr std::int32_t MaxPresetNameLength = 30;
 
-// 1 when the name is free or the user agreed to overwrite it, else 0.
-std::int16_t ConfirmPresetOverwrite(HWND owner, const char* name);
-// Empties the combo box and adds every name in slot order.
-void FillPresetList(HWND dialog, int controlId);
-// 1 when the preset exists and its entry (1-based position index + 1) was
-// selected through the host, 0 otherwise.
-std::int16_t SelectPresetInList(HWND dialog, int controlId, const char* name);
 // Fills the list and selects the preset named like the edited Settings.
 void InitPresetList(HWND dialog);
 // Shows the selected preset in the controls (nothing selected: nothing).

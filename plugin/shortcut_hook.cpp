@@ -1,14 +1,21 @@
 #include "plugin/shortcut_hook.h"
 
-#include "plugin/entry.h"
+#include <cstddef>
+#include <cstdint>
 
-HWND hostWindow = nullptr;
-std::uint32_t commandId = 0;
-HHOOK hookHandle = nullptr;
-UINT_PTR retryTimerId = 0;
+#include "plugin/entry.h"
 
 namespace {
 
+// Process-wide hook state.
+HWND hostWindow = nullptr;
+std::uint32_t commandId = 0;  // 0 until the menu search found the item
+HHOOK hookHandle = nullptr;   // 0 when no hook is installed
+UINT_PTR retryTimerId = 0;    // 0 when the retry timer is not running
+
+// Only this many characters of the menu text are compared ("KQ Me&terfix").
+constexpr std::size_t MenuTextPrefixLength = 12;
+constexpr UINT RetrySearchPeriod = 100;  // ms
 constexpr WPARAM KeyT = 0x54;
 constexpr int PluginMenuPosition = 5;
 constexpr int ProbedMenuPosition = 6;
@@ -72,8 +79,7 @@ void SearchMenuAt(HMENU menu, int depth) {
   }
 }
 
-}  // namespace
-
+// The host edition from hostVersion: 1997, 1998, 2000, 2001, 2002, 2003 or 9999.
 int HostYear() {
   switch (static_cast<std::uint32_t>(hostVersion) & 0xFFFF0000u) {
     case 0x03800000u:
@@ -93,47 +99,20 @@ int HostYear() {
   }
 }
 
-void InstallShortcutHook(HWND window) {
-  // A second installation must not leave the first hook or timer behind.
-  if (hookHandle != nullptr || retryTimerId != 0) RemoveShortcutHook();
-  hostWindow = window;
-  commandId = 0;
-  DWORD processId = 0;
-  const DWORD threadId = GetWindowThreadProcessId(window, &processId);
-  if (HANDLE process = OpenProcess(KqProcessAllAccess, FALSE, processId)) {
-    // The handle only proves access; keeping it open would leak it.
-    CloseHandle(process);
-    hookHandle = SetWindowsHookExA(WH_KEYBOARD, ShortcutKeyboardProc, moduleHandle, threadId);
-  }
-  retryTimerId = SetTimer(nullptr, 0, RetrySearchPeriod, RetrySearchTimerProc);
+// Depth first, a submenu before its own title.
+void SearchMenu(HMENU menu) {
+  if (menu != nullptr) SearchMenuAt(menu, 0);
 }
 
-void RemoveShortcutHook() {
-  UnhookWindowsHookEx(hookHandle);
-  hookHandle = nullptr;
-  // A timer left running would call into the library after it is unloaded.
-  if (retryTimerId != 0) KillTimer(nullptr, retryTimerId);
-  retryTimerId = 0;
-}
-
-void CALLBACK RetrySearchTimerProc(HWND, UINT, UINT_PTR timerId, DWORD) {
-  if (commandId == 0) FindCommandId();
-  if (commandId != 0) {
-    KillTimer(nullptr, timerId);
-    if (timerId == retryTimerId) retryTimerId = 0;
-  }
-}
-
+// Searches the plug-in menu for the item; sets commandId when found.
 void FindCommandId() {
   HMENU menuBar = GetMenu(hostWindow);
   if (menuBar == nullptr) return;
   SearchMenu(GetSubMenu(menuBar, PluginMenuPosition + TopLevelShift(menuBar)));
 }
 
-void SearchMenu(HMENU menu) {
-  if (menu != nullptr) SearchMenuAt(menu, 0);
-}
-
+// True while the host's menu bar has the probed shape: the shortcut is then
+// left to the host.
 bool ProbeMenuLayout() {
   HMENU menuBar = GetMenu(hostWindow);
   if (menuBar == nullptr) return false;
@@ -157,4 +136,37 @@ LRESULT CALLBACK ShortcutKeyboardProc(int code, WPARAM wParam, LPARAM lParam) {
   if (commandId == 0) FindCommandId();
   PostMessageA(hostWindow, WM_COMMAND, commandId, 0);
   return 0;
+}
+
+void CALLBACK RetrySearchTimerProc(HWND, UINT, UINT_PTR timerId, DWORD) {
+  if (commandId == 0) FindCommandId();
+  if (commandId != 0) {
+    KillTimer(nullptr, timerId);
+    if (timerId == retryTimerId) retryTimerId = 0;
+  }
+}
+
+}  // namespace
+
+void InstallShortcutHook(HWND window) {
+  // A second installation must not leave the first hook or timer behind.
+  if (hookHandle != nullptr || retryTimerId != 0) RemoveShortcutHook();
+  hostWindow = window;
+  commandId = 0;
+  DWORD processId = 0;
+  const DWORD threadId = GetWindowThreadProcessId(window, &processId);
+  if (HANDLE process = OpenProcess(KqProcessAllAccess, FALSE, processId)) {
+    // The handle only proves access; keeping it open would leak it.
+    CloseHandle(process);
+    hookHandle = SetWindowsHookExA(WH_KEYBOARD, ShortcutKeyboardProc, moduleHandle, threadId);
+  }
+  retryTimerId = SetTimer(nullptr, 0, RetrySearchPeriod, RetrySearchTimerProc);
+}
+
+void RemoveShortcutHook() {
+  UnhookWindowsHookEx(hookHandle);
+  hookHandle = nullptr;
+  // A timer left running would call into the library after it is unloaded.
+  if (retryTimerId != 0) KillTimer(nullptr, retryTimerId);
+  retryTimerId = 0;
 }

@@ -221,7 +221,7 @@ TEST(Report, JsonFollowsTheContract) {
   report.measures.front().number = "4";
   report.output = "out/a.musicxml";
   const Json json = Json::parse(FormatJson({report, failed}));
-  // The issue's schema 2, key for key.
+  // The JSON report's schema 2 (cli/README.md), key for key.
   const Json expected = Json::parse(R"({"schema": 2, "files": [
     {"file": "a.musicxml", "output": "out/a.musicxml", "status": "ok", "error": null,
      "changed": true,

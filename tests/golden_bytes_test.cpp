@@ -6,14 +6,15 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "analysis/writing.h"
 #include "cli/plugin_session.h"
+#include "host/host.h"
 #include "platform/standin/standin.h"
 #include "plugin/entry.h"
-#include "host/host.h"
 #include "settings/settings.h"
 #include "simhost/simhost.h"
 
@@ -97,6 +98,72 @@ TEST(GoldenBytes, DefaultSettingsImageIs85Bytes) {
   EXPECT_BYTES(FirstRunValue("UserDialog"), expected);
 }
 
+// Over storage that held something else, the defaults empty only the preset
+// name's first byte; the dialog position (0x8000, never placed) sits at the
+// odd offsets 81 and 83.
+TEST(GoldenBytes, DefaultsOverUsedStorageEmptyOnlyTheNamesFirstByte) {
+  Settings settings;
+  std::memset(&settings, 0x5A, sizeof settings);
+  ApplyDefaultSettings(settings);
+  Bytes image(85, 0xEE);
+  WriteSettingsImage(settings, image.data());
+  EXPECT_BYTES(image,
+               Join({Hex(DefaultOptionBlock), Hex("00"), Bytes(30, 0x5A), Hex("00 80  00 80")}));
+}
+
+// Field k of the image (counted from 1) holds 0x4000 + k: thirteen options,
+// six allowBeat flags, six reserved words; then the name and the positions.
+TEST(GoldenBytes, SettingsImageFieldByField) {
+  Bytes numbered;
+  for (std::uint8_t k = 1; k <= 25; ++k) numbered.insert(numbered.end(), {k, 0x40});
+  const Bytes image = Join({numbered, Text("Mine", 31), Hex("fe ff  ff 7f")});
+  ASSERT_EQ(image.size(), 85u);
+  Settings s{};
+  ReadSettingsImage(image.data(), s);
+  const std::int16_t options[] = {s.autoUpdateLayout,
+                                  s.onlySelectedStaves,
+                                  s.includeHiddenStaves,
+                                  s.onlyChangeAtConflicts,
+                                  s.changeIndependentStaves,
+                                  s.displayCurrentTimeSig,
+                                  s.abbreviateDisplay,
+                                  s.hideTimeSig,
+                                  s.useComposite,
+                                  s.preferComposite,
+                                  s.compactBeatDuration,
+                                  s.largestBeatDuration,
+                                  s.minMeasureDuration};
+  for (int k = 0; k < 13; ++k) EXPECT_EQ(options[k], 0x4001 + k) << "option " << k;
+  for (int b = 0; b < 6; ++b) EXPECT_EQ(s.allowBeat[b], 0x400E + b) << "allowBeat " << b;
+  for (int r = 0; r < 6; ++r) EXPECT_EQ(s.reserved[r], 0x4014 + r) << "reserved " << r;
+  EXPECT_STREQ(s.presetName, "Mine");
+  EXPECT_EQ(s.dialogLeft, -2);
+  EXPECT_EQ(s.dialogTop, 0x7FFF);
+  Bytes back(85, 0xEE);
+  WriteSettingsImage(s, back.data());
+  EXPECT_BYTES(back, image);
+  // The option block (a preset's content) is the first 50 bytes, both ways.
+  Bytes block(50, 0xEE);
+  WriteOptionBlock(s, block.data());
+  EXPECT_BYTES(block, Bytes(image.begin(), image.begin() + 50));
+  Settings fromBlock{};
+  ReadOptionBlock(block.data(), fromBlock);
+  EXPECT_EQ(fromBlock.minMeasureDuration, 0x400D);
+  EXPECT_EQ(fromBlock.reserved[5], 0x4019);
+  EXPECT_EQ(fromBlock.presetName[0], '\0');
+}
+
+TEST(GoldenBytes, SettingsImageKeepsEveryByteThroughTheRecord) {
+  Bytes image(85);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  image[53] = 0;  // bytes after the name's NUL come back too
+  Settings s{};
+  ReadSettingsImage(image.data(), s);
+  Bytes back(85, 0);
+  WriteSettingsImage(s, back.data());
+  EXPECT_BYTES(back, image);
+}
+
 TEST(GoldenBytes, FirstRunPresetsImageIs1622BytesWithFourPresets) {
   const Bytes upbeats = Join({Hex("00 00  01 00  00 00  01 00  00 00  01 00  01 00  00 00"
                                   "00 00  00 00  00 00  00 00  00 04"
@@ -167,8 +234,8 @@ TEST(GoldenBytes, OneLayerEntryIs146Bytes) {
   ASSERT_NE(layer, nullptr);
   const auto* bytes = static_cast<const std::uint8_t*>(layer);
   // LayerEntries: the entries' 32-bit address at 14, the count at 18.
-  const std::uint32_t address = bytes[14] | bytes[15] << 8 | bytes[16] << 16 |
-                                static_cast<std::uint32_t>(bytes[17]) << 24;
+  const std::uint32_t address =
+      bytes[14] | bytes[15] << 8 | bytes[16] << 16 | static_cast<std::uint32_t>(bytes[17]) << 24;
   EXPECT_EQ(bytes[18] | bytes[19] << 8, 1);
   const auto* entry = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(address));
   // entryFlags at 8 (beamStart 0x800 and the carried 0x10000), position at

@@ -5,12 +5,7 @@ kq_add_test(musicxml_tests SOURCES
   musicxml_text_io_test.cpp
   musicxml_score_test.cpp
   musicxml_stream_test.cpp
-  LIBS kq_musicxml kq_libzip)
+  LIBS kq_musicxml kq_libzip HOST)
 kq_add_test(musicxml_corpus_tests SOURCES
   musicxml_corpus_test.cpp
-  LIBS kq_musicxml)
-target_compile_definitions(musicxml_corpus_tests PRIVATE
-                           KQ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus")
-# The plug-in calls the host functions that simhost defines: link it after kqplugin.
-target_link_libraries(musicxml_tests PRIVATE kqplugin simhost)
-target_link_libraries(musicxml_corpus_tests PRIVATE kqplugin simhost)
+  LIBS kq_musicxml HOST CORPUS)

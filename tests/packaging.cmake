@@ -9,11 +9,5 @@ add_test(NAME package_test
                  ${kq_package_lint})
 set_tests_properties(package_test PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
-kq_add_test(guide_examples_tests SOURCES guide_examples_test.cpp cli_test_support.cpp
-            LIBS meterfix_cli)
-target_compile_definitions(guide_examples_tests PRIVATE MeterfixPath="$<TARGET_FILE:meterfix>")
-add_dependencies(guide_examples_tests meterfix)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  # As for the other tests that build texts from "literal" + std::string.
-  set_source_files_properties(guide_examples_test.cpp PROPERTIES COMPILE_OPTIONS -Wno-restrict)
-endif()
+kq_add_test(guide_examples_tests SOURCES guide_examples_test.cpp
+            LIBS meterfix_cli METERFIX)

@@ -275,7 +275,47 @@ TEST_F(PresetControls, NameDialogThatCannotOpenSavesNothing) {
 TEST_F(PresetControls, StoredPresetWithTheEmptyNameIsSelectedAtOpening) {
   std::uint8_t block[SettingsLayout::OptionBlockSize] = {};
   ASSERT_EQ(StorePreset(nullptr, "", block), 1);
-  Open({Inspect([](HWND d) { EXPECT_EQ(simhost::ListSelection(d, 123), 4); }), Press(IDCANCEL)});
+  Open({Inspect([](HWND d) {
+          EXPECT_EQ(simhost::ListSelection(d, 123), 4);
+          // Slot k is entry k + 1, counted from 1, set through the host.
+          std::vector<simhost::ItemCall> selections;
+          for (const simhost::ItemCall& call : simhost::ItemCalls()) {
+            if (call.function == "HostSetItemValue" && call.id == 123) selections.push_back(call);
+          }
+          ASSERT_EQ(selections.size(), 1u);
+          EXPECT_EQ(selections[0].kind, 0);
+          EXPECT_EQ(selections[0].value, 5);
+        }),
+        Press(IDCANCEL)});
+}
+
+TEST_F(PresetControls, TheListShowsThePresetsInSlotOrderAndRefillsFromEmpty) {
+  std::uint8_t block[SettingsLayout::OptionBlockSize] = {};
+  ASSERT_EQ(StorePreset(nullptr, "Mine", block), 1);
+  standin::ExpectMessageBox(IDYES);
+  Open({Inspect([](HWND d) {
+          EXPECT_EQ(simhost::ListEntries(d, 123),
+                    (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite",
+                                              "Mine"}));
+          EXPECT_EQ(standin::SentItemMessages(d, 123, CB_RESETCONTENT).size(), 1u);
+        }),
+        Pick(123, "Complex Beating"), Press(125), Inspect([](HWND d) {
+          EXPECT_EQ(simhost::ListEntries(d, 123),
+                    (std::vector<std::string>{"Upbeats", "Cadenza", "Composite", "Mine"}));
+          EXPECT_EQ(standin::SentItemMessages(d, 123, CB_RESETCONTENT).size(), 2u);
+        }),
+        Press(IDCANCEL)});
+}
+
+TEST_F(PresetControls, DeletingTheOnlyPresetEmptiesTheList) {
+  std::memset(presetTable, 0, sizeof presetTable);
+  std::uint8_t block[SettingsLayout::OptionBlockSize] = {};
+  ASSERT_EQ(StorePreset(nullptr, "Only", block), 1);
+  standin::ExpectMessageBox(IDYES);
+  Open({Pick(123, "Only"), Press(125),
+        Inspect([](HWND d) { EXPECT_TRUE(simhost::ListEntries(d, 123).empty()); }),
+        Press(IDCANCEL)});
+  EXPECT_EQ(PresetCount(), 0);
 }
 
 }  // namespace

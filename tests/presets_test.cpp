@@ -6,12 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/control_ids.h"
-#include "dialogs/preset_controls.h"
 #include "platform/le_bytes.h"
-#include "platform/standin/dialog_windows.h"
 #include "platform/standin/standin.h"
-#include "simhost/dialog_service.h"
 
 namespace {
 
@@ -60,30 +56,20 @@ class PresetTableTest : public ::testing::Test {
   }
 };
 
-TEST_F(PresetTableTest, ResetStoresTheFourBuiltInsExactlyAsTabled) {
+// The built-ins' bytes are pinned in golden_bytes_test; here: a reset gives
+// four presets in table order, and copying one gives its slot's option block.
+TEST_F(PresetTableTest, ResetStoresTheFourBuiltInsAndCopyGivesTheirBlocks) {
   ResetPresets();
   EXPECT_EQ(ReadI16(presetTable), 4);
   EXPECT_EQ(Names(),
             (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite"}));
-  struct Row {
-    const char* name;
-    std::int16_t fields[13];
-  };
-  const Row rows[] = {
-      {"Upbeats", {0, 1, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0, 1024}},
-      {"Complex Beating", {0, 1, 0, 0, 0, 1, 1, 0, 1, 0, 1, 0, 1024}},
-      {"Cadenza", {0, 1, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1024}},
-      {"Composite", {0, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 1024}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (int i = 0; i < PresetCount(); ++i) {
+    SCOPED_TRACE(Name(i));
     std::uint8_t block[SettingsLayout::OptionBlockSize];
-    ASSERT_EQ(CopyPresetSettings(row.name, block), 1);
-    for (int f = 0; f < 13; ++f) EXPECT_EQ(ReadI16(block + 2 * f), row.fields[f]) << "field " << f;
-    const std::int16_t allow[] = {0, 1, 1, 1, 1, 1};
-    for (int b = 0; b < 6; ++b)
-      EXPECT_EQ(ReadI16(block + SettingsLayout::AllowBeat + 2 * b), allow[b]);
-    for (int r = 0; r < 6; ++r) EXPECT_EQ(ReadI16(block + SettingsLayout::Reserved + 2 * r), 0);
+    std::memset(block, 0xEE, sizeof block);
+    ASSERT_EQ(CopyPresetSettings(Name(i).c_str(), block), 1);
+    EXPECT_EQ(Image(block, block + sizeof block),
+              Image(SlotBytes(i), SlotBytes(i) + SettingsLayout::OptionBlockSize));
   }
 }
 
@@ -189,24 +175,6 @@ TEST_F(PresetTableTest, NamesCompareExactlyAndCaseSensitively) {
   EXPECT_EQ(index, 4);
 }
 
-TEST_F(PresetTableTest, ConfirmOverwriteAsksOnlyForAnExistingName) {
-  ResetPresets();
-  EXPECT_EQ(ConfirmPresetOverwrite(Owner, "New one"), 1);
-  EXPECT_TRUE(standin::MessageBoxCalls().empty());
-
-  standin::ExpectMessageBox(IDNO);
-  EXPECT_EQ(ConfirmPresetOverwrite(Owner, "Upbeats"), 0);
-  standin::ExpectMessageBox(IDYES);
-  EXPECT_EQ(ConfirmPresetOverwrite(Owner, "Upbeats"), 1);
-  ASSERT_EQ(standin::MessageBoxCalls().size(), 2u);
-  for (const standin::MessageBoxCall& box : standin::MessageBoxCalls()) {
-    EXPECT_EQ(box.owner, Owner);
-    EXPECT_EQ(box.text, "OK to overwrite the existing preset?");
-    EXPECT_EQ(box.caption, "Overwrite?");
-    EXPECT_EQ(box.style, MB_YESNO | MB_ICONQUESTION);
-  }
-}
-
 TEST_F(PresetTableTest, CopyOfAMissingPresetLeavesTheDestination) {
   ResetPresets();
   std::uint8_t block[SettingsLayout::OptionBlockSize];
@@ -266,50 +234,6 @@ TEST_F(PresetTableTest, ACountOutsideTheSlotsIsLimitedToThem) {
       EXPECT_EQ(Name(row.seen), "new");
     }
   }
-}
-
-TEST_F(PresetTableTest, TheComboBoxListsThePresetsInSlotOrder) {
-  simhost::ResetDialogService();
-  HWND dialog = standin::CreateDialogWindow(IDD_OPTIONS, Owner);
-  ASSERT_NE(dialog, nullptr);
-  ResetPresets();
-  StorePreset(Owner, "Mine", Block(1).data());
-  FillPresetList(dialog, IDC_PRESET_LIST);
-  EXPECT_EQ(
-      simhost::ListEntries(dialog, IDC_PRESET_LIST),
-      (std::vector<std::string>{"Upbeats", "Complex Beating", "Cadenza", "Composite", "Mine"}));
-  // Refilling after a deletion starts from an empty box.
-  DeletePreset("Complex Beating");
-  FillPresetList(dialog, IDC_PRESET_LIST);
-  EXPECT_EQ(simhost::ListEntries(dialog, IDC_PRESET_LIST),
-            (std::vector<std::string>{"Upbeats", "Cadenza", "Composite", "Mine"}));
-  EXPECT_EQ(standin::SentItemMessages(dialog, IDC_PRESET_LIST, CB_RESETCONTENT).size(), 2u);
-
-  // Slot k is entry k + 1, counted from 1.
-  EXPECT_EQ(SelectPresetInList(dialog, IDC_PRESET_LIST, "Composite"), 1);
-  EXPECT_EQ(simhost::ListSelection(dialog, IDC_PRESET_LIST), 2);
-  const simhost::ItemCall& call = simhost::ItemCalls().back();
-  EXPECT_EQ(call.function, "HostSetItemValue");
-  EXPECT_EQ(call.kind, 0);
-  EXPECT_EQ(call.value, 3);
-  // An unknown name changes nothing.
-  const std::size_t calls = simhost::ItemCalls().size();
-  EXPECT_EQ(SelectPresetInList(dialog, IDC_PRESET_LIST, "composite"), 0);
-  EXPECT_EQ(simhost::ListSelection(dialog, IDC_PRESET_LIST), 2);
-  EXPECT_EQ(simhost::ItemCalls().size(), calls);
-  EXPECT_TRUE(simhost::ScriptErrors().empty());
-  simhost::ResetDialogService();
-}
-
-TEST_F(PresetTableTest, AnEmptyTableGivesAnEmptyComboBox) {
-  simhost::ResetDialogService();
-  HWND dialog = standin::CreateDialogWindow(IDD_OPTIONS, Owner);
-  StorePreset(Owner, "Only", Block(1).data());
-  FillPresetList(dialog, IDC_PRESET_LIST);
-  ASSERT_EQ(DeletePreset("Only"), 1);
-  FillPresetList(dialog, IDC_PRESET_LIST);
-  EXPECT_TRUE(simhost::ListEntries(dialog, IDC_PRESET_LIST).empty());
-  simhost::ResetDialogService();
 }
 
 }  // namespace

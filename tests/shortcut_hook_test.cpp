@@ -60,9 +60,12 @@ void AddPluginItem(HMENU menu, const std::string& text = MenuText, UINT id = Plu
 class ShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override { standin::ResetAll(); }
-  void TearDown() override {
+  void TearDown() override { Unload(); }
+
+  // Terminates the plug-in if it was started; nothing of it may stay behind.
+  void Unload() {
     if (started) FinaleExtensionTerminate(0);
-    // Nothing of the plug-in may stay behind once it is unloaded.
+    started = false;
     EXPECT_TRUE(standin::InstalledHooks().empty());
     EXPECT_EQ(standin::ActiveTimerCount(), 0);
     EXPECT_EQ(standin::OpenProcessHandleCount(), 0);
@@ -72,6 +75,8 @@ class ShortcutTest : public ::testing::Test {
   // Loads the plug-in into a host with this menu bar and makes the host
   // window active.
   void Start(const MenuBar& bar, std::int32_t version = 0x08000000) {
+    timerBeforeStart = SetTimer(nullptr, 0, 10, nullptr);
+    KillTimer(nullptr, timerBeforeStart);
     DllEntryPoint(Module, 1, nullptr);
     FinaleExtensionVersion(version);
     window = standin::NewWindow(bar.bar);
@@ -99,23 +104,8 @@ class ShortcutTest : public ::testing::Test {
 
   HWND window = nullptr;
   bool started = false;
+  UINT_PTR timerBeforeStart = 0;
 };
-
-TEST(HostYear, FromTheHostVersion) {
-  struct Row {
-    std::uint32_t version;
-    int year;
-  };
-  const Row rows[] = {{0x03800000, 1997}, {0x04000000, 1998}, {0x05000005, 2000},
-                      {0x06001234, 2001}, {0x07000000, 2002}, {0x0800FFFF, 2003},
-                      {0x08010000, 9999}, {0x00000000, 9999}, {0x05000000, 2000},
-                      {0x03810000, 9999}, {0xFFFF0000, 9999}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.version);
-    FinaleExtensionVersion(static_cast<std::int32_t>(row.version));
-    EXPECT_EQ(HostYear(), row.year);
-  }
-}
 
 // The stand-in's menus and timers answer as Windows documents them.
 TEST_F(ShortcutTest, TheStandInMenusAndTimersBehaveAsDocumented) {
@@ -164,7 +154,9 @@ TEST_F(ShortcutTest, InitInstallsAThreadHookAndARetryTimer) {
   ASSERT_EQ(standin::OpenProcessRequests().size(), 1u);
   EXPECT_EQ(standin::OpenProcessRequests()[0], 0x1F0FFFu);
   EXPECT_EQ(standin::ActiveTimerCount(), 1);
-  EXPECT_EQ(standin::TimerPeriod(retryTimerId), 100u);
+  // The stand-in numbers thread timers in sequence: the plug-in's is the one
+  // after the probe that ran before it.
+  EXPECT_EQ(standin::TimerPeriod(timerBeforeStart + 1), 100u);
 }
 
 TEST_F(ShortcutTest, TheTimerFindsTheItemAndStops) {
@@ -384,84 +376,93 @@ TEST_F(ShortcutTest, WithoutAMenuBarNothingIsFound) {
   EXPECT_EQ(PostedCommands(), std::vector<WPARAM>{0});
 }
 
-// The probed menu shape, per host edition: menus 6 and 7 of the bar.
-struct ProbeRow {
-  std::int32_t version;
+// The probed menu shape, per host version (the high word names the edition):
+// menus 6 and 7 of the bar.
+struct Edition {
+  std::uint32_t version;
   int firstCount;
   int submenuPosition;
   int secondCount;
 };
 
-class ProbeTest : public ShortcutTest, public ::testing::WithParamInterface<ProbeRow> {
- protected:
-  // Replaces menus 6 and 7 (counted from the first item with text).
-  MenuBar BarWith(HMENU menu6, HMENU menu7, bool blankFirst = false) {
-    MenuBar bar;
-    bar.bar = standin::NewMenu();
-    if (blankFirst) standin::AppendMenuItem(bar.bar, "", 0);
-    for (int i = 0; i < 8; ++i) {
-      bar.menus[i] = i == 6   ? menu6
-                     : i == 7 ? menu7
-                     : i == 5 ? standin::NewMenu()
-                              : MenuOfShape(4, {});
-      standin::AppendSubMenu(bar.bar, "Menu " + std::to_string(i), bar.menus[i]);
-    }
-    AddPluginItem(bar.plugins());
-    return bar;
-  }
-
-  // Starts the plug-in with the bar, presses Ctrl+T and tells whether the
-  // key was left to the host.
-  bool LeftToHost(const MenuBar& bar) {
-    Start(bar, GetParam().version);
-    const int before = standin::NextHookCallCount();
-    PressT();
-    const bool passed = standin::NextHookCallCount() > before;
-    EXPECT_EQ(passed, standin::PostedMessages().empty());
-    return passed;
-  }
+struct Shape {
+  int count;
+  std::set<int> subMenus;
 };
 
-TEST_P(ProbeTest, TheSecondMenuShapeAlone) {
-  const ProbeRow row = GetParam();
-  EXPECT_TRUE(LeftToHost(BarWith(MenuOfShape(row.secondCount, {1, 2}), MenuOfShape(3, {}))));
+// Menus 6 and 7 (counted from the first item with text) and whether the
+// plug-in leaves Ctrl+T to the host under that bar.
+struct ProbeCase {
+  const char* what;
+  Shape menu6;
+  Shape menu7;
+  bool blankFirst;
+  bool leftToHost;
+};
+
+std::vector<ProbeCase> ProbeCases(const Edition& e) {
+  const Shape first{e.firstCount, {e.submenuPosition}};
+  const Shape second{e.secondCount, {1, 2}};
+  const Shape plain{3, {}};
+  return {
+      {"the second menu shape alone", second, plain, false, true},
+      {"the first menu shape leads to the next menu", first, second, false, true},
+      {"the shape behind a leading item without text", first, second, true, true},
+      {"one item more than the second shape", {e.secondCount + 1, {1, 2}}, plain, false, false},
+      {"the second shape without its submenu at 2", {e.secondCount, {1}}, plain, false, false},
+      {"the first shape without its submenu stays on menu 6",
+       {e.firstCount, {}},
+       second,
+       false,
+       false},
+  };
 }
 
-TEST_P(ProbeTest, TheFirstMenuShapeLeadsToTheNextMenu) {
-  const ProbeRow row = GetParam();
-  EXPECT_TRUE(LeftToHost(BarWith(MenuOfShape(row.firstCount, {row.submenuPosition}),
-                                 MenuOfShape(row.secondCount, {1, 2}))));
+// The bar of a probe case: eight menus, the plug-in item in menu 5.
+MenuBar ProbeBar(const ProbeCase& c) {
+  MenuBar bar;
+  bar.bar = standin::NewMenu();
+  if (c.blankFirst) standin::AppendMenuItem(bar.bar, "", 0);
+  for (int i = 0; i < 8; ++i) {
+    bar.menus[i] = i == 6   ? MenuOfShape(c.menu6.count, c.menu6.subMenus)
+                   : i == 7 ? MenuOfShape(c.menu7.count, c.menu7.subMenus)
+                   : i == 5 ? standin::NewMenu()
+                            : MenuOfShape(4, {});
+    standin::AppendSubMenu(bar.bar, "Menu " + std::to_string(i), bar.menus[i]);
+  }
+  AddPluginItem(bar.plugins());
+  return bar;
 }
 
-TEST_P(ProbeTest, TheShapeBehindALeadingItemWithoutText) {
-  const ProbeRow row = GetParam();
-  EXPECT_TRUE(LeftToHost(BarWith(MenuOfShape(row.firstCount, {row.submenuPosition}),
-                                 MenuOfShape(row.secondCount, {1, 2}), true)));
+TEST_F(ShortcutTest, EachEditionsMenuShapeLeavesCtrlTToTheHost) {
+  const Edition editions[] = {{0x03800000, 28, 20, 14},
+                              {0x04000000, 28, 20, 14},
+                              {0x05000005, 28, 20, 14},
+                              {0x05000000, 28, 20, 14},
+                              {0x06000000, 22, 0, 26},
+                              {0x06001234, 22, 0, 26},
+                              {0x07000000, 23, 0, 26},
+                              {0x0800FFFF, 23, 0, 26},
+                              {0x08010000, 23, 0, 26},
+                              {0x09000000, 23, 0, 26},
+                              {0x03810000, 23, 0, 26},
+                              {0xFFFF0000, 23, 0, 26},
+                              {0, 23, 0, 26}};
+  for (const Edition& edition : editions) {
+    for (const ProbeCase& probe : ProbeCases(edition)) {
+      SCOPED_TRACE(::testing::Message()
+                   << "version 0x" << std::hex << edition.version << ": " << probe.what);
+      Start(ProbeBar(probe), static_cast<std::int32_t>(edition.version));
+      const int before = standin::NextHookCallCount();
+      PressT();
+      const bool passed = standin::NextHookCallCount() > before;
+      EXPECT_EQ(passed, standin::PostedMessages().empty());
+      EXPECT_EQ(passed, probe.leftToHost);
+      Unload();
+      SetUp();
+    }
+  }
 }
-
-TEST_P(ProbeTest, NearMissesLeaveTheShortcutOn) {
-  const ProbeRow row = GetParam();
-  // One item more than the second count.
-  EXPECT_FALSE(LeftToHost(BarWith(MenuOfShape(row.secondCount + 1, {1, 2}), MenuOfShape(3, {}))));
-}
-
-TEST_P(ProbeTest, MissingSubmenuAtTwo) {
-  const ProbeRow row = GetParam();
-  EXPECT_FALSE(LeftToHost(BarWith(MenuOfShape(row.secondCount, {1}), MenuOfShape(3, {}))));
-}
-
-TEST_P(ProbeTest, FirstShapeWithoutItsSubmenuStaysOnMenuSix) {
-  const ProbeRow row = GetParam();
-  EXPECT_FALSE(
-      LeftToHost(BarWith(MenuOfShape(row.firstCount, {}), MenuOfShape(row.secondCount, {1, 2}))));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Editions, ProbeTest,
-    ::testing::Values(ProbeRow{0x03800000, 28, 20, 14}, ProbeRow{0x04000000, 28, 20, 14},
-                      ProbeRow{0x05000005, 28, 20, 14}, ProbeRow{0x06000000, 22, 0, 26},
-                      ProbeRow{0x07000000, 23, 0, 26}, ProbeRow{0x0800FFFF, 23, 0, 26},
-                      ProbeRow{0x09000000, 23, 0, 26}, ProbeRow{0, 23, 0, 26}));
 
 TEST_F(ShortcutTest, AnotherEditionsShapeDoesNotCount) {
   // The 2000 edition's shape under a 2002 host.
