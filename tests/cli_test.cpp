@@ -130,6 +130,12 @@ TEST(OptionFields, HelpListsEveryFieldWithItsHelpText) {
             std::string::npos);
 }
 
+TEST(OptionFields, DidYouMeanOnlyWhenNear) {
+  EXPECT_EQ(DidYouMean("optons", {"options", "presets"}), "options");
+  EXPECT_EQ(DidYouMean("--measure", {"--measures", "--numbers"}), "--measures");
+  EXPECT_EQ(DidYouMean("score.xml", {"options", "presets"}), "");
+}
+
 // --- ranges ---
 
 TEST(Ranges, ParseAndRefuse) {
@@ -316,12 +322,6 @@ TEST(Report, TextSaysWhatChangedInMusicalTerms) {
   EXPECT_NE(text.find("warning: voice 9 left out"), std::string::npos);
   EXPECT_NE(FormatText({report}, true).find("  measure 12: 6/8 hidden (unchanged)\n"),
             std::string::npos);
-}
-
-TEST(Report, DidYouMeanOnlyWhenNear) {
-  EXPECT_EQ(DidYouMean("optons", {"options", "presets"}), "options");
-  EXPECT_EQ(DidYouMean("--measure", {"--measures", "--numbers"}), "--measures");
-  EXPECT_EQ(DidYouMean("score.xml", {"options", "presets"}), "");
 }
 
 // --- settings directory ---
