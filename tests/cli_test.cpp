@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "cli/config_store.h"
-#include "cli/option_fields.h"
 #include "cli/json_report.h"
+#include "cli/option_fields.h"
 #include "cli/run.h"
 #include "cli/signature.h"
 #include "cli/text_report.h"
@@ -185,7 +185,10 @@ TEST(Report, ReadingsOfTheHostsTexts) {
       // Slots of one group's bottom add up to its beat.
       {"3", "1024+512", "9/8", "3 dotted quarters", {0, 1536, 3072}},
       // The bottom's last group serves the top's further ones.
-      {"1++2++3", "512++1024", "1/8+2/4+3/4", "1 eighth, 2 quarters, 3 quarters",
+      {"1++2++3",
+       "512++1024",
+       "1/8+2/4+3/4",
+       "1 eighth, 2 quarters, 3 quarters",
        {0, 512, 1536, 2560, 3584, 4608}},
       {"1++1", "512", "1/8+1/8", "1 eighth, 1 eighth", {0, 512}},
       {"1", "3072", "3/4", "1 dotted half", {0}},
