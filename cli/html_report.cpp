@@ -1,12 +1,12 @@
+#include "cli/html_report.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
-#include <string>
-#include <vector>
 
-#include "cli/report.h"
-#include "musicxml/file_io.h"
+#include "cli/terminal.h"
+#include "cli/text_report.h"
 
 namespace meterfix {
 
@@ -425,7 +425,7 @@ Layout LayoutOf(const MeasureChange& m) {
     }
   }
   if (length <= 0 && m.after.present) {
-    const std::vector<int> beats = BeatStarts(m.after.signature);
+    const std::vector<int> beats = MusicalBeatStarts(m.after.signature.meter);
     if (!beats.empty()) length = beats.back() + (beats.size() > 1 ? beats[1] - beats[0] : 1024);
   }
   layout.length = length > 0 ? length : 4096;
@@ -437,8 +437,9 @@ Layout LayoutOf(const MeasureChange& m) {
 
 std::string MeasureSvg(const MeasureChange& m, const std::vector<std::string>& partNames) {
   std::vector<int> oldBeats =
-      m.before.present ? BeatStarts(m.before.signature) : std::vector<int>{};
-  std::vector<int> newBeats = m.after.present ? BeatStarts(m.after.signature) : std::vector<int>{};
+      m.before.present ? MusicalBeatStarts(m.before.signature.meter) : std::vector<int>{};
+  std::vector<int> newBeats =
+      m.after.present ? MusicalBeatStarts(m.after.signature.meter) : std::vector<int>{};
   std::sort(oldBeats.begin(), oldBeats.end());
   std::sort(newBeats.begin(), newBeats.end());
   const Layout layout = LayoutOf(m);
@@ -472,24 +473,6 @@ std::string MeasureSvg(const MeasureChange& m, const std::vector<std::string>& p
   system.Draw(systemHeight + 10, "new: " + Label(m.after), "newbeat", newBeats, true, m, labels);
   svg += "</svg>";
   return svg;
-}
-
-// The report with what the text summary line needs, without the pictures.
-FileReport SummaryOnly(const FileReport& report) {
-  FileReport light;
-  light.file = report.file;
-  light.error = report.error;
-  light.changed = report.changed;
-  light.staves = report.staves;
-  light.kept = report.kept;
-  light.messages = report.messages;
-  light.output = report.output;
-  light.outputRequested = report.outputRequested;
-  light.measures.reserve(report.measures.size());
-  for (const MeasureChange& m : report.measures) {
-    light.measures.push_back({m.measure, m.number, m.changed, m.before, m.after, {}, m.evidence});
-  }
-  return light;
 }
 
 constexpr std::string_view Head =
@@ -548,28 +531,6 @@ std::string ShortName(std::string_view name, std::size_t limit) {
   return std::string(name);
 }
 
-std::vector<int> BeatStarts(const SignatureText& signature) {
-  std::vector<SignatureGroup> groups;
-  if (!SignatureGroups(signature, groups)) return {};
-  std::vector<int> beats;
-  std::int64_t position = 0;
-  for (const SignatureGroup& group : groups) {
-    // One count is that many beats; several counts are one beat each
-    // (3+3+2 eighths beat three times).
-    for (const std::int64_t count : group.counts) {
-      if (count > 64 || position + count * group.beat > INT32_MAX) return {};
-      if (group.counts.size() == 1) {
-        for (std::int64_t i = 0; i < count; ++i)
-          beats.push_back(static_cast<int>(position + i * group.beat));
-      } else {
-        beats.push_back(static_cast<int>(position));
-      }
-      position += count * group.beat;
-    }
-  }
-  return beats;
-}
-
 bool WriteHtml(const std::vector<FileReport>& reports,
                const std::function<bool(std::string_view)>& sink) {
   Page page(sink);
@@ -579,12 +540,8 @@ bool WriteHtml(const std::vector<FileReport>& reports,
     WriteEscaped(page, report.file);
     page << "</h2>\n";
     // The text report's own summary line, without the file name.
-    std::string summary = FormatText({SummaryOnly(report)});
-    summary = summary.substr(0, summary.find('\n'));
-    const std::string prefix = Printable(report.file) + ": ";
-    if (summary.rfind(prefix, 0) == 0) summary = summary.substr(prefix.size());
     page << "<p class=\"summary" << (report.error.empty() ? "" : " error") << "\">"
-         << EscapeHtml(summary) << "</p>\n";
+         << EscapeHtml(SummaryLine(report)) << "</p>\n";
     // Names too long for a picture appear there shortened, and here in full once.
     bool listed = false;
     for (const std::string& name : report.partNames) {

@@ -1,9 +1,9 @@
 #include "cli/option_fields.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
-#include "cli/report.h"
 #include "platform/le_bytes.h"
 
 namespace meterfix {
@@ -168,6 +168,38 @@ std::string OptionFieldsHelp() {
     text += line + "\n      " + field.help + "\n";
   }
   return text;
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
+  // Edit distance, cheap at these lengths.
+  auto distance = [](const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t up = row[j];
+        const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                          std::tolower(static_cast<unsigned char>(b[j - 1]));
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+        diagonal = up;
+      }
+    }
+    return row[b.size()];
+  };
+  std::string best;
+  std::size_t bestDistance = 0;
+  for (const std::string& candidate : candidates) {
+    const std::size_t d = distance(word, candidate);
+    if (best.empty() || d < bestDistance) {
+      best = candidate;
+      bestDistance = d;
+    }
+  }
+  // A third of the word may be wrong, at least one letter.
+  if (best.empty() || bestDistance > std::max<std::size_t>(1, word.size() / 3)) return {};
+  return best;
 }
 
 }  // namespace meterfix

@@ -48,4 +48,8 @@ std::string FormatOptionBlock(const OptionBlock& block);
 // The --help section that lists every field with its help text.
 std::string OptionFieldsHelp();
 
+// The candidate nearest to a mistyped `word` (a field, an option, a
+// subcommand), when one is near enough to suggest; empty otherwise.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
+
 }  // namespace meterfix

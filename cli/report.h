@@ -1,23 +1,17 @@
-// What one run did to one score, and its two renderings: the JSON contract
-// for machines and an aligned table for people.
+// What one run did to one score: the report that the text, JSON and HTML
+// printers render.
 #pragma once
 
-#include <functional>
+#include <algorithm>
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "cli/signature.h"
 #include "musicxml/musicxml.h"
 
 namespace meterfix {
-
-// A time signature as the plug-in's texts give it ("3+3+2" over "512").
-struct SignatureText {
-  std::string top;
-  std::string bottom;
-  bool operator==(const SignatureText&) const = default;
-};
 
 struct SignatureState {
   bool present = false;  // false: the score has no record for it
@@ -81,67 +75,14 @@ struct FileReport {
   std::vector<Message> messages;
   std::vector<std::string> warnings;
   std::vector<std::string> partNames;  // of the parts in pictures, each once
-  std::string output;            // where the result was written; empty: nowhere
-  bool outputRequested = false;  // -o, --in-place or --out-dir was given
+  std::string output;                  // where the result was written; empty: nowhere
+  bool outputRequested = false;        // -o, --in-place or --out-dir was given
+
+  // The measures the written file changes.
+  std::size_t ChangedMeasures() const {
+    return static_cast<std::size_t>(std::count_if(
+        measures.begin(), measures.end(), [](const MeasureChange& m) { return m.changed; }));
+  }
 };
-
-// One group of a signature's texts: its counts, and its beat in EDUs (the
-// durations a bottom chain gives the group, added up).
-struct SignatureGroup {
-  std::vector<std::int64_t> counts;
-  std::int64_t beat = 0;
-};
-// The groups of "3+3+2" over "512", "1+1++3" over "1024+512" or "1024++512";
-// false when the texts are not positive numbers that pair up.
-bool SignatureGroups(const SignatureText& signature, std::vector<SignatureGroup>& out);
-
-// Version 2 of the JSON report: {"schema": 2, "files": [...], "summary":
-// {...}} for any number of inputs, failed ones included; ends with a newline.
-constexpr int JsonSchema = 2;
-std::string FormatJson(const std::vector<FileReport>& reports);
-// Per file a summary line, then the changed measures (every measure with
-// `allMeasures`) in musical terms, then messages and warnings.
-std::string FormatText(const std::vector<FileReport>& reports, bool allMeasures = false);
-
-// One self-contained HTML page: per file the summary, per changed measure
-// its rhythm in notation, each layer under the old signature and under the
-// new one, handed to `sink` in pieces as it is made (false from the sink
-// stops it, and WriteHtml returns false).
-bool WriteHtml(const std::vector<FileReport>& reports,
-               const std::function<bool(std::string_view)>& sink);
-// At most `limit` characters of `name` (UTF-8), with an ellipsis where it
-// was cut.
-std::string ShortName(std::string_view name, std::size_t limit = 60);
-
-// Where the beats of a signature fall, in EDUs from the barline: "4" over
-// "1024" beats every quarter, "3+3+2" over "512" at 0, 1536 and 3072.
-// Empty when the texts cannot be read.
-std::vector<int> BeatStarts(const SignatureText& signature);
-
-// A signature as a musician reads it: "4/4", "3+3+2/8", "2/4+3/8"; the
-// host's own units only where no such form exists.
-std::string MusicalForm(const SignatureText& signature);
-// The beats that make it up: "2 dotted quarters", "3+3+2 eighths"; empty
-// when they have no name.
-std::string BeatUnits(const SignatureText& signature);
-// "4/4 -> 3+3+2/8", with the beat units where the forms alone read the same.
-std::string DescribeChange(const SignatureState& before, const SignatureState& after);
-// The text report's line for a kept change, without its indent: "measure 0
-// [1]: no MusicXML form for a pickup's own signature: 2/4 (the file has 2/4
-// shows 4/4)".
-std::string KeptLine(const KeptChange& kept);
-
-// The candidate nearest to a mistyped `word`, when one is near enough to
-// suggest; empty otherwise.
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
-
-// `text` safe to show on a terminal: control characters (C0, DEL, C1), the
-// bidirectional controls and marks (U+202A..U+202E, U+2066..U+2069, U+200E,
-// U+200F, U+061C) and bytes that are not UTF-8 become \xHH escapes.
-std::string Printable(std::string_view text);
-
-// The usual reading of a signature where one exists: "3+3+2/8" for 3+3+2
-// over 512, "6/8" for 2 over 1536; empty when the texts have no such form.
-std::string ConventionalForm(const SignatureText& signature);
 
 }  // namespace meterfix

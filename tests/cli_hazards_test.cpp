@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/report.h"
+#include "cli/terminal.h"
 #include "cli_test_support.h"
 #include "musicxml/file_io.h"
 

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "cli/config_store.h"
+#include "cli/json_report.h"
 #include "cli/option_fields.h"
-#include "cli/report.h"
 #include "cli/run.h"
+#include "cli/signature.h"
+#include "cli/text_report.h"
 #include "cli_test_support.h"
 #include "platform/le_bytes.h"
 
@@ -128,6 +130,12 @@ TEST(OptionFields, HelpListsEveryFieldWithItsHelpText) {
             std::string::npos);
 }
 
+TEST(OptionFields, DidYouMeanOnlyWhenNear) {
+  EXPECT_EQ(DidYouMean("optons", {"options", "presets"}), "options");
+  EXPECT_EQ(DidYouMean("--measure", {"--measures", "--numbers"}), "--measures");
+  EXPECT_EQ(DidYouMean("score.xml", {"options", "presets"}), "");
+}
+
 // --- ranges ---
 
 TEST(Ranges, ParseAndRefuse) {
@@ -157,31 +165,49 @@ TEST(Ranges, ParseAndRefuse) {
 
 // --- reports ---
 
-TEST(Report, ConventionalForms) {
+// The musical form, the beat names and the picture's beats all come from the
+// one reading of the host's texts.
+TEST(Report, ReadingsOfTheHostsTexts) {
   struct Row {
     const char* top;
     const char* bottom;
-    const char* expected;
+    const char* form;
+    const char* units;
+    std::vector<int> beats;
   };
   const Row rows[] = {
-      {"4", "1024", "4/4"},
-      {"2", "1536", "6/8"},
-      {"3+3+2", "512", "3+3+2/8"},
-      {"1+1++3", "1024+512", "2/4+3/8"},
-      {"1+1++3", "1024++512", "2/4+3/8"},
-      {"1", "3072", "3/4"},
-      {"2", "2048", "2/2"},
-      {"5", "128", "5/32"},
-      {"3", "1000", ""},
-      {"1++1", "512", "1/8+1/8"},
-      {"3", "0", ""},
-      {"x", "512", ""},
-      {"1++2++3", "512+1024", ""},
-      {"21846", "1536", ""},
+      {"4", "1024", "4/4", "4 quarters", {0, 1024, 2048, 3072}},
+      {"2", "1536", "6/8", "2 dotted quarters", {0, 1536}},
+      {"3+3+2", "512", "3+3+2/8", "3+3+2 eighths", {0, 1536, 3072}},
+      // A group of one count beats that many times, a group of several once a count.
+      {"2++3", "1024++512", "2/4+3/8", "2 quarters, 3 eighths", {0, 1024, 2048, 2560, 3072}},
+      {"1+1++3", "1024++512", "2/4+3/8", "1+1 quarters, 3 eighths", {0, 1024, 2048, 2560, 3072}},
+      // Slots of one group's bottom add up to its beat.
+      {"3", "1024+512", "9/8", "3 dotted quarters", {0, 1536, 3072}},
+      // The bottom's last group serves the top's further ones.
+      {"1++2++3",
+       "512++1024",
+       "1/8+2/4+3/4",
+       "1 eighth, 2 quarters, 3 quarters",
+       {0, 512, 1536, 2560, 3584, 4608}},
+      {"1++1", "512", "1/8+1/8", "1 eighth, 1 eighth", {0, 512}},
+      {"1", "3072", "3/4", "1 dotted half", {0}},
+      {"2", "2048", "2/2", "2 halves", {0, 2048}},
+      {"5", "128", "5/32", "5 32nds", {0, 128, 256, 384, 512}},
+      {"3", "1000", "", "", {0, 1000, 2000}},
+      {"3", "0", "", "", {}},
+      {"x", "512", "", "", {}},
+      {"3++", "512", "", "", {}},
+      {"21846", "1536", "", "21846 dotted quarters", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.top) + "/" + row.bottom);
-    EXPECT_EQ(ConventionalForm({row.top, row.bottom}), row.expected);
+    const SignatureText signature(row.top, row.bottom);
+    EXPECT_EQ(ConventionalForm(signature.meter), row.form);
+    EXPECT_EQ(BeatUnits(signature.meter), row.units);
+    EXPECT_EQ(MusicalBeatStarts(signature.meter), row.beats);
+    const std::string hostUnits = std::string(row.top) + "/" + row.bottom + " (host units)";
+    EXPECT_EQ(MusicalForm(signature), *row.form != '\0' ? row.form : hostUnits);
   }
 }
 
@@ -299,12 +325,6 @@ TEST(Report, TextSaysWhatChangedInMusicalTerms) {
   EXPECT_NE(text.find("warning: voice 9 left out"), std::string::npos);
   EXPECT_NE(FormatText({report}, true).find("  measure 12: 6/8 hidden (unchanged)\n"),
             std::string::npos);
-}
-
-TEST(Report, DidYouMeanOnlyWhenNear) {
-  EXPECT_EQ(DidYouMean("optons", {"options", "presets"}), "options");
-  EXPECT_EQ(DidYouMean("--measure", {"--measures", "--numbers"}), "--measures");
-  EXPECT_EQ(DidYouMean("score.xml", {"options", "presets"}), "");
 }
 
 // --- settings directory ---
