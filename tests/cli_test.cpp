@@ -604,7 +604,7 @@ TEST(Example, OutputNameChoosesTheForm) {
   }
 }
 
-// The score: an entity in measure 1's <time>, measure 2 beamed
+// A score with an entity in measure 1's <time>, measure 2 beamed
 // 3+3+2, measure 3 in quarters, so that measure 3 restates 4/4.
 std::string EntityScore(const std::string& encoding = "UTF-8", const std::string& name = "P") {
   auto note = [](int duration, const char* type, const char* beam) {
