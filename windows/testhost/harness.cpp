@@ -36,7 +36,7 @@ HMODULE currentPlugin = nullptr;
 
 }  // namespace
 
-// ---- checks ----
+// Checks.
 
 void Fail(const char* file, int line, const std::string& what) {
   std::lock_guard<std::mutex> lock(outputMutex);
@@ -64,7 +64,7 @@ void Begin(const char* name) {
   std::printf("scenario %s\n", name);
 }
 
-// ---- the plug-in ----
+// The plug-in.
 
 namespace {
 
@@ -118,7 +118,7 @@ std::int32_t PluginLife(const std::function<void(Plugin&)>& body) {
   return status;
 }
 
-// ---- the host window ----
+// The host window.
 
 HWND hostWindow = nullptr;
 std::atomic<int> pluginCommands{0};
@@ -207,7 +207,7 @@ void SendKey(WORD key, bool up) {
   SendInput(1, &input, sizeof input);
 }
 
-// ---- message boxes ----
+// Message boxes.
 
 namespace {
 
@@ -274,7 +274,7 @@ LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-// ---- the driver thread ----
+// The driver thread.
 
 namespace {
 
@@ -374,7 +374,7 @@ void HoverOver(HWND dialog, HWND control) {
                MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
-// ---- registry ----
+// Registry.
 
 std::vector<std::uint8_t> defaultSettingsImage;
 std::vector<std::uint8_t> defaultPresetsImage;
@@ -427,7 +427,7 @@ std::vector<std::string> StoredPresetNames() {
   return names;
 }
 
-// ---- the photograph ----
+// The photograph.
 
 namespace {
 
@@ -487,7 +487,7 @@ void TakeScreenshot(HWND dialog) {
   Fail(__FILE__, __LINE__, "every screenshot shows an empty help line");
 }
 
-// ---- the test host's life ----
+// The test host's life.
 
 void StartHost(const std::string& plugin, const std::string& screenshots) {
   pluginPath = plugin;

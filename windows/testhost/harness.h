@@ -23,7 +23,7 @@
 
 namespace testhost {
 
-// ---- checks: a failed check prints one line and fails the run ----
+// Checks: a failed check prints one line and fails the run.
 
 void Fail(const char* file, int line, const std::string& what);
 std::string Format(const char* format, ...);
@@ -53,7 +53,7 @@ void Begin(const char* name);
           ::testhost::Format("%s is \"%s\", expected \"%s\"", #actual, a_.c_str(), e_.c_str())); \
   } while (0)
 
-// ---- the test host's life ----
+// The test host's life.
 
 // Creates the host window, installs the message box hook and prints which
 // file the scenarios exercise in which kind of process. screenshotDir may be
@@ -63,7 +63,7 @@ void StartHost(const std::string& pluginPath, const std::string& screenshotDir);
 // calls and prints the verdict. Returns the exit status: 0 when every check passed.
 int FinishHost();
 
-// ---- the plug-in ----
+// The plug-in.
 
 struct Plugin {
   HMODULE module = nullptr;
@@ -85,7 +85,7 @@ void Unload(Plugin& p);
 // unload. Returns what FinaleExtensionTerminate returned, -1 when it did not load.
 std::int32_t PluginLife(const std::function<void(Plugin&)>& body);
 
-// ---- the host window ----
+// The host window.
 
 // The main window: the host's menu bar, the plug-in's item inside the
 // "Plug-ins" menu's submenu.
@@ -102,7 +102,7 @@ void SetShortcutKeys(bool held);
 // A key pressed or released through SendInput.
 void SendKey(WORD key, bool up);
 
-// ---- message boxes, answered from a CBT hook on the UI thread ----
+// Message boxes, answered from a CBT hook on the UI thread.
 
 struct BoxSeen {
   std::string caption;
@@ -117,7 +117,7 @@ void ExpectBox(int answer);
 std::vector<BoxSeen> Boxes();
 void ForgetBoxes();
 
-// ---- the driver thread: waits for the plug-in's windows and works them ----
+// The driver thread: waits for the plug-in's windows and works them.
 
 inline constexpr char OptionsCaption[] = "KQ Meterfix v. 1.01";
 inline constexpr char NameCaption[] = "Save preset as...";
@@ -150,7 +150,7 @@ std::string HelpLine(HWND dialog);
 // The mouse moved over control (WM_SETCURSOR), as the dialog sees it.
 void HoverOver(HWND dialog, HWND control);
 
-// ---- the plug-in's registry values (HKCU, SettingsKeyPath) ----
+// The plug-in's registry values (HKCU, SettingsKeyPath).
 
 struct StoredValue {
   LONG status = ERROR_FILE_NOT_FOUND;
@@ -169,7 +169,7 @@ std::vector<std::string> StoredPresetNames();
 extern std::vector<std::uint8_t> defaultSettingsImage;
 extern std::vector<std::uint8_t> defaultPresetsImage;
 
-// ---- the photograph ----
+// The photograph.
 
 // Paints the dialog's status bar and has the script outside Wine photograph
 // the dialog (when a screenshot directory was given); fails when every

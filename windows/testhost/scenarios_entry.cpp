@@ -99,7 +99,6 @@ void StdcallStackPointer() {
     Note("64-bit Windows has a single calling convention: nothing to measure");
     return;
   }
-
   // Every export, called through a pointer of its declared WINAPI type.
   simhost::Host host;
   simhost::SetCurrentHost(&host);
