@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
-#include <limits>
 #include <set>
 
-#include "platform/standin/dialog_windows.h"
 #include "host/host.h"
+#include "platform/standin/dialog_windows.h"
+#include "simhost/item_integer.h"
 
 namespace simhost {
 
@@ -214,39 +214,6 @@ void Record(const char* function, HWND dialog, int id, int kind, std::int32_t va
   call.kind = kind;
   call.value = value;
   State().calls.push_back(call);
-}
-
-// Optional blanks and sign, then digits only; anything else is not a number
-// and reads as 0 (as GetDlgItemInt does). A number beyond the 32-bit range is
-// clamped, so that it stays out of any range check instead of wrapping.
-std::int32_t ParseInteger(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::size_t digitsStart = i;
-  long long value = 0;
-  bool huge = false;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-    if (!huge) {
-      value = value * 10 + (text[i] - '0');
-      if (value > static_cast<long long>(std::numeric_limits<std::int32_t>::max()) + 1) huge = true;
-    }
-    ++i;
-  }
-  std::size_t end = i;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (end == digitsStart || i != text.size()) return 0;
-  if (negative) value = -value;
-  if (huge || value > std::numeric_limits<std::int32_t>::max())
-    return negative ? std::numeric_limits<std::int32_t>::min()
-                    : std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min())
-    return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(value);
 }
 
 std::string ControlText(const standin::ControlState& c) {

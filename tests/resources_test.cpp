@@ -9,6 +9,7 @@
 #include "dialogs/options_dialog.h"
 #include "help_table.h"
 #include "platform/standin/dialog_windows.h"
+#include "platform/standin/resource_script.h"
 #include "platform/standin/standin.h"
 
 namespace {

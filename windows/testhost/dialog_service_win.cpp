@@ -10,6 +10,7 @@
 // clang-format on
 
 #include "host/host.h"
+#include "simhost/item_integer.h"
 
 namespace {
 
@@ -25,28 +26,6 @@ bool Checked(std::int32_t version, HWND dialog = nullptr, bool needDialog = fals
   const bool ok = version == HostInterfaceVersion && (!needDialog || IsWindow(dialog));
   if (!ok) ++badCalls;
   return ok;
-}
-
-// A number field's value: optional blanks and sign, then digits, then blanks;
-// anything else is 0. Values beyond 32 bits are clamped rather than dropped
-// (GetDlgItemInt gives 0 for them), so a huge number stays out of range.
-std::int32_t ParseInteger(const char* text) {
-  const char* p = text;
-  while (*p == ' ') ++p;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  const char* digits = p;
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= 0x80000000LL) value = value * 10 + (*p - '0');
-  }
-  const char* end = p;
-  while (*p == ' ') ++p;
-  if (end == digits || *p != '\0') return 0;
-  if (negative) value = -value;
-  if (value > 0x7FFFFFFFLL) return 0x7FFFFFFF;
-  if (value < -0x80000000LL) return static_cast<std::int32_t>(-0x7FFFFFFF - 1);
-  return static_cast<std::int32_t>(value);
 }
 
 INT_PTR CALLBACK ForwardingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -108,7 +87,7 @@ std::int32_t HOSTAPI HostGetItemValue(HWND dialog, std::int32_t itemId, std::int
     case ItemKindInteger: {
       char text[64] = {};
       GetDlgItemTextA(dialog, itemId, text, sizeof text);
-      return ParseInteger(text);
+      return simhost::ParseInteger(text);
     }
     default:
       ++badCalls;

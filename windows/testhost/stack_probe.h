@@ -52,8 +52,8 @@ StackCheck CallStdcall(R(WINAPI* f)(A...), std::type_identity_t<A>... args) {
 // arguments), which is where the plug-in's ESP stood before it pushed them.
 struct HostCallProbe {
   int calls = 0;
-  int mismatches = 0;                 // calls after which ESP was elsewhere
-  std::int32_t lastDelta = 0;         // ESP after minus ESP at entry, last call
+  int mismatches = 0;                    // calls after which ESP was elsewhere
+  std::int32_t lastDelta = 0;            // ESP after minus ESP at entry, last call
   std::uintptr_t lastReturnAddress = 0;  // where in the caller the call came from
 };
 HostCallProbe HostLoadRecordProbe();
