@@ -1,77 +1,40 @@
 #include "analysis/check.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "host/records.h"
+#include "host/chains.h"
 #include "host/host.h"
+#include "host/records.h"
 
 namespace {
 
-struct TopSlot {
-  std::int16_t beatCount;
-  std::int16_t reserved;
-  std::int16_t slotFlags;
-};
-
-struct BottomSlot {
-  std::int16_t duration;
+// A non-empty slot of a chain: beatCount (top) or duration (bottom), and its flags.
+struct Slot {
+  std::int16_t number;
   std::int16_t slotFlags;
 };
 
 bool StartsGroup(std::int16_t slotFlags) { return (slotFlags & GroupStartFlag) != 0; }
 
 // Loads a chain's non-empty slots; false when it holds more than `capacity`.
-bool LoadTopChain(std::int16_t chain, TopSlot* slots, std::int16_t capacity, std::int16_t* count) {
+bool LoadChain(ChainKind kind, std::int16_t chain, Slot* slots, std::int16_t capacity,
+               std::int16_t* count) {
   *count = 0;
-  std::uint8_t record[CompositeTopRecordLayout::Size]{};
-  for (std::int32_t sequence = 0; sequence <= INT16_MAX; ++sequence) {
-    RecordKeyBytes key = MakeRecordKey(chain, static_cast<std::int16_t>(sequence));
-    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
-    std::int32_t size = CompositeTopRecordLayout::Size;
-    if (!HostSucceeded(HostLoadRecord(CompositeTopRecordTag, key.bytes, record, &size,
-                                      HostInterfaceVersion))) {
-      break;
+  bool fits = true;
+  WalkHostChain(kind, chain, [&](std::int16_t number, std::int16_t slotFlags) {
+    if (number == 0) return true;
+    if (*count >= capacity) {
+      fits = false;
+      return false;
     }
-    for (std::size_t s = 0; s < CompositeTopRecordLayout::SlotCount; ++s) {
-      const std::uint8_t* slot = record + s * CompositeTopRecordLayout::SlotSize;
-      const std::int16_t beatCount = ReadI16(slot + CompositeTopRecordLayout::BeatCount);
-      if (beatCount == 0) continue;
-      if (*count >= capacity) return false;
-      slots[*count] = {beatCount, ReadI16(slot + CompositeTopRecordLayout::Reserved),
-                       ReadI16(slot + CompositeTopRecordLayout::SlotFlags)};
-      ++*count;
-    }
-  }
-  return true;
-}
-
-bool LoadBottomChain(std::int16_t chain, BottomSlot* slots, std::int16_t capacity,
-                     std::int16_t* count) {
-  *count = 0;
-  std::uint8_t record[CompositeBottomRecordLayout::Size]{};
-  for (std::int32_t sequence = 0; sequence <= INT16_MAX; ++sequence) {
-    RecordKeyBytes key = MakeRecordKey(chain, static_cast<std::int16_t>(sequence));
-    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
-    std::int32_t size = CompositeBottomRecordLayout::Size;
-    if (!HostSucceeded(HostLoadRecord(CompositeBottomRecordTag, key.bytes, record, &size,
-                                      HostInterfaceVersion))) {
-      break;
-    }
-    for (std::size_t s = 0; s < CompositeBottomRecordLayout::SlotCount; ++s) {
-      const std::uint8_t* slot = record + s * CompositeBottomRecordLayout::SlotSize;
-      const std::int16_t duration = ReadI16(slot + CompositeBottomRecordLayout::Duration);
-      if (duration == 0) continue;
-      if (*count >= capacity) return false;
-      slots[*count] = {duration, ReadI16(slot + CompositeBottomRecordLayout::SlotFlags)};
-      ++*count;
-    }
-  }
-  return true;
+    slots[*count] = {number, slotFlags};
+    ++*count;
+    return true;
+  });
+  return fits;
 }
 
 // The first slot begins a group whatever its flag; later ones by their flag.
-template <typename Slot>
 int GroupCount(const Slot* slots, std::int16_t count) {
   int groups = count > 0 ? 1 : 0;
   for (std::int16_t i = 1; i < count; ++i) {
@@ -96,15 +59,17 @@ std::int16_t ExpandCompositeStarts(const std::uint8_t* measureRecord, BeatList* 
   const std::int16_t beats = ReadI16(measureRecord + MeasureRecordLayout::Beats);
   const std::int16_t beatDuration = ReadI16(measureRecord + MeasureRecordLayout::BeatDuration);
 
-  TopSlot top[TopSlotCapacity];
-  BottomSlot bottom[BottomSlotCapacity];
+  Slot top[TopSlotCapacity];
+  Slot bottom[BottomSlotCapacity];
   std::int16_t topCount = 0;
   std::int16_t bottomCount = 0;
   if (compositeTop) {
-    if (!LoadTopChain(beats, top, TopSlotCapacity, &topCount) || topCount == 0) return 0;
+    if (!LoadChain(ChainKind::Top, beats, top, TopSlotCapacity, &topCount) || topCount == 0) {
+      return 0;
+    }
   }
   if (compositeBottom) {
-    if (!LoadBottomChain(beatDuration, bottom, BottomSlotCapacity, &bottomCount) ||
+    if (!LoadChain(ChainKind::Bottom, beatDuration, bottom, BottomSlotCapacity, &bottomCount) ||
         bottomCount == 0) {
       return 0;
     }
@@ -124,7 +89,7 @@ std::int16_t ExpandCompositeStarts(const std::uint8_t* measureRecord, BeatList* 
     if (compositeBottom) {
       g = 0;
       do {
-        g = static_cast<std::int16_t>(g + bottom[b].duration);
+        g = static_cast<std::int16_t>(g + bottom[b].number);
         ++b;
       } while (b < bottomCount && !StartsGroup(bottom[b].slotFlags));
       if (b < bottomCount) more = true;
@@ -132,7 +97,7 @@ std::int16_t ExpandCompositeStarts(const std::uint8_t* measureRecord, BeatList* 
     if (compositeTop) {
       do {
         BeatListPush(beatStarts, a, 0);
-        a = AddWrapping(a, static_cast<std::int32_t>(top[t].beatCount) * g);
+        a = AddWrapping(a, static_cast<std::int32_t>(top[t].number) * g);
         ++t;
       } while (t < topCount && !StartsGroup(top[t].slotFlags));
       if (t < topCount) more = true;

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "host/records.h"
+#include "host/chains.h"
 #include "host/host.h"
+#include "host/records.h"
 #include "settings/settings.h"
 
 namespace {
@@ -65,22 +66,6 @@ void AppendElement(TextBuilder& text, const char* prefix, std::int16_t value) {
   text.length += pieceLength;
 }
 
-// Where the records of a top or a bottom chain keep their slots.
-struct ChainShape {
-  std::uint32_t tag;
-  std::size_t slotCount;
-  std::size_t slotSize;
-  std::size_t flagsOffset;
-};
-
-ChainShape ShapeOf(ChainKind kind) {
-  if (kind == ChainKind::Top)
-    return {CompositeTopRecordTag, CompositeTopRecordLayout::SlotCount,
-            CompositeTopRecordLayout::SlotSize, CompositeTopRecordLayout::SlotFlags};
-  return {CompositeBottomRecordTag, CompositeBottomRecordLayout::SlotCount,
-          CompositeBottomRecordLayout::SlotSize, CompositeBottomRecordLayout::SlotFlags};
-}
-
 struct ChainFormat {
   bool complete;
   bool everyElementStartsGroup;  // after the first; what the bottom writer always creates
@@ -94,27 +79,17 @@ ChainFormat FormatChain(char* buffer, std::int16_t value, bool composite, ChainK
     AppendElement(text, "", value);
     return result;
   }
-  const auto [tag, slotCount, slotSize, flagsOffset] = ShapeOf(kind);
-  std::uint8_t record[CompositeTopRecordLayout::Size]{};
-  static_assert(CompositeTopRecordLayout::Size == CompositeBottomRecordLayout::Size);
-  for (std::int32_t sequence = 0; sequence <= INT16_MAX && text.complete; ++sequence) {
-    RecordKeyBytes key = MakeRecordKey(value, static_cast<std::int16_t>(sequence));
-    std::memset(record, 0, sizeof record);  // a short record leaves no stale slots
-    std::int32_t size = sizeof record;
-    if (!HostSucceeded(HostLoadRecord(tag, key.bytes, record, &size, HostInterfaceVersion))) break;
-    for (std::size_t s = 0; s < slotCount; ++s) {
-      const std::uint8_t* slot = record + s * slotSize;
-      const std::int16_t number = ReadI16(slot);  // beatCount or duration, both at 0
-      if (number == 0) continue;
-      const bool groupStart = (ReadI16(slot + flagsOffset) & GroupStartFlag) != 0;
-      const char* prefix = "";
-      if (text.length > 0) {
-        prefix = groupStart ? "++" : "+";
-        if (!groupStart) result.everyElementStartsGroup = false;
-      }
-      AppendElement(text, prefix, number);
+  WalkHostChain(kind, value, [&](std::int16_t number, std::int16_t slotFlags) {
+    if (number == 0) return true;
+    const bool groupStart = (slotFlags & GroupStartFlag) != 0;
+    const char* prefix = "";
+    if (text.length > 0) {
+      prefix = groupStart ? "++" : "+";
+      if (!groupStart) result.everyElementStartsGroup = false;
     }
-  }
+    AppendElement(text, prefix, number);
+    return text.complete;
+  });
   result.complete = text.complete;
   return result;
 }
@@ -200,7 +175,7 @@ std::int16_t CreateChain(const char* text, ChainKind kind, bool& created) {
 
   char copy[FormatBufferSize];
   CopyText(copy, text);
-  std::uint8_t record[CompositeTopRecordLayout::Size]{};
+  std::uint8_t record[ChainRecordSize]{};
   std::int16_t chain = static_cast<std::int16_t>(NewChainNumber);
   std::size_t slot = 0;
   bool group = true;

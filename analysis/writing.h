@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Kind of chain a composite text is stored as.
-enum class ChainKind { Top, Bottom };
+#include "host/chains.h"
 
 constexpr std::size_t FormatBufferSize = 100;
 

@@ -126,7 +126,7 @@ void MarkGroupStarts(std::vector<Timed>& seq, const std::vector<std::int64_t>& b
 
 }  // namespace
 
-std::vector<std::int64_t> BeatStarts(const Meter& meter) {
+std::vector<std::int64_t> CheckedBeatStarts(const Meter& meter) {
   std::vector<std::int64_t> starts;
   std::int64_t at = 0;
   const bool plain = meter.groups.size() == 1 && meter.groups[0].counts.size() == 1;

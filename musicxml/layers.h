@@ -45,9 +45,13 @@ struct MeasureLayers {
   int snapped = 0;                   // positions or ends moved onto a beat or the barline
 };
 
-// Beat starts of a signature as the host expands it to check beam groups:
-// a plain signature one per beat, a composite one per element.
-std::vector<std::int64_t> BeatStarts(const Meter& meter);
+// The beat starts the plug-in's check holds beam groups against (as
+// ExpandCompositeStarts expands a signature): a plain signature (one group of
+// one count) has one per beat; a composite one has one per element only, and
+// a group of one count is one element, so 2/4+3/8 gives 0 and 2048 (not every
+// quarter and eighth) and 3+3+2/8 gives 0, 1536 and 3072. The list ends
+// at the first count or beat that is not positive.
+std::vector<std::int64_t> CheckedBeatStarts(const Meter& meter);
 
 // Builds the layers of one measure. `beats` are the beat starts of the
 // signature the measure is kept under (ascending); `writtenLength` is that

@@ -34,24 +34,10 @@ struct Status {
   explicit operator bool() const { return ok; }
 };
 
-// A time signature as the plug-in's texts show it (FormatTopChain /
-// FormatBottomChain): "4" over "1024", "3+3+2" over "512", "1+1++3" over
-// "1024++512".
-struct SignatureText {
-  std::string top;
-  std::string bottom;
-  bool hidden = false;      // alwaysHide
-  bool hasDisplay = false;  // displayInUse: displayTop/displayBottom are shown
-  std::string displayTop;
-  std::string displayBottom;
-  bool operator==(const SignatureText&) const = default;
-};
-
-// Reads the measure's record; false when the host has none.
-bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out);
-// Reads a staff's own signature (hidden/display stay empty); false when none.
-bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
-                        SignatureText& out);
+// A time signature in the plug-in's texts, read from a host's records.
+using simhost::ReadMeasureSignature;
+using simhost::ReadStaffSignature;
+using simhost::SignatureText;
 
 // A beam of one voice in one measure, read without regard to any signature:
 // `first` is its first note, `reach` the start of the rests no beam holds

@@ -1,6 +1,7 @@
-// Reads a score-partwise document in one pass with a streaming parser into a
-// ScoreModel: the reading rules of musicxml/README.md, applied per measure as
-// the parser reaches its end, plus the byte spans the writer needs.
+// Reads a score-partwise document with a streaming parser into a ScoreModel
+// (partwise_reader.h has the pass itself): a UTF-8 score of 2 MiB or more by
+// two parsers at once, the second from a <part> after the middle on, joined
+// only where one parser would have read the same; anything else by one.
 #pragma once
 
 #include <cstddef>
@@ -12,18 +13,6 @@
 #include "musicxml/text_io.h"
 
 namespace musicxml {
-
-// How a score file's bytes are read: its encoding and the length of its mark.
-struct SourceEncoding {
-  XmlText::Encoding encoding = XmlText::Encoding::Utf8;
-  std::size_t bomSize = 0;
-  const ByteMap* map = nullptr;  // for SingleByte
-};
-
-// UTF-8 (mark or none), UTF-16 (mark, or '<' in 16-bit units), ISO-8859-1
-// and the single-byte encodings FindByteMap knows by declaration; UTF-32 and
-// other declared encodings are refused (DeclaredEncodingOf).
-bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& error);
 
 constexpr std::size_t DefaultReadChunk = 1 << 20;
 constexpr std::size_t DefaultSplitFrom = 2 << 20;

@@ -18,6 +18,7 @@
 #include "musicxml/reader.h"
 #include "musicxml/text_io.h"
 #include "musicxml/writer.h"
+#include "musicxml/zip_io.h"
 
 namespace musicxml {
 
@@ -146,36 +147,6 @@ void MeterTexts(const Meter& meter, std::string& top, std::string& bottom) {
 }
 
 }  // namespace
-
-bool ReadMeasureSignature(const simhost::Host& host, std::int16_t measure, SignatureText& out) try {
-  simhost::MeasureView view;
-  out = SignatureText{};
-  if (!host.ReadMeasure(measure, view)) return false;
-  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
-  out.bottom = host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
-  out.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
-  out.hasDisplay = (view.displayFlags & DisplayInUseFlag) != 0;
-  if (out.hasDisplay) {
-    out.displayTop = host.FormatTop(view.displayBeats, (view.displayFlags & DisplayCompositeTopFlag) != 0);
-    out.displayBottom =
-        host.FormatBottom(view.displayBeatDuration, (view.displayFlags & DisplayCompositeBottomFlag) != 0);
-  }
-  return true;
-} catch (...) {
-  return false;
-}
-
-bool ReadStaffSignature(const simhost::Host& host, std::int16_t staff, std::int16_t measure,
-                        SignatureText& out) try {
-  simhost::StaffTimeSigView view;
-  out = SignatureText{};
-  if (!host.ReadStaffTimeSig(staff, measure, view)) return false;
-  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
-  out.bottom = host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
-  return true;
-} catch (...) {
-  return false;
-}
 
 Score::Score() : impl_(std::make_unique<Impl>()) {}
 Score::~Score() = default;

@@ -1,5 +1,6 @@
-// Bytes in and out: the encodings of an XML file, .mxl archives, atomic
-// writes. Kept apart from the score mapping so each part is testable alone.
+// The text of an XML file: which encoding its bytes are in, decoding them to
+// UTF-8 and encoding text back into them, and edits to a text. Kept apart
+// from the score mapping so each part is testable alone.
 #pragma once
 
 #include <array>
@@ -43,6 +44,18 @@ struct XmlText {
 bool DeclaredEncodingOf(std::string_view bytes, XmlText::Encoding& encoding, const ByteMap*& map,
                         std::string& error);
 
+// How a score file's bytes are read: its encoding and the length of its mark.
+struct SourceEncoding {
+  XmlText::Encoding encoding = XmlText::Encoding::Utf8;
+  std::size_t bomSize = 0;
+  const ByteMap* map = nullptr;  // for SingleByte
+};
+
+// UTF-8 (mark or none), UTF-16 (mark, or '<' in 16-bit units), ISO-8859-1
+// and the single-byte encodings FindByteMap knows by declaration; UTF-32 and
+// other declared encodings are refused (DeclaredEncodingOf).
+bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& error);
+
 // Decodes UTF-8 (with or without mark), UTF-16 (mark, or "<?" in 16-bit
 // units) and the declared 8-bit encodings above. False with `error` otherwise.
 bool DecodeXmlText(std::string_view bytes, XmlText& out, std::string& error);
@@ -59,20 +72,5 @@ struct TextEdit {
 };
 // Applies non-overlapping edits; equal offsets keep their order.
 std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits);
-
-// The member that META-INF/container.xml names as root file, its bytes.
-bool ReadArchive(std::string_view archive, std::string& rootPath, std::string& rootBytes,
-                 std::vector<std::string>& warnings, std::string& error);
-// The members a plain copy of the root file leaves behind: all but the root
-// file, "mimetype" and META-INF/container.xml. Empty when unreadable.
-std::vector<std::string> ExtraArchiveMembers(std::string_view archive);
-// The archive with member `path` replaced by `bytes`; other members as they were.
-bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
-                          const std::string& bytes, std::string& out, std::string& error);
-
-// A new .mxl archive holding one score: "mimetype" (stored, first),
-// META-INF/container.xml naming `rootPath`, and the score itself.
-bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std::string& out,
-                 std::string& error);
 
 }  // namespace musicxml

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "host/chains.h"
 #include "simhost/low_arena.h"
 
 namespace simhost {
@@ -30,6 +31,8 @@ struct RecordIdHash {
   }
 };
 
+using RecordMap = std::unordered_map<RecordId, std::vector<std::uint8_t>, RecordIdHash>;
+
 std::uint64_t PackKey(const std::uint8_t* key, std::size_t size) {
   std::uint64_t packed = 0;
   for (std::size_t i = 0; i < size; ++i) packed |= static_cast<std::uint64_t>(key[i]) << (8 * i);
@@ -53,6 +56,19 @@ RecordId RecordKeyId(std::uint32_t tag, std::int16_t number, std::int16_t sequen
 RecordId StaffMeasureId(std::int16_t staff, std::int16_t measure) {
   return IdFromBytes(StaffTimeSigRecordTag, MakeStaffMeasureKey(staff, measure, 0).bytes);
 }
+
+// WalkChain's loader on the stored records themselves: no host call is made or counted.
+struct StoredChainRecords {
+  const RecordMap& records;
+  bool operator()(std::uint32_t tag, const RecordKeyBytes& key, std::uint8_t* record,
+                  std::size_t& size) const {
+    const auto it = records.find(IdFromBytes(tag, key.bytes));
+    if (it == records.end()) return false;
+    size = std::min(size, it->second.size());
+    std::copy_n(it->second.data(), size, record);
+    return true;
+  }
+};
 
 std::uint64_t LayerKey(std::int16_t staff, std::int16_t measure, int layer) {
   return (static_cast<std::uint64_t>(static_cast<std::uint16_t>(staff)) << 24) |
@@ -109,7 +125,7 @@ std::size_t KeySizeForTag(std::uint32_t tag) {
 }
 
 struct Host::Impl {
-  std::unordered_map<RecordId, std::vector<std::uint8_t>, RecordIdHash> records;
+  RecordMap records;
   std::unordered_map<std::uint32_t, std::int32_t> highestNumber;  // per tag, for new chains
   std::unordered_map<std::uint64_t, LayerData> layers;
   std::map<std::int16_t, std::vector<std::int16_t>> staffLists;  // lists other than 0
@@ -311,30 +327,22 @@ bool Host::ReadStaffTimeSig(std::int16_t staff, std::int16_t measure,
 }
 
 std::vector<TopSlot> Host::ReadTopChain(std::int16_t chain) const {
-  namespace L = CompositeTopRecordLayout;
   std::vector<TopSlot> slots;
-  for (std::int16_t seq = 0; seq >= 0; ++seq) {
-    const auto* r = impl_->Find(RecordKeyId(CompositeTopRecordTag, chain, seq));
-    if (r == nullptr) break;
-    for (std::size_t s = 0; s < L::SlotCount && (s + 1) * L::SlotSize <= r->size(); ++s) {
-      const std::uint8_t* slot = r->data() + s * L::SlotSize;
-      slots.push_back(TopSlot{ReadI16(slot + L::BeatCount), ReadI16(slot + L::SlotFlags)});
-    }
-  }
+  WalkChain(ChainKind::Top, chain, StoredChainRecords{impl_->records},
+            [&](std::int16_t beatCount, std::int16_t slotFlags) {
+              slots.push_back(TopSlot{beatCount, slotFlags});
+              return true;
+            });
   return slots;
 }
 
 std::vector<BottomSlot> Host::ReadBottomChain(std::int16_t chain) const {
-  namespace L = CompositeBottomRecordLayout;
   std::vector<BottomSlot> slots;
-  for (std::int16_t seq = 0; seq >= 0; ++seq) {
-    const auto* r = impl_->Find(RecordKeyId(CompositeBottomRecordTag, chain, seq));
-    if (r == nullptr) break;
-    for (std::size_t s = 0; s < L::SlotCount && (s + 1) * L::SlotSize <= r->size(); ++s) {
-      const std::uint8_t* slot = r->data() + s * L::SlotSize;
-      slots.push_back(BottomSlot{ReadI16(slot + L::Duration), ReadI16(slot + L::SlotFlags)});
-    }
-  }
+  WalkChain(ChainKind::Bottom, chain, StoredChainRecords{impl_->records},
+            [&](std::int16_t duration, std::int16_t slotFlags) {
+              slots.push_back(BottomSlot{duration, slotFlags});
+              return true;
+            });
   return slots;
 }
 
@@ -375,10 +383,9 @@ std::string Host::FormatBottom(std::int16_t value, bool composite) const {
 }
 
 std::string Host::FormatMeasure(std::int16_t measure) const {
-  MeasureView view;
-  if (!ReadMeasure(measure, view)) return std::string();
-  return FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0) + "/" +
-         FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
+  SignatureText text;
+  if (!ReadMeasureSignature(*this, measure, text)) return std::string();
+  return text.top + "/" + text.bottom;
 }
 
 std::size_t Host::RecordCount() const { return impl_->records.size(); }
@@ -625,6 +632,39 @@ std::int32_t Host::StaffAtSlot(std::int32_t slot, std::int32_t staffList) const 
     return 0;
   }
   return it->second[static_cast<std::size_t>(slot)];
+}
+
+bool ReadMeasureSignature(const Host& host, std::int16_t measure, SignatureText& out) try {
+  MeasureView view;
+  out = SignatureText{};
+  if (!host.ReadMeasure(measure, view)) return false;
+  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
+  out.bottom =
+      host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
+  out.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
+  out.hasDisplay = (view.displayFlags & DisplayInUseFlag) != 0;
+  if (out.hasDisplay) {
+    out.displayTop =
+        host.FormatTop(view.displayBeats, (view.displayFlags & DisplayCompositeTopFlag) != 0);
+    out.displayBottom = host.FormatBottom(view.displayBeatDuration,
+                                          (view.displayFlags & DisplayCompositeBottomFlag) != 0);
+  }
+  return true;
+} catch (...) {
+  return false;
+}
+
+bool ReadStaffSignature(const Host& host, std::int16_t staff, std::int16_t measure,
+                        SignatureText& out) try {
+  StaffTimeSigView view;
+  out = SignatureText{};
+  if (!host.ReadStaffTimeSig(staff, measure, view)) return false;
+  out.top = host.FormatTop(view.beats, (view.signatureFlags & CompositeTopFlag) != 0);
+  out.bottom =
+      host.FormatBottom(view.beatDuration, (view.signatureFlags & CompositeBottomFlag) != 0);
+  return true;
+} catch (...) {
+  return false;
 }
 
 void SetCurrentHost(Host* host) { currentHost = host; }

@@ -196,6 +196,25 @@ class Host {
   bool noLowMemory_ = false;
 };
 
+// A time signature as the plug-in's texts show it (FormatTopChain /
+// FormatBottomChain, and Host::FormatTop / FormatBottom): "4" over "1024",
+// "3+3+2" over "512", "1+1++3" over "1024++512".
+struct SignatureText {
+  std::string top;
+  std::string bottom;
+  bool hidden = false;      // alwaysHide
+  bool hasDisplay = false;  // displayInUse: displayTop/displayBottom are shown
+  std::string displayTop;
+  std::string displayBottom;
+  bool operator==(const SignatureText&) const = default;
+};
+
+// Reads the measure's record; false when the host has none. Never throws.
+bool ReadMeasureSignature(const Host& host, std::int16_t measure, SignatureText& out);
+// Reads a staff's own signature (hidden/display stay empty); false when none.
+bool ReadStaffSignature(const Host& host, std::int16_t staff, std::int16_t measure,
+                        SignatureText& out);
+
 // The host that the host functions act on; null until one is installed.
 void SetCurrentHost(Host* host);
 Host* CurrentHost();

@@ -21,7 +21,7 @@
 
 #include "cli_test_support.h"
 #include "musicxml/file_io.h"
-#include "musicxml/text_io.h"
+#include "musicxml/zip_io.h"
 
 extern char** environ;
 

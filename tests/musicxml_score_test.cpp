@@ -10,6 +10,7 @@
 #include "musicxml/meter.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
+#include "musicxml/zip_io.h"
 #include "simhost/simhost.h"
 
 // In musicxml_text_io_test.cpp.

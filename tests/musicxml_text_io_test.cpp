@@ -12,6 +12,7 @@
 
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
+#include "musicxml/zip_io.h"
 
 // Also used by the score tests.
 std::string MakeTestZip(const std::vector<std::pair<std::string, std::string>>& members) {
