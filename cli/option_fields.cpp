@@ -5,6 +5,7 @@
 
 #include "cli/report.h"
 #include "platform/le_bytes.h"
+#include "settings/presets.h"
 
 namespace meterfix {
 
@@ -168,6 +169,17 @@ std::string OptionFieldsHelp() {
     text += line + "\n      " + field.help + "\n";
   }
   return text;
+}
+
+bool ResolveOptions(const std::string& preset, const std::vector<OptionAssignment>& assignments,
+                    OptionBlock& block, std::string& error) {
+  block = OptionBlockOf(globalSettings);
+  if (!preset.empty() && CopyPresetSettings(preset.c_str(), block.data()) == 0) {
+    error = "no preset named '" + preset + "' (see 'meterfix presets list')";
+    return false;
+  }
+  ApplyAssignments(block, assignments);
+  return (preset.empty() && assignments.empty()) || ValidateOptionBlock(block, error);
 }
 
 }  // namespace meterfix

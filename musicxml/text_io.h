@@ -1,5 +1,5 @@
-// Bytes in and out: the encodings of an XML file, .mxl archives, atomic
-// writes. Kept apart from the score mapping so each part is testable alone.
+// Bytes in and out: the encodings of an XML file and .mxl archives. Kept
+// apart from the score mapping so each part is testable alone.
 #pragma once
 
 #include <array>
