@@ -57,10 +57,10 @@ struct CommandLine {
   std::vector<OptionAssignment> fields;  // options set FIELD=VALUE...
 
   // a run (and presets save, which takes --preset and --set)
-  std::string preset;                    // --preset; empty: none
+  std::string preset;                         // --preset; empty: none
   std::vector<OptionAssignment> assignments;  // --set
-  std::vector<std::string> inputs;       // as given; "-" is standard input
-  std::string output;                    // -o; "-" standard output
+  std::vector<std::string> inputs;            // as given; "-" is standard input
+  std::string output;                         // -o; "-" standard output
   bool inPlace = false;
   std::string outDir;
   std::optional<Range> measures;

@@ -63,8 +63,8 @@ bool ReadImageFile(const std::string& path, std::optional<std::vector<std::uint8
 
 // Why a stored options record of the right size cannot be used; empty when it can.
 std::string OptionsRecordFault(const std::vector<std::uint8_t>& image) {
-  const OptionBlock block(image.begin(),
-                          image.begin() + static_cast<std::ptrdiff_t>(SettingsLayout::OptionBlockSize));
+  const OptionBlock block(
+      image.begin(), image.begin() + static_cast<std::ptrdiff_t>(SettingsLayout::OptionBlockSize));
   std::string error;
   return ValidateOptionBlock(block, error) ? std::string() : error;
 }
@@ -85,8 +85,9 @@ std::string PresetTableFault(const std::vector<std::uint8_t>& image) {
     if (name[0] == 0 || std::memchr(name, 0, PresetNameSize) == nullptr) {
       return where + " has no name that ends within " + std::to_string(PresetNameSize) + " bytes";
     }
-    const OptionBlock block(slot + PresetTableLayout::OptionBlock,
-                            slot + PresetTableLayout::OptionBlock + SettingsLayout::OptionBlockSize);
+    const OptionBlock block(
+        slot + PresetTableLayout::OptionBlock,
+        slot + PresetTableLayout::OptionBlock + SettingsLayout::OptionBlockSize);
     std::string error;
     if (!ValidateOptionBlock(block, error)) {
       return where + " (" + reinterpret_cast<const char*>(name) + "): " + error;
@@ -148,8 +149,8 @@ namespace {
 
 bool WriteImage(const std::string& path, const std::vector<std::uint8_t>& bytes,
                 std::string& error) {
-  return ReplaceFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                     error);
+  return ReplaceFile(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
 }  // namespace
@@ -212,7 +213,8 @@ bool LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool n
 bool LoadStoredImages(const std::string& dir, StoredImages& images,
                       std::vector<std::string>& warnings, std::string& error) {
   if (!ReadStoredImages(dir, images, error)) return false;
-  for (std::string& warning : CheckStoredImages(dir, images)) warnings.push_back(std::move(warning));
+  const std::vector<std::string> found = CheckStoredImages(dir, images);
+  warnings.insert(warnings.end(), found.begin(), found.end());
   return true;
 }
 

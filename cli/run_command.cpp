@@ -149,9 +149,10 @@ void WriteReport(const CommandLine& line, const std::vector<FileReport>& reports
                  Replacement* reportOut) {
   // The page may be many times the score: it goes out as it is made.
   const bool html = line.report == ReportFormat::Html;
-  const std::string text = html                                ? std::string()
-                           : line.report == ReportFormat::Json ? FormatJson(reports)
-                                                               : FormatText(reports, line.allMeasures);
+  const std::string text = html ? std::string()
+                           : line.report == ReportFormat::Json
+                               ? FormatJson(reports)
+                               : FormatText(reports, line.allMeasures);
   if (reportOut != nullptr) {
     std::string error;
     bool written = true;

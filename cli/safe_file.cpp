@@ -24,7 +24,7 @@ namespace {
 // The kernel gives up after 40 links in one lookup; so do we.
 constexpr int MaxLinkHops = 40;
 
-// Temporary files the signal handler removes. The CLI writes one file at a
+// Temporary files the signal handler removes. A run writes one file at a
 // time; a few slots leave room for a caller that holds more (a report kept
 // open while the scores are written).
 constexpr int PendingSlots = 4;
@@ -36,10 +36,9 @@ sigset_t handledSignals;
 
 // Every signal whose default action ends the process; SIGXFSZ is left to
 // the caller (meterfix ignores it, so that a write fails with EFBIG).
-const int TerminatingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
-                                  SIGBUS,  SIGFPE,    SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
-                                  SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGVTALRM,
-                                  SIGPROF, SIGIO,     SIGPWR,    SIGSYS};
+const int TerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                  SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                  SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
 
 extern "C" void RemovePendingAndDie(int signal) {
   for (int i = 0; i < PendingSlots; ++i) {
@@ -207,7 +206,8 @@ bool CheckPathLinks(const std::string& path, std::string& error) {
     std::size_t start = 0;
     while (start <= text.size()) {
       const std::size_t slash = text.find('/', start);
-      const std::string part = text.substr(start, slash == std::string::npos ? slash : slash - start);
+      const std::string part =
+          text.substr(start, slash == std::string::npos ? slash : slash - start);
       if (!part.empty() && part != ".") parts.push_back(part);
       if (slash == std::string::npos) break;
       start = slash + 1;

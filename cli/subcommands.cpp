@@ -64,8 +64,8 @@ int OptionsCommand(const CommandLine& line) {
   const StoredImages images = LoadImages(line.configDir);
   PluginSession session(images);
   if (line.action == "show") {
-    std::cout << "Options ("
-              << (line.configDir.empty() ? "defaults" : Printable(line.configDir)) << "):\n"
+    std::cout << "Options (" << (line.configDir.empty() ? "defaults" : Printable(line.configDir))
+              << "):\n"
               << FormatOptionBlock(OptionBlockOf(globalSettings));
     return ExitOk;
   }

@@ -38,9 +38,8 @@ void SetMaxScoreBytes(std::uint64_t bytes) { maxScoreBytes = bytes; }
 
 std::string TooLargeText() {
   constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
-  const std::string limit = maxScoreBytes % MiB == 0
-                                ? std::to_string(maxScoreBytes / MiB) + " MiB"
-                                : std::to_string(maxScoreBytes) + " bytes";
+  const std::string limit = maxScoreBytes % MiB == 0 ? std::to_string(maxScoreBytes / MiB) + " MiB"
+                                                     : std::to_string(maxScoreBytes) + " bytes";
   return "larger than " + limit + ", the limit for one score";
 }
 
