@@ -2,10 +2,8 @@
 // inserted into a UTF-16 file, and edits checked on their own.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/records.h"

@@ -1,12 +1,7 @@
 // Encodings, text edits and .mxl archives.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,7 +34,6 @@ std::string MakeTestZip(const std::vector<std::pair<std::string, std::string>>& 
 
 namespace {
 
-namespace fs = std::filesystem;
 using musicxml::XmlText;
 
 std::string Utf16(const std::string& ascii, bool le, bool bom) {
