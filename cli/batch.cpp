@@ -7,16 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "musicxml/file_io.h"
+#include "cli/safe_file.h"
 #include "musicxml/musicxml.h"
 
 namespace meterfix {
@@ -232,21 +231,10 @@ void RemoveTemporariesBeside(const std::string& output) {
   if (output.empty() || output == "-") return;
   std::string target;
   std::string ignored;
-  if (!musicxml::ResolveReplacedFile(output, target, ignored)) return;
+  if (!ResolveReplacedFile(output, target, ignored)) return;
   const std::string dir = fs::path(target).parent_path().string();
-  musicxml::RemoveStaleTemporaries(dir.empty() ? "." : dir);
+  RemoveStaleTemporaries(dir.empty() ? "." : dir);
 }
-
-std::string Clock(double seconds) {
-  const long total = std::lround(std::max(0.0, seconds));
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-  return text;
-}
-
-}  // namespace
-
-namespace {
 
 // The scores under `dir`, and each folder that cannot be read as a failed
 // input of its own: one unreadable folder costs only what is in it.
@@ -435,23 +423,6 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
   }
   for (Worker& worker : pool) stop(worker);
   return results;
-}
-
-std::string ProgressLine(std::size_t done, std::size_t total, std::size_t changed,
-                         double elapsedSeconds, std::size_t width) {
-  const std::size_t filled = total == 0 ? width : done * width / total;
-  // Appended piece by piece: g++ 12 at -O3 misreads "literal" + temporary.
-  std::string line = "[";
-  line.append(filled, '#').append(width - filled, ' ').append("] ");
-  line.append(std::to_string(done)).append("/").append(std::to_string(total));
-  line.append(" files, ").append(std::to_string(changed)).append(" measures changed, ");
-  line.append(Clock(elapsedSeconds)).append(" elapsed");
-  if (done > 0 && done < total) {
-    const double left =
-        elapsedSeconds / static_cast<double>(done) * static_cast<double>(total - done);
-    line.append(", ").append(Clock(left)).append(" left");
-  }
-  return line;
 }
 
 }  // namespace meterfix

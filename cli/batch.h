@@ -32,9 +32,4 @@ std::vector<RunResult> RunBatch(const std::vector<RunRequest>& requests, int wor
                                 const std::function<RunResult(const RunRequest&)>& work,
                                 const std::function<void(std::size_t, const RunResult&)>& done);
 
-// The bar for the terminal: files done, measures changed, time spent and
-// the time left at this pace.
-std::string ProgressLine(std::size_t done, std::size_t total, std::size_t changed,
-                         double elapsedSeconds, std::size_t width);
-
 }  // namespace meterfix

@@ -10,9 +10,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "cli/file_safety.h"
 #include "cli/option_fields.h"
-#include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 #include "platform/le_bytes.h"
 #include "settings/presets.h"
@@ -65,8 +63,8 @@ bool ReadImageFile(const std::string& path, std::optional<std::vector<std::uint8
 
 // Why a stored options record of the right size cannot be used; empty when it can.
 std::string OptionsRecordFault(const std::vector<std::uint8_t>& image) {
-  const OptionBlock block(image.begin(),
-                          image.begin() + static_cast<std::ptrdiff_t>(SettingsLayout::OptionBlockSize));
+  const OptionBlock block(
+      image.begin(), image.begin() + static_cast<std::ptrdiff_t>(SettingsLayout::OptionBlockSize));
   std::string error;
   return ValidateOptionBlock(block, error) ? std::string() : error;
 }
@@ -87,8 +85,9 @@ std::string PresetTableFault(const std::vector<std::uint8_t>& image) {
     if (name[0] == 0 || std::memchr(name, 0, PresetNameSize) == nullptr) {
       return where + " has no name that ends within " + std::to_string(PresetNameSize) + " bytes";
     }
-    const OptionBlock block(slot + PresetTableLayout::OptionBlock,
-                            slot + PresetTableLayout::OptionBlock + SettingsLayout::OptionBlockSize);
+    const OptionBlock block(
+        slot + PresetTableLayout::OptionBlock,
+        slot + PresetTableLayout::OptionBlock + SettingsLayout::OptionBlockSize);
     std::string error;
     if (!ValidateOptionBlock(block, error)) {
       return where + " (" + reinterpret_cast<const char*>(name) + "): " + error;
@@ -111,7 +110,7 @@ std::string ResolveConfigDir(const std::string& explicitDir) {
 bool ReadStoredImages(const std::string& dir, StoredImages& images, std::string& error) {
   images = {};
   if (dir.empty()) return true;
-  if (!musicxml::CheckPathLinks(dir, error)) return false;
+  if (!CheckPathLinks(dir, error)) return false;
   return ReadImageFile(dir + "/" + UserDialogValue, images.userDialog, images.userDialogFileSize,
                        error) &&
          ReadImageFile(dir + "/" + PresetsValue, images.presets, images.presetsFileSize, error);
@@ -146,16 +145,18 @@ std::vector<std::string> CheckStoredImages(const std::string& dir, StoredImages&
   return warnings;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                         std::string& error) {
-  const musicxml::Status status = musicxml::WriteFileAtomic(
-      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  if (!status) error = status.message;
-  return status.ok;
+namespace {
+
+bool WriteImage(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                std::string& error) {
+  return ReplaceFile(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
+}  // namespace
+
 bool MakeSettingsDirectory(const std::string& dir, std::string& error) {
-  if (!musicxml::CheckPathLinks(dir, error)) return false;
+  if (!CheckPathLinks(dir, error)) return false;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (!ec) return true;
@@ -187,13 +188,33 @@ bool WriteStoredImages(const std::string& dir, const StoredImages& images, bool 
     if (!breakLinks && !CheckHardLinks(*path, error)) return false;
   }
   if (images.presets && images.refusedPresets &&
-      !WriteFileAtomically(dir + "/" + PresetsBackup, *images.refusedPresets, error)) {
+      !WriteImage(dir + "/" + PresetsBackup, *images.refusedPresets, error)) {
     return false;
   }
-  if (images.userDialog && !WriteFileAtomically(userDialog, *images.userDialog, error)) {
+  if (images.userDialog && !WriteImage(userDialog, *images.userDialog, error)) {
     return false;
   }
-  if (images.presets && !WriteFileAtomically(presets, *images.presets, error)) return false;
+  if (images.presets && !WriteImage(presets, *images.presets, error)) return false;
+  return true;
+}
+
+bool LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool noWait,
+                  std::string& error) {
+  if (dir.empty()) return true;
+  std::error_code ec;
+  if (exclusive) {
+    if (!MakeSettingsDirectory(dir, error)) return false;
+  } else if (!std::filesystem::is_directory(dir, ec)) {
+    return true;
+  }
+  return lock.LockDirectory(dir, exclusive, !noWait, error);
+}
+
+bool LoadStoredImages(const std::string& dir, StoredImages& images,
+                      std::vector<std::string>& warnings, std::string& error) {
+  if (!ReadStoredImages(dir, images, error)) return false;
+  const std::vector<std::string> found = CheckStoredImages(dir, images);
+  warnings.insert(warnings.end(), found.begin(), found.end());
   return true;
 }
 

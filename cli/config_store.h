@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/safe_file.h"
+
 namespace meterfix {
 
 inline constexpr char UserDialogValue[] = "UserDialog";
@@ -52,8 +54,16 @@ bool MakeSettingsDirectory(const std::string& dir, std::string& error);
 bool WriteStoredImages(const std::string& dir, const StoredImages& images, bool breakLinks,
                        std::string& error);
 
-// Writes bytes to path through a temporary file beside it and a rename.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                         std::string& error);
+// The settings directory locked for one command: shared to read it,
+// exclusive around a read-modify-write (the directory is then created). A
+// directory that does not exist yet needs no lock for a read. With `noWait`
+// a directory another run holds fails at once. False with a message.
+bool LockSettings(FileLock& lock, const std::string& dir, bool exclusive, bool noWait,
+                  std::string& error);
+
+// ReadStoredImages and CheckStoredImages together: the warnings are added to
+// `warnings`. False with a message when a file cannot be read.
+bool LoadStoredImages(const std::string& dir, StoredImages& images,
+                      std::vector<std::string>& warnings, std::string& error);
 
 }  // namespace meterfix

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "platform/le_bytes.h"
+#include "settings/presets.h"
 
 namespace meterfix {
 
@@ -200,6 +201,17 @@ std::string DidYouMean(const std::string& word, const std::vector<std::string>& 
   // A third of the word may be wrong, at least one letter.
   if (best.empty() || bestDistance > std::max<std::size_t>(1, word.size() / 3)) return {};
   return best;
+}
+
+bool ResolveOptions(const std::string& preset, const std::vector<OptionAssignment>& assignments,
+                    OptionBlock& block, std::string& error) {
+  block = OptionBlockOf(globalSettings);
+  if (!preset.empty() && CopyPresetSettings(preset.c_str(), block.data()) == 0) {
+    error = "no preset named '" + preset + "' (see 'meterfix presets list')";
+    return false;
+  }
+  ApplyAssignments(block, assignments);
+  return (preset.empty() && assignments.empty()) || ValidateOptionBlock(block, error);
 }
 
 }  // namespace meterfix

@@ -43,6 +43,12 @@ bool ValidateOptionBlock(const OptionBlock& block, std::string& error);
 OptionBlock OptionBlockOf(const Settings& settings);
 void StoreOptionBlock(const OptionBlock& block, Settings& settings);
 
+// The options the plug-in holds (globalSettings) with the preset of that
+// name, when one is given, and the assignments laid over them. False with a
+// usage message for an unknown preset or a block the dialog would refuse.
+bool ResolveOptions(const std::string& preset, const std::vector<OptionAssignment>& assignments,
+                    OptionBlock& block, std::string& error);
+
 // "  name = value" lines for every field.
 std::string FormatOptionBlock(const OptionBlock& block);
 // The --help section that lists every field with its help text.

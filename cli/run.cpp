@@ -3,15 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <map>
 
-#include "cli/file_safety.h"
 #include "cli/plugin_session.h"
 #include "cli/restore.h"
+#include "cli/safe_file.h"
 #include "musicxml/file_io.h"
 #include "musicxml/musicxml.h"
 #include "musicxml/text_io.h"
@@ -21,12 +20,6 @@
 namespace meterfix {
 
 namespace {
-
-bool ParseNumber(const std::string& text, int& value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && ptr == text.data() + text.size();
-}
 
 SignatureState StateOf(bool present, const musicxml::SignatureText& text) {
   SignatureState state;
@@ -99,140 +92,122 @@ bool Clamp(const std::optional<Range>& requested, int count, const char* what, R
   return true;
 }
 
-}  // namespace
-
-bool ParseRange(const std::string& text, Range& range, std::string& error) {
-  const std::size_t dash = text.find('-');
-  const std::string first = text.substr(0, dash);
-  const std::string last = dash == std::string::npos ? first : text.substr(dash + 1);
-  int a = 0;
-  int b = musicxml::MaxMeasures;
-  if (!ParseNumber(first, a) ||
-      (!(dash != std::string::npos && last.empty()) && !ParseNumber(last, b))) {
-    error = "expected A-B, A- or A with whole numbers, got '" + text + "'";
+// One score on its way through the plug-in. Each step fills its part and
+// returns false, with `result.error` set, where the score fails.
+struct ScoreRun {
+  explicit ScoreRun(const RunRequest& r)
+      : request(r), displayName(r.input == "-" ? "<stdin>" : r.input) {
+    result.report.file = displayName;
+  }
+  bool Fail(std::string error) {
+    result.error = std::move(error);
     return false;
   }
-  if (a < 1 || b < a || b > musicxml::MaxMeasures) {
-    error =
-        "expected 1 <= A <= B <= " + std::to_string(musicxml::MaxMeasures) + ", got '" + text + "'";
-    return false;
-  }
-  range = {a, b};
-  return true;
-}
+  bool Fail(const musicxml::Status& status) { return Fail(status.message); }
 
-bool ParseNumberRange(const std::string& text, NumberRange& range, std::string& error) {
-  // Measure numbers may hold letters ("12a", "X1") but never a dash here.
-  const std::size_t dash = text.find('-');
-  range.first = text.substr(0, dash);
-  range.last = dash == std::string::npos ? range.first : text.substr(dash + 1);
-  if (range.first.empty() || range.last.empty() || range.last.find('-') != std::string::npos) {
-    error = "expected A-B or A with the score's measure numbers, got '" + text + "'";
-    return false;
-  }
-  return true;
-}
-
-RunResult RunInput(const RunRequest& request) {
+  const RunRequest& request;
+  const std::string displayName;
   RunResult result;
-  const std::string displayName = request.input == "-" ? "<stdin>" : request.input;
-  result.report.file = displayName;
-
   musicxml::Score score;
+  simhost::Host host;
+  Range measures;  // the measures and staff slots the plug-in works on
+  Range staves;
+  Snapshot before;  // the host's records before and after the plug-in
+  Snapshot after;
+  std::vector<RestoreChoice> restored;  // --restore: one per measure
+  std::string dropped;  // the warning when a plain copy leaves archive members behind
+};
+
+// Reads the score and puts it into a fresh simulated host.
+bool Load(ScoreRun& run) {
   musicxml::Status status;
-  if (request.input == "-") {
+  if (run.request.input == "-") {
     std::string bytes;
     std::string error;
     if (!musicxml::ReadWholeStream(STDIN_FILENO, bytes, error)) {
-      result.error = "<stdin>: cannot read: " + error;
-      return result;
+      return run.Fail("<stdin>: cannot read: " + error);
     }
-    status = score.LoadBytes(bytes, "-");
+    status = run.score.LoadBytes(bytes, "-");
   } else {
-    status = score.LoadFile(request.input);
+    status = run.score.LoadFile(run.request.input);
   }
-  if (!status) {
-    result.error = status.message;
-    return result;
-  }
+  if (!status) return run.Fail(status);
+  run.score.KeepLayers(run.request.collectLayers);
+  status = run.score.BuildHost(run.host);
+  return status ? true : run.Fail(status);
+}
 
-  simhost::Host host;
-  score.KeepLayers(request.collectLayers);
-  status = score.BuildHost(host);
-  if (!status) {
-    result.error = status.message;
-    return result;
-  }
-
-  const int measureCount = score.MeasureCount();
-  const int staffCount = static_cast<int>(score.Staves().size());
-  if (measureCount == 0 || staffCount == 0) {
-    result.report.warnings = score.Warnings();
-    result.report.warnings.push_back("the score has no measures or no staves; nothing to do");
-    result.ok = true;
-    return result;
-  }
-  Range measures;
-  Range staves;
-  std::string error;
+// The measures and staves the request names, within the score.
+bool Select(ScoreRun& run) {
+  const RunRequest& request = run.request;
+  const int measureCount = run.score.MeasureCount();
+  const int staffCount = static_cast<int>(run.score.Staves().size());
   std::optional<Range> requested = request.measures;
   if (request.numbers) {
     int first = 0;
     int last = 0;
     for (int m = 1; m <= measureCount; ++m) {
-      const std::string number = score.MeasureNumber(m);
+      const std::string number = run.score.MeasureNumber(m);
       if (first == 0 && number == request.numbers->first) first = m;
       if (number == request.numbers->last) last = m;
     }
     const std::string& missing = first == 0 ? request.numbers->first : request.numbers->last;
     if (first == 0 || last == 0) {
-      result.error = displayName + ": no measure is numbered '" + missing + "'";
-      return result;
+      return run.Fail(run.displayName + ": no measure is numbered '" + missing + "'");
     }
     if (last < first) {
-      result.error = displayName + ": measure '" + request.numbers->last +
-                     "' comes before measure '" + request.numbers->first + "'";
-      return result;
+      return run.Fail(run.displayName + ": measure '" + request.numbers->last +
+                      "' comes before measure '" + request.numbers->first + "'");
     }
     requested = Range{first, last};
   }
-  if (!Clamp(requested, measureCount, "measures", measures, error) ||
-      !Clamp(request.staves, staffCount, "staves", staves, error)) {
-    result.error = displayName + ": " + error;
-    return result;
+  std::string error;
+  if (!Clamp(requested, measureCount, "measures", run.measures, error) ||
+      !Clamp(request.staves, staffCount, "staves", run.staves, error)) {
+    return run.Fail(run.displayName + ": " + error);
   }
+  return true;
+}
 
-  const Snapshot before = Take(host, measures, score.Staves());
-  simhost::SetCurrentHost(&host);
-  Snapshot after;
-  std::vector<RestoreChoice> restored;  // --restore: one per measure
+// The plug-in's command (or --restore) on the selection, with the records
+// taken before and after.
+void Invoke(ScoreRun& run) {
+  const Range& measures = run.measures;
+  const Range& staves = run.staves;
+  run.before = Take(run.host, measures, run.score.Staves());
+  simhost::SetCurrentHost(&run.host);
   {
-    PluginSession session(request.images);
-    StoreOptionBlock(request.options, globalSettings);
-    if (request.restore) {
-      restored = RestoreMeasures(score, measures.first, measures.last, staves.first, staves.last);
+    PluginSession session(run.request.images);
+    StoreOptionBlock(run.request.options, globalSettings);
+    if (run.request.restore) {
+      run.restored =
+          RestoreMeasures(run.score, measures.first, measures.last, staves.first, staves.last);
     } else {
       session.Invoke(MakeWholeMeasureRegion(
           static_cast<std::int16_t>(measures.first), static_cast<std::int16_t>(measures.last),
           static_cast<std::int16_t>(staves.first - 1), static_cast<std::int16_t>(staves.last - 1)));
     }
-    result.report.messages = PluginSession::Messages();
-    after = Take(host, measures, score.Staves());
+    run.result.report.messages = PluginSession::Messages();
+    run.after = Take(run.host, measures, run.score.Staves());
     // Terminate writes the stand-in registry only; the settings directory
     // is never written by a run.
     session.Terminate();
   }
   simhost::SetCurrentHost(nullptr);
-  result.report.outputRequested = !request.output.empty();
-  std::string dropped;  // the warning when a plain copy leaves archive members behind
-  status = score.ApplyHost(host);
-  if (!status) {
-    result.error = status.message;
-    return result;
-  }
-  // The report says what the written file says: each record as reading it
-  // back gives it; what the plug-in set and the file cannot hold is listed
-  // apart.
+  run.result.report.outputRequested = !run.request.output.empty();
+}
+
+// Hands the host's records to the score and reports what the written file
+// says: each record as reading it back gives it; what the plug-in set and
+// the file cannot hold is listed apart.
+bool Compare(ScoreRun& run) {
+  const musicxml::Status status = run.score.ApplyHost(run.host);
+  if (!status) return run.Fail(status);
+  const musicxml::Score& score = run.score;
+  const Range& measures = run.measures;
+  const Snapshot& before = run.before;
+  const Snapshot& after = run.after;
+  FileReport& report = run.result.report;
   auto written = [&](int measure) {
     musicxml::SignatureText text;
     const bool present = score.WrittenMeasureSignature(measure, text);
@@ -242,15 +217,14 @@ RunResult RunInput(const RunRequest& request) {
   std::map<std::string, int> partIndex;
   auto picturesOf = [&](int measure) {
     std::vector<LayerPicture> pictures;
-    for (int slot = staves.first - 1; slot < staves.last; ++slot) {
+    for (int slot = run.staves.first - 1; slot < run.staves.last; ++slot) {
       const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
       if (staff.hidden) continue;
       for (musicxml::WrittenLayer& layer : score.Layers(slot, measure)) {
         const auto [at, added] =
-            partIndex.emplace(staff.partId, static_cast<int>(result.report.partNames.size()));
+            partIndex.emplace(staff.partId, static_cast<int>(report.partNames.size()));
         if (added) {
-          result.report.partNames.push_back(staff.partName.empty() ? staff.partId
-                                                                   : staff.partName);
+          report.partNames.push_back(staff.partName.empty() ? staff.partId : staff.partName);
         }
         pictures.push_back(LayerPicture{at->second, staff.staffInPart, std::move(layer)});
       }
@@ -265,12 +239,12 @@ RunResult RunInput(const RunRequest& request) {
     change.after = written(change.measure);
     change.changed = !(change.before == change.after);
     if (change.changed) {
-      if (request.collectLayers) change.layers = picturesOf(change.measure);
-      if (static_cast<std::size_t>(i) < restored.size()) {
-        change.evidence = EvidenceName(restored[static_cast<std::size_t>(i)].evidence);
+      if (run.request.collectLayers) change.layers = picturesOf(change.measure);
+      if (static_cast<std::size_t>(i) < run.restored.size()) {
+        change.evidence = EvidenceName(run.restored[static_cast<std::size_t>(i)].evidence);
       }
     }
-    result.report.measures.push_back(std::move(change));
+    report.measures.push_back(std::move(change));
   }
   for (std::size_t s = 0; s < score.Staves().size(); ++s) {
     for (std::size_t i = 0; i < before.staves[s].size(); ++i) {
@@ -283,7 +257,7 @@ RunResult RunInput(const RunRequest& request) {
       change.before = StateOf(before.staffPresent[s][i], before.staves[s][i]);
       change.after = StateOf(present, text);
       if (change.before == change.after) continue;
-      result.report.staves.push_back(std::move(change));
+      report.staves.push_back(std::move(change));
     }
   }
   for (const musicxml::KeptChange& k : score.Kept()) {
@@ -305,48 +279,88 @@ RunResult RunInput(const RunRequest& request) {
       }
       kept.written = StateOf(score.WrittenStaffSignature(k.staff, k.measure, text), text);
     }
-    result.report.kept.push_back(std::move(kept));
+    report.kept.push_back(std::move(kept));
   }
-  result.report.changed = score.Changed();
+  report.changed = score.Changed();
+  return true;
+}
 
+// The score over `path` through a safe replacement.
+musicxml::Status WriteScore(const musicxml::Score& score, const std::string& path,
+                            musicxml::Score::Form form) {
+  musicxml::Status made;
+  try {
+    std::string error;
+    const bool written = ReplaceFile(
+        path,
+        [&](const PieceSink& sink) {
+          made = score.Write(sink, form);
+          return made.ok;
+        },
+        error);
+    if (made && !written) {
+      made.ok = false;
+      made.message = error;
+    }
+  } catch (...) {
+    made.ok = false;
+    made.message = path + ": out of memory";
+  }
+  return made;
+}
+
+// The changed score where the request sends it.
+bool Write(ScoreRun& run) {
+  const RunRequest& request = run.request;
+  musicxml::Status status;
   if (request.output == "-") {
     std::string bytes;
-    status = score.SaveBytes(bytes);
+    status = run.score.SaveBytes(bytes);
     if (status && (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
                    std::fflush(stdout) != 0)) {
       status.ok = false;
       status.message = "<stdout>: cannot write the result";
     }
-    result.report.output = "<stdout>";
+    run.result.report.output = "<stdout>";
   } else if (!request.output.empty()) {
     // Rewriting an input in place only when there is something to change
     // keeps its timestamp and bytes for unchanged scores.
     // A new file takes the form its name asks for (.mxl an archive,
     // .musicxml/.xml plain); a rewritten input keeps its own.
-    if (score.Changed() || request.output != request.input) {
+    if (run.score.Changed() || request.output != request.input) {
       const musicxml::Score::Form form = request.output == request.input
                                              ? musicxml::Score::Form::AsLoaded
                                              : musicxml::FormForPath(request.output);
       std::string error;
-      if (!request.breakLinks && !CheckHardLinks(request.output, error)) {
-        result.error = error;
-        return result;
+      if (!request.breakLinks && !CheckHardLinks(request.output, error)) return run.Fail(error);
+      if (run.score.IsArchive() && form == musicxml::Score::Form::Xml) {
+        run.dropped = DroppedMembers(run.score);
       }
-      if (score.IsArchive() && form == musicxml::Score::Form::Xml) {
-        dropped = DroppedMembers(score);
-      }
-      status = score.SaveFile(request.output, form);
-      result.report.output = request.output;
+      status = WriteScore(run.score, request.output, form);
+      run.result.report.output = request.output;
     }
   }
-  if (!status) {
-    result.error = status.message;
-    return result;
+  return status ? true : run.Fail(status);
+}
+
+}  // namespace
+
+RunResult RunInput(const RunRequest& request) {
+  ScoreRun run(request);
+  if (!Load(run)) return run.result;
+  if (run.score.MeasureCount() == 0 || run.score.Staves().empty()) {
+    run.result.report.warnings = run.score.Warnings();
+    run.result.report.warnings.push_back("the score has no measures or no staves; nothing to do");
+    run.result.ok = true;
+    return run.result;
   }
-  result.report.warnings = score.Warnings();
-  if (!dropped.empty()) result.report.warnings.push_back(dropped);
-  result.ok = true;
-  return result;
+  if (!Select(run)) return run.result;
+  Invoke(run);
+  if (!Compare(run) || !Write(run)) return run.result;
+  run.result.report.warnings = run.score.Warnings();
+  if (!run.dropped.empty()) run.result.report.warnings.push_back(run.dropped);
+  run.result.ok = true;
+  return run.result;
 }
 
 }  // namespace meterfix

@@ -7,28 +7,12 @@
 #include <string>
 #include <utility>
 
+#include "cli/command_line.h"
 #include "cli/config_store.h"
 #include "cli/option_fields.h"
 #include "cli/report.h"
 
 namespace meterfix {
-
-struct Range {
-  int first = 1;
-  int last = 1;  // inclusive
-};
-// "A-B", "A" or "A-" (to the end), 1-based, A <= B <= 32767. False with a
-// reason otherwise.
-bool ParseRange(const std::string& text, Range& range, std::string& error);
-
-// Measures chosen by the score's own numbers: from the first measure
-// numbered `first` to the last numbered `last`.
-struct NumberRange {
-  std::string first;
-  std::string last;
-};
-// "A-B" or "A" as written in the score. False with a reason otherwise.
-bool ParseNumberRange(const std::string& text, NumberRange& range, std::string& error);
 
 struct RunRequest {
   std::string input;    // a path, or "-" for standard input

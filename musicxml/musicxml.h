@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "musicxml/file_io.h"
 #include "simhost/simhost.h"
 
 namespace musicxml {
@@ -153,9 +154,12 @@ class Score {
   // When nothing changed and the form is the loaded one these are the
   // loaded bytes exactly.
   Status SaveBytes(std::string& out, Form form = Form::AsLoaded) const;
-  // Writes SaveBytes to `path` through a temporary file beside it and a
-  // rename; on failure the target is untouched and no temporary is left.
-  Status SaveFile(const std::string& path, Form form = Form::AsLoaded) const;
+  // Hands what SaveBytes makes to `sink` in pieces, in order: an edited plain
+  // score goes from the source and the edits straight to the sink, never
+  // held whole. Fails before the first piece when the form cannot be made
+  // (an archive that cannot be packed); a piece the sink refuses ends the
+  // writing, and the sink's owner knows why. An allocation failure throws.
+  Status Write(const PieceSink& sink, Form form = Form::AsLoaded) const;
 
   const std::string& Name() const;  // as given to Load*, for messages
   bool IsArchive() const;
@@ -201,11 +205,5 @@ void SetScoreReaders(int readers);
 // The form an output path asks for by its extension: .mxl an archive,
 // .musicxml or .xml a plain score, anything else the loaded form.
 Score::Form FormForPath(const std::string& path);
-
-// Writes `bytes` to `path` atomically (temporary file beside it + rename),
-// as ReplaceFile in musicxml/file_io.h does: a symbolic link stays a link
-// where it may be followed; a device or pipe (/dev/stdout) is written
-// directly, never replaced.
-Status WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace musicxml

@@ -349,58 +349,33 @@ Status Score::SaveBytes(std::string& out, Form form) const {
   return Status{};
 }
 
-Status Score::SaveFile(const std::string& path, Form form) const {
+Status Score::Write(const PieceSink& sink, Form form) const {
   const Impl& d = *impl_;
   if (!d.loaded) return d.Fail("no score loaded");
-  try {
-    const bool asLoaded = form == Form::AsLoaded || (form == Form::Archive) == d.archive;
+  const bool asLoaded = form == Form::AsLoaded || (form == Form::Archive) == d.archive;
+  if (d.changed && ((asLoaded && !d.archive) || form == Form::Xml)) {
+    // The edited score goes from the source and the edits straight to the
+    // sink: it is never held as a whole.
+    bool ok = true;
+    SpliceEdits(d.Root(), d.edits, [&](std::string_view piece) {
+      if (ok) ok = sink(piece);
+    });
+  } else if (asLoaded) {
+    std::string packed;  // only an edited archive needs packing
     std::string error;
-    bool written = false;
-    if (d.changed && ((asLoaded && !d.archive) || form == Form::Xml)) {
-      // The edited score goes from the source and the edits straight to the
-      // file: it is never held as a whole.
-      written = ReplaceFileWith(
-          path,
-          [&](const PieceSink& sink) {
-            bool ok = true;
-            SpliceEdits(d.Root(), d.edits, [&](std::string_view piece) {
-              if (ok) ok = sink(piece);
-            });
-          },
-          error);
-    } else if (asLoaded) {
-      std::string packed;  // only an edited archive needs packing
-      if (d.changed && !d.OwnForm(packed, error)) return d.Fail(error);
-      written = ReplaceFile(path, d.changed ? std::string_view(packed) : d.original, error);
-    } else if (form == Form::Xml) {
-      written = ReplaceFile(path, d.Root(), error);
-    } else {
-      // A plain score becomes a new archive, which the zip library makes in
-      // memory.
-      std::string bytes;
-      Status s = SaveBytes(bytes, form);
-      if (!s) return s;
-      written = ReplaceFile(path, bytes, error);
-    }
-    Status status;
-    if (!written) {
-      status.ok = false;
-      status.message = path + ": cannot write: " + error;
-    }
-    return status;
-  } catch (...) {
-    return OutOfMemory(path);
+    if (d.changed && !d.OwnForm(packed, error)) return d.Fail(error);
+    sink(d.changed ? std::string_view(packed) : d.original);
+  } else if (form == Form::Xml) {
+    sink(d.Root());
+  } else {
+    // A plain score becomes a new archive, which the zip library makes in
+    // memory.
+    std::string bytes;
+    Status s = SaveBytes(bytes, form);
+    if (!s) return s;
+    sink(bytes);
   }
-}
-
-Status WriteFileAtomic(const std::string& outputPath, std::string_view bytes) {
-  Status status;
-  std::string error;
-  if (!ReplaceFile(outputPath, bytes, error)) {
-    status.ok = false;
-    status.message = outputPath + ": cannot write: " + error;
-  }
-  return status;
+  return Status{};
 }
 
 namespace {

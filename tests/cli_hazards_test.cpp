@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "cli/safe_file.h"
 #include "cli/terminal.h"
 #include "cli_test_support.h"
-#include "musicxml/file_io.h"
 
 extern char** environ;
 
@@ -281,7 +281,7 @@ TEST(Signals, OnlyTheTemporariesOfEndedRunsAreRemoved) {
   for (const std::string& name : {stale, living, locked, notOurs}) WriteFile(dir / name, "x");
   const int held = ::open((dir / locked).c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  musicxml::RemoveStaleTemporaries(dir.path().string());
+  meterfix::RemoveStaleTemporaries(dir.path().string());
   EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{living, locked, notOurs}));
   ::close(held);
 }

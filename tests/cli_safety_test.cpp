@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/safe_file.h"
 #include "cli_test_support.h"
 #include "musicxml/file_io.h"
 #include "musicxml/zip_io.h"
@@ -197,9 +198,9 @@ TEST(InPlace, AnInterruptedWriteLeavesNoTemporaryFile) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      musicxml::TempFile temp;
+      meterfix::Replacement replacement;
       std::string error;
-      if (!temp.Create(target, error) || ::write(temp.fd(), "new", 3) != 3) ::_exit(3);
+      if (!replacement.Open(target, error)) ::_exit(3);
       ::raise(signal);
       ::_exit(4);
     }
@@ -404,6 +405,75 @@ TEST(Memory, OneScoreHasALimit) {
   EXPECT_NE(outcome.err.find("unpacks to larger than 1 MiB"), std::string::npos) << outcome.err;
   outcome = RunTool({"--report", "none", dir / "bomb.mxl"});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+}
+
+// A replacement writes the whole file or nothing, keeps the mode, leaves a
+// symbolic link a link and writes a pipe as it is.
+TEST(Replace, WritesAndKeepsMode) {
+  ScratchDir dir;
+  const std::string path = dir / "out.xml";
+  std::string error;
+  ASSERT_TRUE(meterfix::ReplaceFile(path, "one", error)) << error;
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(meterfix::ReplaceFile(path, "two", error)) << error;
+  EXPECT_EQ(ReadFile(path), "two");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"out.xml"});
+}
+
+TEST(Replace, FailureLeavesTargetAndNoTemporary) {
+  ScratchDir dir;
+  const std::string target = dir / "taken";
+  std::filesystem::create_directories(dir.path() / "taken" / "inside");
+  std::string error;
+  EXPECT_FALSE(meterfix::ReplaceFile(target, "data", error));
+  EXPECT_EQ(error.rfind(target + ": cannot write: ", 0), 0u) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "taken" / "inside"));
+  EXPECT_FALSE(meterfix::ReplaceFile(dir / "no/such.xml", "x", error));
+  // Content that cannot be made replaces nothing.
+  WriteFile(dir / "kept.xml", "old");
+  const auto unmade = [](const meterfix::PieceSink& sink) {
+    sink("new");
+    return false;
+  };
+  EXPECT_FALSE(meterfix::ReplaceFile(dir / "kept.xml", unmade, error));
+  EXPECT_EQ(ReadFile(dir / "kept.xml"), "old");
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"kept.xml", "taken"}));
+}
+
+TEST(Replace, SymbolicLinkStaysALink) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(meterfix::ReplaceFile(dir / "real.xml", "old", error)) << error;
+  std::filesystem::create_symlink("real.xml", dir.path() / "link.xml");
+  ASSERT_TRUE(meterfix::ReplaceFile(dir / "link.xml", "new", error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.xml"));
+  EXPECT_EQ(ReadFile(dir / "real.xml"), "new");
+  // A link to a file not yet there creates that file.
+  std::filesystem::create_symlink("later.xml", dir.path() / "dangling.xml");
+  ASSERT_TRUE(meterfix::ReplaceFile(dir / "dangling.xml", "made", error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "dangling.xml"));
+  EXPECT_EQ(ReadFile(dir / "later.xml"), "made");
+  EXPECT_EQ(ListDir(dir.path()).size(), 4u);
+}
+
+TEST(Replace, PipeIsWrittenNotReplaced) {
+  ScratchDir dir;
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // An open reader lets the writer open the pipe without waiting.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  std::string error;
+  EXPECT_TRUE(meterfix::ReplaceFile(fifo, "through", error)) << error;
+  char buffer[16] = {};
+  EXPECT_EQ(::read(reader, buffer, sizeof buffer), 7);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer), "through");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"pipe"});
 }
 
 }  // namespace

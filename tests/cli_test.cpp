@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/config_store.h"
 #include "cli/json_report.h"
 #include "cli/option_fields.h"
@@ -361,7 +362,7 @@ TEST(ConfigStore, FailedWriteLeavesNothingBehind) {
   ScratchDir dir;
   WriteFile(dir / "file", "x");
   std::string error;
-  EXPECT_FALSE(WriteFileAtomically(dir / "file/UserDialog", {1, 2, 3}, error));
+  EXPECT_FALSE(ReplaceFile(dir / "file/UserDialog", "\1\2\3", error));
   EXPECT_NE(error.find("file/UserDialog"), std::string::npos);
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
   StoredImages images;

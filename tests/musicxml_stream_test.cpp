@@ -2,10 +2,8 @@
 // inserted into a UTF-16 file, and edits checked on their own.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/records.h"
@@ -181,13 +179,16 @@ std::string Export(const std::string& bytes) {
   EXPECT_TRUE(s.ok) << s.message;
   std::string out;
   EXPECT_TRUE(score.SaveBytes(out).ok);
-  // A file gets the same bytes, streamed from the source and the edits.
-  const std::string path = ::testing::TempDir() + "stream-export.musicxml";
-  EXPECT_TRUE(score.SaveFile(path).ok);
-  std::ifstream in(path, std::ios::binary);
-  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Written in pieces, streamed from the source and the edits, it is the
+  // same bytes.
+  std::string written;
+  EXPECT_TRUE(score
+                  .Write([&](std::string_view piece) {
+                    written.append(piece);
+                    return true;
+                  })
+                  .ok);
   EXPECT_EQ(written, out);
-  std::remove(path.c_str());
   return out;
 }
 

@@ -1,12 +1,7 @@
-// Encodings, text edits, .mxl archives and atomic writes.
-#include <fcntl.h>
+// Encodings, text edits and .mxl archives.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,7 +35,6 @@ std::string MakeTestZip(const std::vector<std::pair<std::string, std::string>>& 
 
 namespace {
 
-namespace fs = std::filesystem;
 using musicxml::XmlText;
 
 std::string Utf16(const std::string& ascii, bool le, bool bom) {
@@ -181,84 +175,6 @@ TEST(ArchiveTest, TruncatedAndBrokenArchivesAreErrors) {
   EXPECT_NE(error.find("gone.xml"), std::string::npos);
   const std::string noRoot = MakeTestZip({{"META-INF/container.xml", "<container/>"}});
   EXPECT_FALSE(musicxml::ReadArchive(noRoot, root, bytes, warnings, error));
-}
-
-class AtomicWriteTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "kq_mxl_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::size_t Entries() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-  }
-  fs::path dir_;
-};
-
-TEST_F(AtomicWriteTest, WritesAndKeepsMode) {
-  const std::string path = (dir_ / "out.xml").string();
-  ASSERT_TRUE(musicxml::WriteFileAtomic(path, "one").ok);
-  ::chmod(path.c_str(), 0640);
-  ASSERT_TRUE(musicxml::WriteFileAtomic(path, "two").ok);
-  std::string back;
-  std::string error;
-  ASSERT_TRUE(musicxml::ReadWholeFile(path, back, error));
-  EXPECT_EQ(back, "two");
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(Entries(), 1u);
-}
-
-TEST_F(AtomicWriteTest, FailureLeavesTargetAndNoTemporary) {
-  const fs::path target = dir_ / "taken";
-  fs::create_directory(target);
-  fs::create_directory(target / "inside");
-  const musicxml::Status s = musicxml::WriteFileAtomic(target.string(), "data");
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.message.find(target.string()), std::string::npos);
-  EXPECT_TRUE(fs::is_directory(target / "inside"));
-  EXPECT_EQ(Entries(), 1u);
-  EXPECT_FALSE(musicxml::WriteFileAtomic((dir_ / "no" / "such.xml").string(), "x").ok);
-  EXPECT_EQ(Entries(), 1u);
-}
-
-TEST_F(AtomicWriteTest, SymbolicLinkStaysALink) {
-  const fs::path target = dir_ / "real.xml";
-  const fs::path link = dir_ / "link.xml";
-  ASSERT_TRUE(musicxml::WriteFileAtomic(target.string(), "old").ok);
-  fs::create_symlink("real.xml", link);
-  ASSERT_TRUE(musicxml::WriteFileAtomic(link.string(), "new").ok);
-  EXPECT_TRUE(fs::is_symlink(link));
-  std::string back;
-  std::string error;
-  ASSERT_TRUE(musicxml::ReadWholeFile(target.string(), back, error));
-  EXPECT_EQ(back, "new");
-  // A link to a file not yet there creates that file.
-  const fs::path dangling = dir_ / "dangling.xml";
-  fs::create_symlink("later.xml", dangling);
-  ASSERT_TRUE(musicxml::WriteFileAtomic(dangling.string(), "made").ok);
-  EXPECT_TRUE(fs::is_symlink(dangling));
-  ASSERT_TRUE(musicxml::ReadWholeFile((dir_ / "later.xml").string(), back, error));
-  EXPECT_EQ(back, "made");
-  EXPECT_EQ(Entries(), 4u);
-}
-
-TEST_F(AtomicWriteTest, PipeIsWrittenNotReplaced) {
-  const fs::path fifo = dir_ / "pipe";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // An open reader lets the writer open the pipe without waiting.
-  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  EXPECT_TRUE(musicxml::WriteFileAtomic(fifo.string(), "through").ok);
-  char buffer[16] = {};
-  EXPECT_EQ(::read(reader, buffer, sizeof buffer), 7);
-  ::close(reader);
-  EXPECT_EQ(std::string(buffer), "through");
-  EXPECT_TRUE(fs::is_fifo(fifo));
-  EXPECT_EQ(Entries(), 1u);
 }
 
 }  // namespace
