@@ -312,11 +312,12 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     const std::vector<musicxml::BeamGroup>& beams = in.beams;
     if (written && in.written->Length() == in.length) {
       // The score's own signature, stated here or carried on from before,
-      // stays where it fits the length, unless the beams contradict it and
-      // the measures of this length written alike around it mostly read as
-      // another signature that they allow: beaming against the written
-      // meter here and there (a hemiola, an arpeggio across the beat) is the
-      // composer's.
+      // stays where it fits the length, unless the beams contradict it, its
+      // notes syncopate no less against another signature that the beams
+      // allow, and the measures of this length written alike around it
+      // mostly read as that one: beaming against the written meter here and
+      // there (a hemiola, an arpeggio across the beat) is the composer's, and
+      // so is a rhythm in it that the written meter alone explains.
       choice = {in.written, Evidence::None};
       const std::optional<Meter> m = writtenMajority(i);
       if (m && !(*m == *in.written) && Accepts(*m, beams) && !Accepts(*in.written, beams) &&
@@ -337,6 +338,10 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       choice = {u, Evidence::LengthOnly};
     } else if (Fits(in.composite, in.length, beams) && Additive(*in.composite)) {
       choice = {in.composite, Evidence::Beaming};
+    } else if (previous && previous->Length() == in.length) {
+      // Beams that contradict every signature of the length (a group from
+      // the second eighth) are no reason to leave the meter before.
+      choice = {previous, Evidence::Continuity};
     } else {
       choice = {UsualMeter(in.length, plain[i]), Evidence::LengthOnly};
     }

@@ -168,6 +168,13 @@ TEST(Restore, ChoosesAmongTheSignaturesTheBeamsAllow) {
        0,
        M({2}, E),
        Evidence::Beaming},
+      // After 6/8, a bar beamed from its second eighth: no signature of
+      // its length allows that beam, so the meter before stays.
+      {"beams no signature allows keep the meter before",
+       {Measure(6 * E, BeamsAt({0, 3 * E})), Measure(6 * E, BeamsAt({0, E}))},
+       1,
+       M({2}, 3 * E),
+       Evidence::Continuity},
       // A beam that starts after an eighth rest on the beat starts there.
       {"rests before a beam reach back to the beat",
        {Measure(3 * Q, {BeamGroup{Q, Q + E}}, M({3}, Q), true)},
