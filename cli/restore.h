@@ -3,8 +3,9 @@
 // composite) signatures the plug-in's derivation forms for the measure's
 // length that no beam of the measure contradicts. Meters change rarely, so a
 // measure keeps the signature before it where that fits; a piece's measures
-// of one length share a beat; the beaming decides where it tells signatures
-// apart; a measure with nothing to tell takes its length's usual signature.
+// of one length share a beat; the beaming, and between compound and simple
+// the notes' syncopations, decide where they tell signatures apart; a
+// measure with nothing to tell takes its length's usual signature.
 #pragma once
 
 #include <cstdint>
