@@ -19,6 +19,7 @@ constexpr std::int32_t Half = 2048;
 constexpr std::int32_t DottedQuarter = 1536;
 constexpr std::int32_t Quarter = 1024;
 constexpr std::int32_t Eighth = 512;
+constexpr std::int32_t Sixteenth = 256;
 // Measures on either side that make up the passage a measure's majority
 // is taken in.
 constexpr std::size_t PassageReach = 12;
@@ -78,20 +79,42 @@ bool Fits(const std::optional<Meter>& meter, std::int32_t length,
   return meter && meter->Length() == length && Accepts(*meter, beams);
 }
 
-// The longest-beat candidate no beam contradicts, when the beaming rules out
-// another; nullopt when every candidate (or none) fits.
-std::optional<Meter> BeamingReading(const std::vector<Meter>& plain,
-                                    const std::vector<musicxml::BeamGroup>& beams) {
-  std::optional<Meter> reading;
-  bool ruledOut = false;
+// What a measure's notes read as, among the candidates no beam contradicts;
+// nullopt where they tell nothing apart. Between a compound (dotted-quarter)
+// and a simple (quarter) candidate that both fit, the one fewer notes
+// syncopate against: q e q e is 6/8, q h is 3/4. Else the longest beat
+// where the beams rule out another. A measure one quarter long that its
+// beams split counts in sixteenths where it has notes shorter than an
+// eighth, else in eighths.
+std::optional<Meter> Reading(std::int32_t length, const std::vector<Meter>& plain,
+                             const std::vector<musicxml::BeamGroup>& beams,
+                             const std::vector<NoteSpan>& notes) {
+  std::vector<Meter> allowed;
   for (const Meter& m : plain) {
-    if (Accepts(m, beams)) {
-      if (!reading) reading = m;
-    } else {
-      ruledOut = true;
+    if (Accepts(m, beams)) allowed.push_back(m);
+  }
+  const bool ruledOut = allowed.size() < plain.size();
+  if (allowed.empty()) return std::nullopt;
+  if (length == Quarter && ruledOut) {
+    const bool shorter = std::any_of(notes.begin(), notes.end(), [](const NoteSpan& n) {
+      return n.end - n.start < Eighth;
+    });
+    return shorter ? allowed.back() : allowed.front();
+  }
+  const auto withBeat = [&](std::int32_t beat) {
+    return std::find_if(allowed.begin(), allowed.end(),
+                        [beat](const Meter& m) { return m.beat == beat; });
+  };
+  const auto compound = withBeat(DottedQuarter);
+  const auto simple = withBeat(Quarter);
+  if (compound != allowed.end() && simple != allowed.end()) {
+    const int againstCompound = Syncopations(*compound, notes);
+    const int againstSimple = Syncopations(*simple, notes);
+    if (againstCompound != againstSimple) {
+      return againstCompound < againstSimple ? *compound : *simple;
     }
   }
-  return ruledOut ? reading : std::nullopt;
+  return ruledOut ? std::optional<Meter>(allowed.front()) : std::nullopt;
 }
 
 // Groups of two and three eighths (3+3+2/8): the composites composers write.
@@ -174,6 +197,17 @@ std::optional<Meter> MeterFromTexts(const std::string& top, const std::string& b
   return meter;
 }
 
+int Syncopations(const Meter& meter, const std::vector<NoteSpan>& notes) {
+  const std::vector<std::int32_t> starts = meter.BeatStarts();
+  int count = 0;
+  for (const NoteSpan& note : notes) {
+    if (std::binary_search(starts.begin(), starts.end(), note.start)) continue;
+    const auto next = std::upper_bound(starts.begin(), starts.end(), note.start);
+    if (next != starts.end() && *next < note.end) ++count;
+  }
+  return count;
+}
+
 bool Accepts(const Meter& meter, const std::vector<musicxml::BeamGroup>& beams) {
   const std::vector<std::int32_t> starts = meter.BeatStarts();
   for (const musicxml::BeamGroup& beam : beams) {
@@ -188,7 +222,7 @@ std::vector<Meter> PlainCandidates(std::int32_t length) {
   if (length <= 0) return result;
   SettingsScope scope;
   for (std::int32_t beat : BeatDurationTable) {
-    if (beat < Eighth && !result.empty()) break;
+    if (beat < Eighth && !result.empty() && !(beat == Sixteenth && length == Quarter)) break;
     AllowOnly(beat);
     char top[SignatureTextSize] = {};
     char bottom[SignatureTextSize] = {};
@@ -214,8 +248,11 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     const RestoreInput& in = measures[i];
     if (in.leaveAlone || in.length <= 0) continue;
     plain[i] = PlainCandidates(in.length);
-    readings[i] = BeamingReading(plain[i], in.beams);
-    if (readings[i] && readings[i]->beat < Quarter && in.length % Quarter == 0) readings[i].reset();
+    readings[i] = Reading(in.length, plain[i], in.beams, in.notes);
+    if (readings[i] && readings[i]->beat < Quarter && in.length % Quarter == 0 &&
+        in.length > Quarter) {
+      readings[i].reset();
+    }
   }
   // The majority of the readings of measures of the same length (and, with
   // `alike`, written alike) near measure i: the passage it belongs to; the
@@ -275,14 +312,16 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
     const std::vector<musicxml::BeamGroup>& beams = in.beams;
     if (written && in.written->Length() == in.length) {
       // The score's own signature, stated here or carried on from before,
-      // stays where it fits the length, unless the beams contradict it and
-      // the measures of this length written alike around it mostly read as
-      // another signature that they allow: beaming against the written
-      // meter here and there (a hemiola, an arpeggio across the beat) is the
-      // composer's.
+      // stays where it fits the length, unless the beams contradict it, its
+      // notes syncopate no less against another signature that the beams
+      // allow, and the measures of this length written alike around it
+      // mostly read as that one: beaming against the written meter here and
+      // there (a hemiola, an arpeggio across the beat) is the composer's, and
+      // so is a rhythm in it that the written meter alone explains.
       choice = {in.written, Evidence::None};
       const std::optional<Meter> m = writtenMajority(i);
-      if (m && !(*m == *in.written) && Accepts(*m, beams) && !Accepts(*in.written, beams)) {
+      if (m && !(*m == *in.written) && Accepts(*m, beams) && !Accepts(*in.written, beams) &&
+          Syncopations(*m, in.notes) <= Syncopations(*in.written, in.notes)) {
         const std::optional<Meter>& b = readings[i];
         choice = {m, b && *b == *m ? Evidence::Beaming : Evidence::Majority};
       }
@@ -299,6 +338,10 @@ std::vector<RestoreChoice> ChooseSignatures(const std::vector<RestoreInput>& mea
       choice = {u, Evidence::LengthOnly};
     } else if (Fits(in.composite, in.length, beams) && Additive(*in.composite)) {
       choice = {in.composite, Evidence::Beaming};
+    } else if (previous && previous->Length() == in.length) {
+      // Beams that contradict every signature of the length (a group from
+      // the second eighth) are no reason to leave the meter before.
+      choice = {previous, Evidence::Continuity};
     } else {
       choice = {UsualMeter(in.length, plain[i]), Evidence::LengthOnly};
     }
@@ -347,6 +390,18 @@ std::vector<RestoreChoice> RestoreMeasures(const musicxml::Score& score, int fir
       BeatListRelease(&list);
     }
     in.beams = score.Beams(m, firstStaff, lastStaff);
+    for (int slot = firstStaff - 1; slot < lastStaff; ++slot) {
+      const musicxml::StaffInfo& staff = score.Staves()[static_cast<std::size_t>(slot)];
+      if (staff.hidden) continue;
+      for (int layer = 0; layer < 4; ++layer) {
+        std::int32_t duration = 0;
+        std::vector<simhost::Entry> entries;
+        if (!host->ReadLayer(staff.staff, measure, layer, duration, entries)) continue;
+        for (const simhost::Entry& e : entries) {
+          if (!e.skip) in.notes.push_back(NoteSpan{e.position, e.position + e.duration});
+        }
+      }
+    }
     musicxml::SignatureText text;
     const bool present = musicxml::ReadMeasureSignature(*host, measure, text);
     hidden.push_back(present && text.hidden && !score.StandIn(m));

@@ -3,8 +3,9 @@
 // composite) signatures the plug-in's derivation forms for the measure's
 // length that no beam of the measure contradicts. Meters change rarely, so a
 // measure keeps the signature before it where that fits; a piece's measures
-// of one length share a beat; the beaming decides where it tells signatures
-// apart; a measure with nothing to tell takes its length's usual signature.
+// of one length share a beat; the beaming, and between compound and simple
+// the notes' syncopations, decide where they tell signatures apart; a
+// measure with nothing to tell takes its length's usual signature.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +44,22 @@ std::optional<Meter> MeterFromTexts(const std::string& top, const std::string& b
 // True when every beam has a beat start of `meter` in its reach..first.
 bool Accepts(const Meter& meter, const std::vector<musicxml::BeamGroup>& beams);
 
+// A note, chord or rest of one layer: from its start to its start plus its
+// notated value, in EDUs from the barline.
+struct NoteSpan {
+  std::int32_t start = 0;
+  std::int32_t end = 0;
+};
+
+// How many of `notes` start off the beats of `meter` and hold over one of
+// them: syncopations against it.
+int Syncopations(const Meter& meter, const std::vector<NoteSpan>& notes);
+
 // One measure as the choice sees it.
 struct RestoreInput {
   std::int32_t length = 0;  // EDUs, the longest layer; 0: left alone
   std::vector<musicxml::BeamGroup> beams;
+  std::vector<NoteSpan> notes;  // every layer of the staves read; grace notes left out
   std::optional<Meter> written;  // the score's own signature here; none for a stand-in
   bool statedHere = false;       // the score states `written` in this very measure
   bool leaveAlone = false;       // a pickup, or a signature of several beat durations
@@ -63,7 +76,8 @@ struct RestoreChoice {
 // The plain signatures of `length` the choice looks at, longest beat first:
 // half, dotted quarter (two or more), quarter, eighth (unless the same
 // written form as a dotted-quarter one); sixteenths or thirty-seconds only
-// when none of those divides the length.
+// when none of those divides the length, and four sixteenths for a measure
+// one quarter long.
 std::vector<Meter> PlainCandidates(std::int32_t length);
 
 // Chooses the signatures of consecutive measures (the selection, in order).

@@ -41,6 +41,12 @@ RestoreInput Measure(std::int32_t length, std::vector<BeamGroup> beams,
   return in;
 }
 
+// The same measure with these notes: start and end of each.
+RestoreInput Notes(RestoreInput in, std::vector<meterfix::NoteSpan> notes) {
+  in.notes = std::move(notes);
+  return in;
+}
+
 struct ChoiceCase {
   const char* name;
   std::vector<RestoreInput> measures;
@@ -125,6 +131,48 @@ TEST(Restore, ChoosesAmongTheSignaturesTheBeamsAllow) {
         Measure(3 * Q, {}, M({3}, Q)), Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q)),
         Measure(3 * Q, BeamsAt({0, 3 * E}), M({3}, Q))},
        2,
+       M({2}, 3 * E),
+       Evidence::Continuity},
+      // Unbeamed quarter-eighth pairs: the quarter at the fourth eighth
+      // holds over the third beat of 3/4, no beat of 6/8.
+      {"a rhythm that syncopates against 3/4 reads as 6/8",
+       {Notes(Measure(6 * E, {}), {{0, Q}, {Q, 3 * E}, {3 * E, 5 * E}, {5 * E, 6 * E}})},
+       0,
+       M({2}, 3 * E),
+       Evidence::Beaming},
+      // A quarter and a half: the half holds over the second beat of 6/8.
+      {"a half on the second beat reads as 3/4",
+       {Notes(Measure(3 * Q, {}), {{0, Q}, {Q, 3 * Q}})},
+       0,
+       M({3}, Q),
+       Evidence::Beaming},
+      // 6/4 beamed in threes of eighths throughout, and a half note on the
+      // third beat that holds over 12/8's third beat: the written 6/4 stays.
+      {"notes that syncopate against the majority keep the written signature",
+       {Measure(6 * Q, BeamsAt({0, 3 * E, 6 * E, 9 * E}), M({6}, Q), true),
+        Measure(6 * Q, BeamsAt({0, 3 * E, 6 * E, 9 * E}), M({6}, Q)),
+        Notes(Measure(6 * Q, BeamsAt({0, 3 * E}), M({6}, Q)), {{0, Q}, {2 * Q, 4 * Q}}),
+        Measure(6 * Q, BeamsAt({0, 3 * E, 6 * E, 9 * E}), M({6}, Q))},
+       2,
+       M({6}, Q),
+       Evidence::None},
+      // A measure one quarter long split by beams of sixteenths: 4/16.
+      {"one quarter in sixteenths",
+       {Notes(Measure(Q, BeamsAt({0, E})), {{0, E / 2}, {E / 2, E}, {E, Q}})},
+       0,
+       M({4}, E / 2),
+       Evidence::Beaming},
+      // ... and beamed eighths: 2/8.
+      {"one quarter in eighths",
+       {Notes(Measure(Q, {BeamGroup{0, 0}, BeamGroup{E, E}}), {{0, E}, {E, Q}})},
+       0,
+       M({2}, E),
+       Evidence::Beaming},
+      // After 6/8, a bar beamed from its second eighth: no signature of
+      // its length allows that beam, so the meter before stays.
+      {"beams no signature allows keep the meter before",
+       {Measure(6 * E, BeamsAt({0, 3 * E})), Measure(6 * E, BeamsAt({0, E}))},
+       1,
        M({2}, 3 * E),
        Evidence::Continuity},
       // A beam that starts after an eighth rest on the beat starts there.
