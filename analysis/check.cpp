@@ -75,7 +75,8 @@ std::int16_t ExpandCompositeStarts(const std::uint8_t* measureRecord, BeatList* 
     }
   }
   // Each run of top slots takes one bottom group; unequal counts cannot pair.
-  if (compositeTop && compositeBottom && GroupCount(top, topCount) != GroupCount(bottom, bottomCount)) {
+  if (compositeTop && compositeBottom &&
+      GroupCount(top, topCount) != GroupCount(bottom, bottomCount)) {
     return 0;
   }
 

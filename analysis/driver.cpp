@@ -51,8 +51,8 @@ bool WriteIndependentStaves(std::int16_t measure, const std::uint8_t* region, co
       continue;
     }
     if (globalSettings.displayCurrentTimeSig == 0) {
-      *changed = static_cast<std::int16_t>(*changed |
-                                           WriteStaffSignature(measure, topText, bottomText, staff));
+      *changed = static_cast<std::int16_t>(
+          *changed | WriteStaffSignature(measure, topText, bottomText, staff));
     }
   }
   return followers > 0;
@@ -66,7 +66,9 @@ std::uint8_t selectedStaves[65536 / 8];
 const std::uint8_t* selectedStavesRegion = nullptr;
 
 std::size_t StaffBit(std::int16_t staff) {
-  return static_cast<std::size_t>(static_cast<std::int32_t>(staff) + 32768);  // NOLINT(bugprone-misplaced-widening-cast): the sum is 0..65535, never negative
+  // The sum is 0..65535, never negative.
+  // NOLINTNEXTLINE(bugprone-misplaced-widening-cast)
+  return static_cast<std::size_t>(static_cast<std::int32_t>(staff) + 32768);
 }
 
 void GatherSelectedStaves(const std::uint8_t* region) {
@@ -75,9 +77,10 @@ void GatherSelectedStaves(const std::uint8_t* region) {
   const std::int32_t first = ReadI16(region + SelectionRegionLayout::FirstSlot);
   const std::int32_t last = ReadI16(region + SelectionRegionLayout::LastSlot);
   for (std::int32_t slot = first; slot <= last; ++slot) {
-    const std::size_t bit = StaffBit(
-        static_cast<std::int16_t>(HostStaffAtSlot(slot, staffList, HostInterfaceVersion)));
-    selectedStaves[bit / 8] = static_cast<std::uint8_t>(selectedStaves[bit / 8] | (1u << (bit % 8)));
+    const std::size_t bit =
+        StaffBit(static_cast<std::int16_t>(HostStaffAtSlot(slot, staffList, HostInterfaceVersion)));
+    selectedStaves[bit / 8] =
+        static_cast<std::uint8_t>(selectedStaves[bit / 8] | (1u << (bit % 8)));
   }
   selectedStavesRegion = region;
 }
@@ -164,7 +167,8 @@ std::int16_t ProcessMeasure(HWND owner, std::int16_t measure, const std::uint8_t
     writeMeasure = WriteIndependentStaves(measure, region, topText, bottomText, &changed);
   }
   if (writeMeasure) {
-    changed = static_cast<std::int16_t>(changed | WriteMeasureSignature(measure, topText, bottomText));
+    changed =
+        static_cast<std::int16_t>(changed | WriteMeasureSignature(measure, topText, bottomText));
   }
   return changed;
 }

@@ -146,8 +146,8 @@ std::int16_t Low16(std::int32_t result) { return static_cast<std::int16_t>(resul
 
 void SetBit(std::uint8_t* word, std::uint16_t bit, bool on) {
   const std::uint16_t value = ReadU16(word);
-  WriteU16(word, on ? static_cast<std::uint16_t>(value | bit)
-                    : static_cast<std::uint16_t>(value & ~bit));
+  WriteU16(word,
+           on ? static_cast<std::uint16_t>(value | bit) : static_cast<std::uint16_t>(value & ~bit));
 }
 
 bool LoadMeasure(std::int16_t measure, std::uint8_t* record, std::int32_t* size) {
@@ -314,8 +314,8 @@ void ClearDisplaySignature(std::int16_t measure) {
   SaveMeasure(measure, record, size);
 }
 
-std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
-                                 const char* lowerText, std::int16_t abbreviate) {
+std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText, const char* lowerText,
+                                 std::int16_t abbreviate) {
   std::uint8_t record[MeasureRecordLayout::Size]{};
   std::int32_t size = 0;
   if (!LoadMeasure(measure, record, &size)) return 0;
@@ -340,14 +340,13 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
   ReadPresentPart(lower, ReadI16(record + MeasureRecordLayout::BeatDuration),
                   (flags & CompositeBottomFlag) != 0, ChainKind::Bottom);
   const bool hidden = (flags & AlwaysHideFlag) != 0;
-  const bool shown =
-      (ReadU16(record + MeasureRecordLayout::DisplayFlags) & DisplayInUseFlag) != 0;
+  const bool shown = (ReadU16(record + MeasureRecordLayout::DisplayFlags) & DisplayInUseFlag) != 0;
 
   const bool hide = globalSettings.hideTimeSig != 0;
   // A hidden measure gets no display signature, so that is what "already there" means.
   const bool display = globalSettings.displayCurrentTimeSig != 0 && !hide;
-  if (TextHolds(topText, upper, ChainKind::Top) && TextHolds(bottomText, lower, ChainKind::Bottom) &&
-      hidden == hide && shown == display) {
+  if (TextHolds(topText, upper, ChainKind::Top) &&
+      TextHolds(bottomText, lower, ChainKind::Bottom) && hidden == hide && shown == display) {
     return 0;
   }
 
@@ -381,13 +380,13 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
                      globalSettings.abbreviateDisplay != 0 ? 1 : 0);
 }
 
-std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
-                                 const char* bottomText, std::int16_t staff) {
+std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText, const char* bottomText,
+                                 std::int16_t staff) {
   std::uint8_t record[StaffTimeSigRecordLayout::Size]{};
   StaffMeasureKeyBytes key = MakeStaffMeasureKey(staff, measure, 0);
   std::int32_t size = StaffTimeSigRecordLayout::Size;
-  if (!HostSucceeded(HostLoadRecord(StaffTimeSigRecordTag, key.bytes, record, &size,
-                                    HostInterfaceVersion))) {
+  if (!HostSucceeded(
+          HostLoadRecord(StaffTimeSigRecordTag, key.bytes, record, &size, HostInterfaceVersion))) {
     return 0;
   }
   std::uint8_t* flagWord = record + StaffTimeSigRecordLayout::SignatureFlags;
@@ -399,7 +398,8 @@ std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
   ReadPresentPart(lower, ReadI16(record + StaffTimeSigRecordLayout::BeatDuration),
                   (flags & CompositeBottomFlag) != 0, ChainKind::Bottom);
   // Compared before any chain is made, so an unchanged staff gets no new chain.
-  if (PartHolds(topText, upper, ChainKind::Top) && PartHolds(bottomText, lower, ChainKind::Bottom)) {
+  if (PartHolds(topText, upper, ChainKind::Top) &&
+      PartHolds(bottomText, lower, ChainKind::Bottom)) {
     return 0;
   }
   const FieldValue top = MakeField(topText, ChainKind::Top);
@@ -407,8 +407,7 @@ std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
   const FieldValue bottom = MakeField(bottomText, ChainKind::Bottom);
   if (!bottom.created) return 0;
   PutField(top, record + StaffTimeSigRecordLayout::Beats, flagWord, CompositeTopFlag);
-  PutField(bottom, record + StaffTimeSigRecordLayout::BeatDuration, flagWord,
-           CompositeBottomFlag);
+  PutField(bottom, record + StaffTimeSigRecordLayout::BeatDuration, flagWord, CompositeBottomFlag);
   key = MakeStaffMeasureKey(staff, measure, 0);
   return Low16(HostSaveRecord(StaffTimeSigRecordTag, key.bytes, record,
                               StaffTimeSigRecordLayout::Size, HostInterfaceVersion));

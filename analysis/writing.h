@@ -20,8 +20,8 @@ std::int16_t WriteMeasureSignature(std::int16_t measure, const char* topText,
 // Writes the texts into an existing StaffTimeSigRecord (staff, measure, 0);
 // never creates one. No chain is created when it already holds the same
 // signature; nothing is saved when a chain cannot be made. Nonzero: changed.
-std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText,
-                                 const char* bottomText, std::int16_t staff);
+std::int16_t WriteStaffSignature(std::int16_t measure, const char* topText, const char* bottomText,
+                                 std::int16_t staff);
 
 // In a loaded record: a text with "+" becomes a new chain whose number goes
 // into the int16 at `field` with `bit` set in the uint16 at `flagWord`;
@@ -47,8 +47,8 @@ std::int16_t FormatBottomChain(char* buffer, std::int16_t value, int composite);
 void ClearDisplaySignature(std::int16_t measure);
 // Sets the measure's display time signature; the result of its save, 0 when
 // the record does not load or a chain cannot be made (nothing is saved then).
-std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText,
-                                 const char* lowerText, std::int16_t abbreviate);
+std::int16_t SetDisplaySignature(std::int16_t measure, const char* upperText, const char* lowerText,
+                                 std::int16_t abbreviate);
 
 // The number a text starts with: white space, optional sign, digits; 0 when
 // there are none. Kept as int16 like the record fields.

@@ -45,9 +45,14 @@ struct Measure {
 
 void ShapeArgs(benchmark::internal::Benchmark* b) {
   b->ArgNames({"staves", "layers", "groups"});
-  for (const auto& shape : std::vector<std::vector<std::int64_t>>{
-           {1, 1, 2}, {1, 1, 8}, {2, 2, 8}, {4, 2, 16}, {1, 4, 32}, {4, 1, 64}, {8, 4, 16},
-           {8, 4, 64}}) {
+  for (const auto& shape : std::vector<std::vector<std::int64_t>>{{1, 1, 2},
+                                                                  {1, 1, 8},
+                                                                  {2, 2, 8},
+                                                                  {4, 2, 16},
+                                                                  {1, 4, 32},
+                                                                  {4, 1, 64},
+                                                                  {8, 4, 16},
+                                                                  {8, 4, 64}}) {
     b->Args(shape);
   }
 }
@@ -60,9 +65,8 @@ void Derive(benchmark::State& state, bool composite) {
   char top[SignatureTextSize];
   char bottom[SignatureTextSize];
   for (auto _ : state) {
-    benchmark::DoNotOptimize(DeriveSignature(m.length, m.lists.data(),
-                                             static_cast<std::int16_t>(m.lists.size()), top,
-                                             bottom));
+    benchmark::DoNotOptimize(DeriveSignature(
+        m.length, m.lists.data(), static_cast<std::int16_t>(m.lists.size()), top, bottom));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations());

@@ -22,14 +22,15 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
-  std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-             "<score-partwise version=\"4.0\">\n  <part-list>\n"
-             "    <score-part id=\"P1\"><part-name>",
-             out);
+  std::fputs(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<score-partwise version=\"4.0\">\n  <part-list>\n"
+      "    <score-part id=\"P1\"><part-name>",
+      out);
   const std::string block(1 << 16, 'n');
   for (long long left = nameBytes; left > 0;) {
-    const std::size_t n = left < static_cast<long long>(block.size()) ? static_cast<std::size_t>(left)
-                                                                       : block.size();
+    const std::size_t n =
+        left < static_cast<long long>(block.size()) ? static_cast<std::size_t>(left) : block.size();
     std::fwrite(block.data(), 1, n, out);
     left -= static_cast<long long>(n);
   }
@@ -37,9 +38,10 @@ int main(int argc, char** argv) {
   for (int m = 1; m <= measures; ++m) {
     std::fprintf(out, "    <measure number=\"%d\">\n", m);
     if (m == 1) {
-      std::fputs("      <attributes><divisions>2</divisions>"
-                 "<time><beats>3</beats><beat-type>4</beat-type></time></attributes>\n",
-                 out);
+      std::fputs(
+          "      <attributes><divisions>2</divisions>"
+          "<time><beats>3</beats><beat-type>4</beat-type></time></attributes>\n",
+          out);
     }
     for (int n = 0; n < 6; ++n) {
       const char* beam = n % 3 == 0 ? "begin" : n % 3 == 1 ? "continue" : "end";

@@ -40,8 +40,8 @@ void Voice(std::string& out, int count, int duration, const char* type, int voic
   int index = 0;
   for (int g = 0; g < groups && index < count; ++g) {
     for (int k = 0; k < groupSizes[g]; ++k, ++index) {
-      const char* beam = groupSizes[g] == 1 ? nullptr
-                         : k == 0            ? "begin"
+      const char* beam = groupSizes[g] == 1       ? nullptr
+                         : k == 0                 ? "begin"
                          : k + 1 == groupSizes[g] ? "end"
                                                   : "continue";
       Note(out, index, duration, type, voice, beam);

@@ -90,8 +90,8 @@ void Run(benchmark::State& state, bool composite) {
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * Measures);
-  state.counters["measures_per_s"] =
-      benchmark::Counter(static_cast<double>(Measures), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["measures_per_s"] = benchmark::Counter(
+      static_cast<double>(Measures), benchmark::Counter::kIsIterationInvariantRate);
   state.counters["peak_rss_MB"] = PeakRssMb();
 }
 

@@ -169,7 +169,7 @@ class RhythmSystem {
 
  private:
   struct Placed {
-    double x = 0;      // the notehead's left edge
+    double x = 0;  // the notehead's left edge
     double stemX = 0;
     double stemTop = 0;
     bool drawn = false;  // a visible note or rest
@@ -178,8 +178,8 @@ class RhythmSystem {
   };
 
   void Line(const std::string& cls, double x1, double y1, double x2, double y2) {
-    svg_ += "<line class=\"" + cls + "\" x1=\"" + Fixed(x1) + "\" y1=\"" + Fixed(y1) +
-            "\" x2=\"" + Fixed(x2) + "\" y2=\"" + Fixed(y2) + "\"/>";
+    svg_ += "<line class=\"" + cls + "\" x1=\"" + Fixed(x1) + "\" y1=\"" + Fixed(y1) + "\" x2=\"" +
+            Fixed(x2) + "\" y2=\"" + Fixed(y2) + "\"/>";
   }
   void Path(const std::string& cls, const std::string& d) {
     svg_ += "<path class=\"" + cls + "\" d=\"" + d + "\"/>";
@@ -308,7 +308,8 @@ class RhythmSystem {
       for (std::size_t i = 0; i < n; ++i) {
         if (!placed[i].note) continue;
         const LookBeam mark = layer.looks[i].Beam(level);
-        if (mark == LookBeam::Begin || ((mark == LookBeam::Continue || mark == LookBeam::End) && !open)) {
+        if (mark == LookBeam::Begin ||
+            ((mark == LookBeam::Continue || mark == LookBeam::End) && !open)) {
           close();
           open = true;
           first = last = i;
@@ -449,10 +450,10 @@ std::string MeasureSvg(const MeasureChange& m, const std::vector<std::string>& p
   for (const LayerPicture& picture : m.layers) ++layersOfStaff[{picture.part, picture.staffInPart}];
   std::vector<std::string> labels;
   for (const LayerPicture& picture : m.layers) {
-    std::string label = picture.part >= 0 &&
-                                static_cast<std::size_t>(picture.part) < partNames.size()
-                            ? ShortName(partNames[static_cast<std::size_t>(picture.part)])
-                            : std::string("part");
+    std::string label =
+        picture.part >= 0 && static_cast<std::size_t>(picture.part) < partNames.size()
+            ? ShortName(partNames[static_cast<std::size_t>(picture.part)])
+            : std::string("part");
     if (picture.staffInPart > 1) label += " " + std::to_string(picture.staffInPart);
     if (layersOfStaff[{picture.part, picture.staffInPart}] > 1) {
       label += ", voice " + ShortName(picture.layer.voice, 12);

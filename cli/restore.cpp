@@ -96,9 +96,8 @@ std::optional<Meter> Reading(std::int32_t length, const std::vector<Meter>& plai
   const bool ruledOut = allowed.size() < plain.size();
   if (allowed.empty()) return std::nullopt;
   if (length == Quarter && ruledOut) {
-    const bool shorter = std::any_of(notes.begin(), notes.end(), [](const NoteSpan& n) {
-      return n.end - n.start < Eighth;
-    });
+    const bool shorter = std::any_of(notes.begin(), notes.end(),
+                                     [](const NoteSpan& n) { return n.end - n.start < Eighth; });
     return shorter ? allowed.back() : allowed.front();
   }
   const auto withBeat = [&](std::int32_t beat) {

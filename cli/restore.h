@@ -59,7 +59,7 @@ int Syncopations(const Meter& meter, const std::vector<NoteSpan>& notes);
 struct RestoreInput {
   std::int32_t length = 0;  // EDUs, the longest layer; 0: left alone
   std::vector<musicxml::BeamGroup> beams;
-  std::vector<NoteSpan> notes;  // every layer of the staves read; grace notes left out
+  std::vector<NoteSpan> notes;   // every layer of the staves read; grace notes left out
   std::optional<Meter> written;  // the score's own signature here; none for a stand-in
   bool statedHere = false;       // the score states `written` in this very measure
   bool leaveAlone = false;       // a pickup, or a signature of several beat durations

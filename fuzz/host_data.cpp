@@ -31,11 +31,11 @@ namespace {
 // slots beyond this are cut from the selection (slow, not wrong).
 constexpr std::uint64_t MaxWork = std::uint64_t{1} << 21;
 
-constexpr std::array<std::uint32_t, 6> Tags = {MeasureRecordTag,      StaffListRecordTag,
-                                               StaffRecordTag,        CompositeTopRecordTag,
+constexpr std::array<std::uint32_t, 6> Tags = {MeasureRecordTag,         StaffListRecordTag,
+                                               StaffRecordTag,           CompositeTopRecordTag,
                                                CompositeBottomRecordTag, StaffTimeSigRecordTag};
 
-constexpr std::array<std::int32_t, 16> Durations = {128, 256,  512,  1024, 1536, 2048, 384, 768,
+constexpr std::array<std::int32_t, 16> Durations = {128, 256, 512,  1024, 1536, 2048, 384, 768,
                                                     170, 341, 3072, 4096, 0,    -512, 96,  1};
 
 std::vector<simhost::Entry> DecodeEntries(ByteReader& in) {
@@ -131,9 +131,9 @@ void DecodeMeasure(ByteReader& in, simhost::Host& host, const std::vector<std::i
 // Mode bits choose raw values over ones near the decoded score: bit 0 staff
 // list, bit 1 slots, bit 2 measures, bit 3 start position, bit 4 end position.
 std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& in,
-                                                                  std::int16_t firstMeasure,
-                                                                  std::size_t measureCount,
-                                                                  std::size_t staffCount) {
+                                                                   std::int16_t firstMeasure,
+                                                                   std::size_t measureCount,
+                                                                   std::size_t staffCount) {
   const std::uint8_t mode = in.U8();
   const std::int16_t staffList = (mode & 0x01) != 0 ? in.I16() : std::int16_t{0};
   std::int32_t firstSlot = 0;
@@ -172,14 +172,14 @@ std::array<std::uint8_t, SelectionRegionLayout::Size> DecodeRegion(ByteReader& i
   }
   lastSlot = std::min<std::int32_t>(lastSlot, INT16_MAX);
   const std::int64_t slots = std::max<std::int64_t>(1, std::int64_t{lastSlot} - firstSlot + 1);
-  const std::int64_t maxMeasures = std::max<std::int64_t>(1, std::int64_t{MaxWork} / (staves * (1 + slots)));
+  const std::int64_t maxMeasures =
+      std::max<std::int64_t>(1, std::int64_t{MaxWork} / (staves * (1 + slots)));
   if (last >= first && std::int64_t{last} - first + 1 > maxMeasures) {
     last = static_cast<std::int32_t>(first + maxMeasures - 1);
   }
   return simhost::MakeSelectionRegion(
       staffList, static_cast<std::int16_t>(firstSlot), static_cast<std::int16_t>(first), start,
-      static_cast<std::int16_t>(lastSlot),
-      static_cast<std::int16_t>(last), end);
+      static_cast<std::int16_t>(lastSlot), static_cast<std::int16_t>(last), end);
 }
 
 }  // namespace

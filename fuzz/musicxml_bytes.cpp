@@ -65,7 +65,8 @@ std::string RunOnce(std::string_view bytes, bool composite) {
   }
   std::string saved;
   if (!score.SaveBytes(saved)) return "the changed document could not be saved";
-  if (!score.Changed() && saved != bytes) return "an unchanged document was not saved byte for byte";
+  if (!score.Changed() && saved != bytes)
+    return "an unchanged document was not saved byte for byte";
 
   musicxml::Score again;
   const musicxml::Status reloaded = again.LoadBytes(saved, "fuzz.musicxml");
@@ -80,7 +81,8 @@ std::string RunOnce(std::string_view bytes, bool composite) {
     musicxml::SignatureText said;
     musicxml::SignatureText read;
     if (!score.WrittenMeasureSignature(m, said) ||
-        !musicxml::ReadMeasureSignature(second, static_cast<std::int16_t>(m), read) || !(said == read)) {
+        !musicxml::ReadMeasureSignature(second, static_cast<std::int16_t>(m), read) ||
+        !(said == read)) {
       return "measure " + std::to_string(m) + " does not read back as the writer said";
     }
   }

@@ -30,13 +30,23 @@ namespace kqfuzz {
 
 namespace {
 
-constexpr std::array<int, 17> CheckBoxes = {
-    IDC_HIDE_TIME_SIG,         IDC_ONLY_SELECTED_STAVES,      IDC_INCLUDE_HIDDEN_STAVES,
-    IDC_USE_COMPOSITE,         IDC_PREFER_COMPOSITE,          IDC_COMPACT_BEAT_DURATION,
-    IDC_AUTO_UPDATE_LAYOUT,    IDC_CHANGE_INDEPENDENT_STAVES, IDC_ABBREVIATE_DISPLAY,
-    IDC_ONLY_CHANGE_AT_CONFLICTS, IDC_BEAT_32ND,              IDC_BEAT_16TH,
-    IDC_BEAT_8TH,              IDC_LARGEST_BEAT_DURATION,     IDC_DISPLAY_CURRENT_TIME_SIG,
-    IDC_BEAT_QUARTER,          IDC_BEAT_DOTTED_QUARTER};
+constexpr std::array<int, 17> CheckBoxes = {IDC_HIDE_TIME_SIG,
+                                            IDC_ONLY_SELECTED_STAVES,
+                                            IDC_INCLUDE_HIDDEN_STAVES,
+                                            IDC_USE_COMPOSITE,
+                                            IDC_PREFER_COMPOSITE,
+                                            IDC_COMPACT_BEAT_DURATION,
+                                            IDC_AUTO_UPDATE_LAYOUT,
+                                            IDC_CHANGE_INDEPENDENT_STAVES,
+                                            IDC_ABBREVIATE_DISPLAY,
+                                            IDC_ONLY_CHANGE_AT_CONFLICTS,
+                                            IDC_BEAT_32ND,
+                                            IDC_BEAT_16TH,
+                                            IDC_BEAT_8TH,
+                                            IDC_LARGEST_BEAT_DURATION,
+                                            IDC_DISPLAY_CURRENT_TIME_SIG,
+                                            IDC_BEAT_QUARTER,
+                                            IDC_BEAT_DOTTED_QUARTER};
 
 std::string Text(ByteReader& in, std::size_t max) {
   const std::vector<std::uint8_t> bytes = in.Bytes(in.U8() % (max + 1));
@@ -97,7 +107,8 @@ std::string RunRegistryImages(const std::uint8_t* data, std::size_t size) {
   }
 
   LoadSettings(&globalSettings);
-  if (PresetCount() < 0 || PresetCount() > MaxPresets) return "preset count outside 0..20 after load";
+  if (PresetCount() < 0 || PresetCount() > MaxPresets)
+    return "preset count outside 0..20 after load";
 
   const int actions = in.U8() % 8;
   std::vector<simhost::UserAction> script;
@@ -112,7 +123,8 @@ std::string RunRegistryImages(const std::uint8_t* data, std::size_t size) {
   script.push_back(simhost::user::Press(IDOK));
   simhost::SetScript(script);
   RunOptionsDialog(nullptr, &globalSettings);
-  if (PresetCount() < 0 || PresetCount() > MaxPresets) return "preset count outside 0..20 after the dialog";
+  if (PresetCount() < 0 || PresetCount() > MaxPresets)
+    return "preset count outside 0..20 after the dialog";
 
   SaveSettings(&globalSettings);
   const std::vector<std::uint8_t> savedSettings = Value(SettingsValueName);

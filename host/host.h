@@ -21,7 +21,7 @@ constexpr std::int32_t HostInterfaceVersion = 0x5000005;
 
 // The dialog procedure the host calls while HostRunDialog runs.
 using HostDialogProc = std::int32_t(HOSTAPI*)(HWND dialog, UINT message, WPARAM wParam,
-                                             LPARAM lParam, std::intptr_t userValue);
+                                              LPARAM lParam, std::intptr_t userValue);
 
 // Value kinds of HostGetItemValue / HostSetItemValue.
 constexpr std::int32_t ItemKindListSelection = 0;  // 1-based list position
@@ -35,18 +35,17 @@ void* HOSTAPI HostLoadLayer(std::int32_t zero1, std::int32_t frame, std::int32_t
 // 4: hands a loaded layer back.
 void HOSTAPI HostFreeLayer(void* layer, std::int32_t version);
 // 9: low 16 bits nonzero when the record exists; copied when buffer is given.
-std::int32_t HOSTAPI HostLoadRecord(std::uint32_t tag, void* key, void* buffer,
-                                    std::int32_t* size, std::int32_t version);
+std::int32_t HOSTAPI HostLoadRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t* size,
+                                    std::int32_t version);
 // 10: low 16 bits nonzero when saved.
 std::int32_t HOSTAPI HostSaveRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t size,
                                     std::int32_t version);
 // 11: creates a record; the assigned key is written back into key.
-std::int32_t HOSTAPI HostCreateRecord(std::uint32_t tag, void* key, void* buffer,
-                                      std::int32_t size, std::int32_t version);
+std::int32_t HOSTAPI HostCreateRecord(std::uint32_t tag, void* key, void* buffer, std::int32_t size,
+                                      std::int32_t version);
 // 15: runs a modal dialog from the plug-in's resources; returns after HostEndDialog.
 std::int32_t HOSTAPI HostRunDialog(std::int32_t resourceId, HostDialogProc proc, HWND parent,
-                                   std::int32_t one, std::intptr_t userValue,
-                                   std::int32_t version);
+                                   std::int32_t one, std::intptr_t userValue, std::int32_t version);
 // 16
 void HOSTAPI HostEndDialog(HWND dialog, std::int32_t version);
 // 18: the staff number at a slot of a staff list.
@@ -85,11 +84,11 @@ struct HostFunctionOrdinal {
 };
 
 inline constexpr HostFunctionOrdinal HostFunctionOrdinals[] = {
-    {"HostLoadLayer", 2, 24},      {"HostFreeLayer", 4, 8},      {"HostLoadRecord", 9, 20},
-    {"HostSaveRecord", 10, 20},    {"HostCreateRecord", 11, 20}, {"HostRunDialog", 15, 24},
-    {"HostEndDialog", 16, 8},      {"HostStaffAtSlot", 18, 12},  {"HostCellFrame", 31, 12},
-    {"HostEnableItem", 35, 16},    {"HostFocusItem", 36, 12},    {"HostUpdateLayout", 41, 12},
-    {"HostLayerDuration", 51, 8},  {"HostGetItemValue", 57, 16}, {"HostSetItemValue", 58, 20},
-    {"HostGetItemText", 59, 20},   {"HostSetItemText", 60, 16},
+    {"HostLoadLayer", 2, 24},     {"HostFreeLayer", 4, 8},      {"HostLoadRecord", 9, 20},
+    {"HostSaveRecord", 10, 20},   {"HostCreateRecord", 11, 20}, {"HostRunDialog", 15, 24},
+    {"HostEndDialog", 16, 8},     {"HostStaffAtSlot", 18, 12},  {"HostCellFrame", 31, 12},
+    {"HostEnableItem", 35, 16},   {"HostFocusItem", 36, 12},    {"HostUpdateLayout", 41, 12},
+    {"HostLayerDuration", 51, 8}, {"HostGetItemValue", 57, 16}, {"HostSetItemValue", 58, 20},
+    {"HostGetItemText", 59, 20},  {"HostSetItemText", 60, 16},
 };
 static_assert(sizeof(HostFunctionOrdinals) / sizeof(HostFunctionOrdinals[0]) == 17);

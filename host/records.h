@@ -64,13 +64,13 @@ inline StaffMeasureKeyBytes MakeStaffMeasureKey(std::int16_t staff, std::int16_t
 
 // MeasureRecord: a measure's time signature, visibility and display signature.
 namespace MeasureRecordLayout {
-constexpr std::size_t Beats = 4;                // int16; chain number with CompositeTop
-constexpr std::size_t BeatDuration = 6;         // int16 EDUs; chain number with CompositeBottom
-constexpr std::size_t SignatureFlags = 8;       // uint16
-constexpr std::size_t ExtraFlags = 10;          // uint16
-constexpr std::size_t DisplayBeats = 12;        // int16
-constexpr std::size_t DisplayBeatDuration = 14; // int16
-constexpr std::size_t DisplayFlags = 16;        // uint16
+constexpr std::size_t Beats = 4;                 // int16; chain number with CompositeTop
+constexpr std::size_t BeatDuration = 6;          // int16 EDUs; chain number with CompositeBottom
+constexpr std::size_t SignatureFlags = 8;        // uint16
+constexpr std::size_t ExtraFlags = 10;           // uint16
+constexpr std::size_t DisplayBeats = 12;         // int16
+constexpr std::size_t DisplayBeatDuration = 14;  // int16
+constexpr std::size_t DisplayFlags = 16;         // uint16
 constexpr std::size_t Size = 24;
 }  // namespace MeasureRecordLayout
 // Fields follow each other without gaps; six unused bytes end the record.

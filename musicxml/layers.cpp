@@ -32,7 +32,8 @@ class Snapper {
   }
   // The nearest target within the tolerance, else `edus` itself.
   double Snap(double edus, bool& moved) const {
-    auto it = std::lower_bound(targets_.begin(), targets_.end(), static_cast<std::int64_t>(std::floor(edus)));
+    auto it = std::lower_bound(targets_.begin(), targets_.end(),
+                               static_cast<std::int64_t>(std::floor(edus)));
     for (auto c : {it, it == targets_.begin() ? it : it - 1}) {
       if (c == targets_.end()) continue;
       const double t = static_cast<double>(*c);
@@ -83,7 +84,8 @@ void MarkGroupStarts(std::vector<Timed>& seq, const std::vector<std::int64_t>& b
     BeamMark beam = t.beam;
     // A `continue` or `end` with no beam open that no later note carries on
     // is a one-note beam: a flagged note, read as unbeamed.
-    if (!open && (beam == BeamMark::End || (beam == BeamMark::Continue && !ContinuedAfter(seq, i)))) {
+    if (!open &&
+        (beam == BeamMark::End || (beam == BeamMark::Continue && !ContinuedAfter(seq, i)))) {
       beam = BeamMark::None;
     }
     if (beam != BeamMark::None) {
@@ -134,7 +136,8 @@ std::vector<std::int64_t> CheckedBeatStarts(const Meter& meter) {
     for (std::int32_t c : g.counts) {
       if (c <= 0 || g.beatDuration <= 0) return starts;
       if (plain) {
-        for (std::int32_t b = 0; b < c; ++b) starts.push_back(at + std::int64_t{b} * g.beatDuration);
+        for (std::int32_t b = 0; b < c; ++b)
+          starts.push_back(at + std::int64_t{b} * g.beatDuration);
       } else {
         starts.push_back(at);
       }

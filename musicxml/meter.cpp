@@ -16,7 +16,9 @@ constexpr std::int32_t Int16Max = 32767;
 // A positive decimal that fits int16, surrounded by optional blanks.
 bool ParseCount(const std::string& text, std::int32_t& out) {
   std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+  while (i < text.size() &&
+         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+    ++i;
   std::int64_t value = 0;
   std::size_t digits = 0;
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
@@ -25,7 +27,9 @@ bool ParseCount(const std::string& text, std::int32_t& out) {
     ++i;
     ++digits;
   }
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+  while (i < text.size() &&
+         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+    ++i;
   if (digits == 0 || i != text.size() || value <= 0) return false;
   out = static_cast<std::int32_t>(value);
   return true;
@@ -37,8 +41,9 @@ bool ParseCounts(const std::string& text, std::vector<std::int32_t>& counts) {
   while (true) {
     const std::size_t plus = text.find('+', start);
     std::int32_t value = 0;
-    if (!ParseCount(text.substr(start, plus == std::string::npos ? std::string::npos : plus - start),
-                    value)) {
+    if (!ParseCount(
+            text.substr(start, plus == std::string::npos ? std::string::npos : plus - start),
+            value)) {
       return false;
     }
     counts.push_back(value);
@@ -83,10 +88,9 @@ TimeRead ReadTime(const TimeFields& fields, Meter& out) {
     group.beatDuration = WholeNote / beatType;
     bool allThrees = true;
     for (std::int32_t c : group.counts) allThrees = allThrees && c % 3 == 0;
-    const bool dotted =
-        beatType == 8 && ((fields.symbol == "dotted-note" && allThrees) ||
-                          (fields.symbol.empty() && group.counts.size() == 1 &&
-                           group.counts[0] % 3 == 0 && group.counts[0] >= 6));
+    const bool dotted = beatType == 8 && ((fields.symbol == "dotted-note" && allThrees) ||
+                                          (fields.symbol.empty() && group.counts.size() == 1 &&
+                                           group.counts[0] % 3 == 0 && group.counts[0] >= 6));
     if (dotted) {
       for (std::int32_t& c : group.counts) c /= 3;
       group.beatDuration = DottedQuarter;
@@ -143,7 +147,7 @@ std::string MeterText(const Meter& meter) {
   for (const MeterGroup& g : meter.groups) {
     if (!top.empty()) top += "++";
     top += JoinCounts(g.counts, 1);
-    if (!bottom.empty()) bottom += '+';
+    if (!bottom.empty()) bottom += "++";
     bottom += std::to_string(g.beatDuration);
   }
   return top + "/" + bottom;

@@ -31,7 +31,7 @@ struct Meter {
 // The parts of a <time> element that carry the signature.
 struct TimeFields {
   std::vector<std::pair<std::string, std::string>> pairs;  // <beats>, <beat-type>
-  std::string symbol;                                        // "" when absent
+  std::string symbol;                                      // "" when absent
   bool senzaMisura = false;
   bool hidden = false;  // print-object="no"
 };
@@ -56,7 +56,8 @@ struct TimeSpelling {
 };
 TimeSpelling SpellMeter(const Meter& meter);
 
-// The meter as the plug-in's texts ("3+2++3" / "512+1024"), for messages.
+// The meter as the host writes its texts ("3+2++3" / "512++1024"), for
+// messages.
 std::string MeterText(const Meter& meter);
 
 // Host fields of a meter: plain numbers, or chains created in `host`

@@ -26,8 +26,8 @@ Meter PickupMeter(std::int64_t length, const Meter& written) {
     const std::int64_t beat = written.groups.front().beatDuration;
     if (beat > 0 && length % beat == 0 && length / beat <= 32767) {
       Meter m;
-      m.groups.push_back(MeterGroup{{static_cast<std::int32_t>(length / beat)},
-                                    static_cast<std::int32_t>(beat)});
+      m.groups.push_back(
+          MeterGroup{{static_cast<std::int32_t>(length / beat)}, static_cast<std::int32_t>(beat)});
       return m;
     }
   }

@@ -33,43 +33,43 @@ struct TimeComment {
 
 // One <time> element.
 struct TimeSite {
-  Span span;                 // the element, tags included
-  std::size_t openEnd = 0;   // just after its start tag
-  bool located = true;       // false when it came out of an entity: no span
+  Span span;                // the element, tags included
+  std::size_t openEnd = 0;  // just after its start tag
+  bool located = true;      // false when it came out of an entity: no span
   std::vector<std::pair<std::string, std::string>> attributes;  // as written, in order
-  std::string innerWs;       // its first child when that is whitespace
-  std::string closeWs;       // its last child when that is whitespace
+  std::string innerWs;  // its first child when that is whitespace
+  std::string closeWs;  // its last child when that is whitespace
   TimeFields fields;
-  int number = 0;            // the number attribute (0 when none)
+  int number = 0;  // the number attribute (0 when none)
   std::vector<TimeComment> comments;
-  int children = 0;          // child elements
+  int children = 0;  // child elements
 };
 
 // The first <attributes> of a measure before its first note, backup or forward.
 struct AttributesSite {
   Span span;
   bool hasChildren = false;
-  bool hasBefore = false;        // a child that a new <time> goes in front of
+  bool hasBefore = false;  // a child that a new <time> goes in front of
   std::size_t beforeAt = 0;
-  std::string beforeWs;          // the whitespace in front of that child
+  std::string beforeWs;  // the whitespace in front of that child
   bool hasFirstElement = false;
-  std::string firstElementWs;    // the whitespace in front of its first element
-  std::string closeWs;           // its last child when that is whitespace
-  std::size_t closeAt = 0;       // where that whitespace, else the closing tag, starts
-  std::string wsBefore;          // the whitespace in front of the element itself
+  std::string firstElementWs;  // the whitespace in front of its first element
+  std::string closeWs;         // its last child when that is whitespace
+  std::size_t closeAt = 0;     // where that whitespace, else the closing tag, starts
+  std::string wsBefore;        // the whitespace in front of the element itself
 };
 
 struct MeasureSite {
   std::string number;
-  bool implicit = false;  // implicit="yes": a pickup or a split measure
-  bool located = true;    // false when part of it came out of an entity
-  std::size_t openEnd = 0;  // just after its start tag (after "/>" when it is empty)
+  bool implicit = false;        // implicit="yes": a pickup or a split measure
+  bool located = true;          // false when part of it came out of an entity
+  std::size_t openEnd = 0;      // just after its start tag (after "/>" when it is empty)
   std::vector<TimeSite> times;  // every <time>, in order
   std::optional<AttributesSite> attributes;
-  bool hasTimed = false;        // a note, backup or forward
+  bool hasTimed = false;  // a note, backup or forward
   std::size_t timedAt = 0;
-  std::string timedWs;          // the whitespace in front of it
-  std::string closeWs;          // its last child when that is whitespace
+  std::string timedWs;             // the whitespace in front of it
+  std::string closeWs;             // its last child when that is whitespace
   std::size_t closeAt = NoOffset;  // where that whitespace, else </measure>, starts
 };
 
@@ -85,8 +85,8 @@ struct PartModel {
   int staffCount = 1;
   int firstStaff = 0;  // index into the score's staff list
   std::vector<MeasureSite> measures;
-  std::vector<Meter> meters;       // what governs each measure (stand-ins included)
-  std::vector<bool> synthesized;   // no <time> governs the measure
+  std::vector<Meter> meters;      // what governs each measure (stand-ins included)
+  std::vector<bool> synthesized;  // no <time> governs the measure
   std::vector<std::int64_t> lengths;
   std::vector<std::vector<CellModel>> cells;  // [staff of the part][measure]
   bool independent = false;
@@ -116,7 +116,7 @@ struct Reading {
   std::vector<std::vector<bool>> synthesized;  // [part][measure]: no <time> governs
   std::vector<Meter> records;
   std::vector<std::optional<Meter>> pickups;
-  std::vector<bool> independent;               // [part]
+  std::vector<bool> independent;  // [part]
 };
 
 // Stand-ins, records, pickups and independent parts from `reading`'s meters

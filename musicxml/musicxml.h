@@ -59,12 +59,12 @@ struct KeptChange {
 };
 
 struct StaffInfo {
-  std::int16_t staff = 0;      // host staff number (slot + 1)
-  std::string partId;          // <score-part id>
-  std::string partName;        // <part-name>, may be empty
-  int staffInPart = 1;         // 1-based <staff> number inside the part
-  bool hidden = false;         // hiddenStaff flag was set
-  bool independent = false;    // independentSignatures flag was set
+  std::int16_t staff = 0;    // host staff number (slot + 1)
+  std::string partId;        // <score-part id>
+  std::string partName;      // <part-name>, may be empty
+  int staffInPart = 1;       // 1-based <staff> number inside the part
+  bool hidden = false;       // hiddenStaff flag was set
+  bool independent = false;  // independentSignatures flag was set
 };
 
 // How one entry of a layer is written, beyond what the host keeps of it:
@@ -73,9 +73,9 @@ enum class LookBeam : std::uint8_t { None, Begin, Continue, End, ForwardHook, Ba
 struct EntryLook {
   enum Flag : std::uint8_t {
     Rest = 1,
-    Invisible = 2,     // a <forward>, or the gap before a voice enters
+    Invisible = 2,  // a <forward>, or the gap before a voice enters
     Grace = 4,
-    TieStart = 8,      // <tie> or <tied> of any note of the chord
+    TieStart = 8,  // <tie> or <tied> of any note of the chord
     TieStop = 16,
     MeasureRest = 32,  // <rest measure="yes">
     NoBracket = 64,    // a tuplet that starts here has bracket="no"
@@ -85,8 +85,8 @@ struct EntryLook {
   std::uint16_t tupletNumber = 0;  // <actual-notes> of its <time-modification>; 0 when none
   std::uint8_t dots = 0;
   std::uint8_t flags = 0;
-  std::uint8_t tupletStarts = 0;   // <tuplet type="start"> on this note
-  std::uint8_t tupletStops = 0;    // <tuplet type="stop">
+  std::uint8_t tupletStarts = 0;  // <tuplet type="start"> on this note
+  std::uint8_t tupletStops = 0;   // <tuplet type="stop">
   LookBeam Beam(int level) const {
     return level < 1 || level > 8 ? LookBeam::None
                                   : static_cast<LookBeam>((beams >> (3 * (level - 1))) & 7u);

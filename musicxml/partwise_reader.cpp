@@ -63,32 +63,39 @@ int IntOf(bool present, std::string_view s, int def) {
   std::uint64_t v = 0;
   bool overflow = false;
   auto add = [&](std::uint64_t base, std::uint64_t digit) {
-    if (v > (std::uint64_t{1} << 40)) overflow = true;
-    else v = v * base + digit;
+    if (v > (std::uint64_t{1} << 40))
+      overflow = true;
+    else
+      v = v * base + digit;
   };
   if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
     for (i += 2; i < s.size(); ++i) {
       const char c = s[i];
-      if (c >= '0' && c <= '9') add(16, static_cast<std::uint64_t>(c - '0'));
-      else if (c >= 'a' && c <= 'f') add(16, static_cast<std::uint64_t>(c - 'a' + 10));
-      else if (c >= 'A' && c <= 'F') add(16, static_cast<std::uint64_t>(c - 'A' + 10));
-      else break;
+      if (c >= '0' && c <= '9')
+        add(16, static_cast<std::uint64_t>(c - '0'));
+      else if (c >= 'a' && c <= 'f')
+        add(16, static_cast<std::uint64_t>(c - 'a' + 10));
+      else if (c >= 'A' && c <= 'F')
+        add(16, static_cast<std::uint64_t>(c - 'A' + 10));
+      else
+        break;
     }
   } else {
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) add(10, static_cast<std::uint64_t>(s[i] - '0'));
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
+      add(10, static_cast<std::uint64_t>(s[i] - '0'));
   }
   if (negative) {
-    return overflow || v > std::uint64_t{1} << 31 ? INT_MIN : static_cast<int>(-static_cast<std::int64_t>(v));
+    return overflow || v > std::uint64_t{1} << 31 ? INT_MIN
+                                                  : static_cast<int>(-static_cast<std::int64_t>(v));
   }
   return overflow || v > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(v);
 }
 
 std::int32_t NoteTypeValue(const std::string& type) {
   static const std::map<std::string, std::int32_t> values = {
-      {"1024th", 4},   {"512th", 8},     {"256th", 16},   {"128th", 32},
-      {"64th", 64},    {"32nd", 128},    {"16th", 256},   {"eighth", 512},
-      {"quarter", 1024}, {"half", 2048}, {"whole", 4096}, {"breve", 8192},
-      {"long", 16384}, {"maxima", 32768}};
+      {"1024th", 4},   {"512th", 8},    {"256th", 16},   {"128th", 32},     {"64th", 64},
+      {"32nd", 128},   {"16th", 256},   {"eighth", 512}, {"quarter", 1024}, {"half", 2048},
+      {"whole", 4096}, {"breve", 8192}, {"long", 16384}, {"maxima", 32768}};
   const auto it = values.find(type);
   return it == values.end() ? 0 : it->second;
 }
@@ -96,18 +103,18 @@ std::int32_t NoteTypeValue(const std::string& type) {
 // A <tie> or <tied> type as look flags ("let-ring" and "continue" draw no tie).
 std::uint8_t TieFlag(const char* type) {
   if (type == nullptr) return 0;
-  return std::strcmp(type, "start") == 0 ? EntryLook::TieStart
+  return std::strcmp(type, "start") == 0  ? EntryLook::TieStart
          : std::strcmp(type, "stop") == 0 ? EntryLook::TieStop
                                           : 0;
 }
 
 LookBeam LookBeamOf(const std::string& kind) {
-  return kind == "begin"            ? LookBeam::Begin
-         : kind == "continue"       ? LookBeam::Continue
-         : kind == "end"            ? LookBeam::End
-         : kind == "forward hook"   ? LookBeam::ForwardHook
-         : kind == "backward hook"  ? LookBeam::BackwardHook
-                                    : LookBeam::None;
+  return kind == "begin"           ? LookBeam::Begin
+         : kind == "continue"      ? LookBeam::Continue
+         : kind == "end"           ? LookBeam::End
+         : kind == "forward hook"  ? LookBeam::ForwardHook
+         : kind == "backward hook" ? LookBeam::BackwardHook
+                                   : LookBeam::None;
 }
 
 // Most names differ in their first letter: compare that before the rest.
@@ -204,7 +211,9 @@ class Reader {
     }
   }
   static void OnComment(void* self, const XML_Char*) { static_cast<Reader*>(self)->Other(true); }
-  static void OnPi(void* self, const XML_Char*, const XML_Char*) { static_cast<Reader*>(self)->Other(true); }
+  static void OnPi(void* self, const XML_Char*, const XML_Char*) {
+    static_cast<Reader*>(self)->Other(true);
+  }
   static void OnCdata(void* self) { static_cast<Reader*>(self)->Other(false); }
   // Teaches libexpat a single-byte encoding by its map.
   static int OnUnknownEncoding(void* data, const XML_Char*, XML_Encoding* info) {
@@ -216,7 +225,8 @@ class Reader {
     info->release = nullptr;
     return XML_STATUS_OK;
   }
-  static void OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*, int internalSubset) {
+  static void OnDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
+                        int internalSubset) {
     static_cast<Reader*>(self)->internalSubset_ = internalSubset != 0;
   }
 
@@ -232,7 +242,9 @@ class Reader {
     }
   }
 
-  std::size_t Pos() const { return delta_ + static_cast<std::size_t>(XML_GetCurrentByteIndex(parser_)); }
+  std::size_t Pos() const {
+    return delta_ + static_cast<std::size_t>(XML_GetCurrentByteIndex(parser_));
+  }
   std::size_t Count() const { return static_cast<std::size_t>(XML_GetCurrentByteCount(parser_)); }
 
   void Start(const char* name, const char** atts);
@@ -281,7 +293,8 @@ class Reader {
   const std::string& name_;
   ScoreModel& model_;
   Status& status_;
-  std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> owner_{nullptr, &XML_ParserFree};
+  std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> owner_{
+      nullptr, &XML_ParserFree};
   XML_Parser parser_ = nullptr;
   std::size_t delta_ = 0;  // the parser's byte index 0 in `bytes_`
   bool outOfMemory_ = false;
@@ -332,9 +345,10 @@ std::string Reader::Whitespace(std::size_t begin, std::size_t end) const {
   const std::size_t step = wide ? 2 : 1;
   for (std::size_t i = begin; i + step <= end; i += step) {
     const auto a = static_cast<unsigned char>(bytes_[i]);
-    const unsigned c = !wide ? a
-                       : little ? a | static_cast<unsigned>(static_cast<unsigned char>(bytes_[i + 1])) << 8
-                                : a << 8 | static_cast<unsigned char>(bytes_[i + 1]);
+    const unsigned c =
+        !wide    ? a
+        : little ? a | static_cast<unsigned>(static_cast<unsigned char>(bytes_[i + 1])) << 8
+                 : a << 8 | static_cast<unsigned char>(bytes_[i + 1]);
     if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return std::string();
     out += static_cast<char>(c);
   }
@@ -344,7 +358,8 @@ std::string Reader::Whitespace(std::size_t begin, std::size_t end) const {
 // Every markup event ends a text child, and the first one inside a <time>
 // decides whether its first child is whitespace.
 void Reader::Markup(std::size_t at) {
-  if (capture_ != nullptr && depth_ == captureDepth_ && !capture_->text.empty()) captureDone_ = true;
+  if (capture_ != nullptr && depth_ == captureDepth_ && !capture_->text.empty())
+    captureDone_ = true;
   if (time_ != nullptr && depth_ == 5 && !timeFirstSeen_) {
     timeFirstSeen_ = true;
     time_->innerWs = Whitespace(lastMarkupEnd_, at);
@@ -423,7 +438,10 @@ void Reader::Start(const char* name, const char** atts) {
     if (depth_ == 5) {
       ChildElement(name, atts, at);
     } else if (depth_ == 6 && time_ != nullptr) {
-      timeChild_ = Is(name, "beats") ? 1 : Is(name, "beat-type") ? 2 : Is(name, "senza-misura") ? 3 : 0;
+      timeChild_ = Is(name, "beats")          ? 1
+                   : Is(name, "beat-type")    ? 2
+                   : Is(name, "senza-misura") ? 3
+                                              : 0;
       timeText_ = Slot{};
       if (timeChild_ != 0) Capture(timeText_);
     } else if (depth_ == 6 && child_.kind == Child::Kind::Note) {
@@ -504,7 +522,8 @@ void Reader::ChildElement(const char* name, const char** atts, std::size_t at) {
         time_->span.begin = at;
         time_->openEnd = at + Count();
         time_->located = Count() > 0;
-        for (int i = 0; i + 1 < specified; i += 2) time_->attributes.emplace_back(atts[i], atts[i + 1]);
+        for (int i = 0; i + 1 < specified; i += 2)
+          time_->attributes.emplace_back(atts[i], atts[i + 1]);
         const char* symbol = Attribute(atts, specified, "symbol");
         if (symbol != nullptr) time_->fields.symbol = symbol;
         const char* print = Attribute(atts, specified, "print-object");
@@ -517,17 +536,23 @@ void Reader::ChildElement(const char* name, const char** atts, std::size_t at) {
         const char* print = Attribute(atts, specified, "print-object");
         if (print != nullptr && Is(print, "no")) {
           const char* number = Attribute(atts, specified, "number");
-          part_.hiddenNumbers.push_back(IntOf(number != nullptr, number != nullptr ? number : "", 0));
+          part_.hiddenNumbers.push_back(
+              IntOf(number != nullptr, number != nullptr ? number : "", 0));
         }
       }
       break;
     }
     case Child::Kind::Note:
-      if (Is(name, "duration")) Capture(child_.duration);
-      else if (Is(name, "voice")) Capture(child_.voice);
-      else if (Is(name, "type")) Capture(child_.type);
-      else if (Is(name, "grace")) child_.grace = true;
-      else if (Is(name, "chord")) child_.chord = true;
+      if (Is(name, "duration"))
+        Capture(child_.duration);
+      else if (Is(name, "voice"))
+        Capture(child_.voice);
+      else if (Is(name, "type"))
+        Capture(child_.type);
+      else if (Is(name, "grace"))
+        child_.grace = true;
+      else if (Is(name, "chord"))
+        child_.chord = true;
       else if (Is(name, "rest")) {
         child_.rest = true;
         const char* measure = Attribute(atts, specified, "measure");
@@ -552,8 +577,10 @@ void Reader::ChildElement(const char* name, const char** atts, std::size_t at) {
       break;
     case Child::Kind::Backup:
     case Child::Kind::Forward:
-      if (Is(name, "duration")) Capture(child_.duration);
-      else if (Is(name, "voice")) Capture(child_.voice);
+      if (Is(name, "duration"))
+        Capture(child_.duration);
+      else if (Is(name, "voice"))
+        Capture(child_.voice);
       break;
     case Child::Kind::Other:
       break;
@@ -693,7 +720,9 @@ bool Reader::Advance(double amount) {
 
 bool Reader::ReadChild() {
   const int m = MeasureIndex();
-  auto staffOf = [&]() { return std::clamp(IntOf(child_.staff.present, child_.staff.text, 1), 1, MaxStaves); };
+  auto staffOf = [&]() {
+    return std::clamp(IntOf(child_.staff.present, child_.staff.text, 1), 1, MaxStaves);
+  };
   switch (child_.kind) {
     case Child::Kind::Attributes:
       if (child_.divisions.present) {
@@ -744,7 +773,9 @@ bool Reader::ReadChild() {
       }
       if (child_.chord) {
         // One entry per chord, from its first note; a tie on any of its notes shows.
-        if (!m_.items.empty()) m_.items.back().look.flags |= child_.lookFlags & (EntryLook::TieStart | EntryLook::TieStop);
+        if (!m_.items.empty())
+          m_.items.back().look.flags |=
+              child_.lookFlags & (EntryLook::TieStart | EntryLook::TieStop);
         return true;
       }
       VoiceItem item;
@@ -817,7 +848,8 @@ void Reader::ReadMeasureEnd() {
       current = meter;
     } else {
       if (read == TimeRead::Invalid) {
-        Warn(Where(part, m) + ": time signature not understood; the measure is read as having none");
+        Warn(Where(part, m) +
+             ": time signature not understood; the measure is read as having none");
       }
       current.reset();
     }
@@ -838,8 +870,7 @@ void Reader::ReadMeasureEnd() {
   const Meter grid = !current ? SynthesizedMeter(length)
                      : pickup ? PickupMeter(length, *current)
                               : *current;
-  MeasureLayers built =
-      BuildLayers(m_.items, CheckedBeatStarts(grid), own ? 0 : current->Length());
+  MeasureLayers built = BuildLayers(m_.items, CheckedBeatStarts(grid), own ? 0 : current->Length());
   m_.items.clear();
   if (built.snapped > 0) {
     if (part_.firstSnapped < 0) part_.firstSnapped = m;
@@ -900,7 +931,8 @@ void Reader::EndPart() {
          " <backup>(s) reach before the measure's start; stopped at the start");
   }
   if (part_.snappedMeasures > 0) {
-    Warn("part " + part.id + ": durations that miss the beat or the barline by a rounding error in " +
+    Warn("part " + part.id +
+         ": durations that miss the beat or the barline by a rounding error in " +
          std::to_string(part_.snappedMeasures) + " measure(s), first in measure " +
          std::to_string(part_.firstSnapped + 1) + "; read as reaching it");
   }
@@ -957,15 +989,25 @@ Status Reader::Finish() {
   return result;
 }
 
-bool Reader::Parse(std::string_view prefix, std::size_t begin, std::size_t end, std::string_view suffix,
-                   std::size_t chunk, const std::string& label, Status& error) {
+bool Reader::Parse(std::string_view prefix, std::size_t begin, std::size_t end,
+                   std::string_view suffix, std::size_t chunk, const std::string& label,
+                   Status& error) {
   const char* encodingName = "UTF-8";
   switch (encoding_.encoding) {
-    case XmlText::Encoding::Utf8: break;
-    case XmlText::Encoding::Latin1: encodingName = "ISO-8859-1"; break;
-    case XmlText::Encoding::Utf16LE: encodingName = "UTF-16LE"; break;
-    case XmlText::Encoding::Utf16BE: encodingName = "UTF-16BE"; break;
-    case XmlText::Encoding::SingleByte: encodingName = encoding_.map->name.c_str(); break;
+    case XmlText::Encoding::Utf8:
+      break;
+    case XmlText::Encoding::Latin1:
+      encodingName = "ISO-8859-1";
+      break;
+    case XmlText::Encoding::Utf16LE:
+      encodingName = "UTF-16LE";
+      break;
+    case XmlText::Encoding::Utf16BE:
+      encodingName = "UTF-16BE";
+      break;
+    case XmlText::Encoding::SingleByte:
+      encodingName = encoding_.map->name.c_str();
+      break;
   }
   owner_.reset(XML_ParserCreate(encodingName));
   if (!owner_) throw std::bad_alloc();

@@ -32,13 +32,14 @@ std::size_t SplitPoint(std::string_view bytes) {
 }  // namespace
 
 Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const std::string& name,
-                 const std::string& label, ScoreModel& model, std::size_t chunk, std::size_t splitFrom) {
+                 const std::string& label, ScoreModel& model, std::size_t chunk,
+                 std::size_t splitFrom) {
   // A large score is read by two parsers at once, the second from a part in
   // the middle on; anything unusual (an error, entities declared in the
   // document) and it is read again by one, which alone gives the messages.
-  const std::size_t split = encoding.encoding == XmlText::Encoding::Utf8 && bytes.size() >= splitFrom
-                                ? SplitPoint(bytes)
-                                : 0;
+  const std::size_t split =
+      encoding.encoding == XmlText::Encoding::Utf8 && bytes.size() >= splitFrom ? SplitPoint(bytes)
+                                                                                : 0;
   if (split > encoding.bomSize) {
     static constexpr std::string_view Root = "score-partwise";
     const std::string open = "<" + std::string(Root) + ">";
@@ -66,7 +67,8 @@ Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const s
     }
     bool firstOk = false;
     try {
-      if (worker.joinable()) firstOk = first.Parse("", encoding.bomSize, split, close, chunk, label, ignored);
+      if (worker.joinable())
+        firstOk = first.Parse("", encoding.bomSize, split, close, chunk, label, ignored);
     } catch (...) {
       worker.join();
       throw;

@@ -22,7 +22,7 @@ constexpr std::size_t DefaultSplitFrom = 2 << 20;
 // other failures and the warnings name `name`. UTF-8 scores of `splitFrom`
 // bytes or more are read by two threads, with the same result.
 Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const std::string& name,
-                 const std::string& label, ScoreModel& model,
-                 std::size_t chunk = DefaultReadChunk, std::size_t splitFrom = DefaultSplitFrom);
+                 const std::string& label, ScoreModel& model, std::size_t chunk = DefaultReadChunk,
+                 std::size_t splitFrom = DefaultSplitFrom);
 
 }  // namespace musicxml

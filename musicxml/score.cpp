@@ -42,7 +42,9 @@ struct Score::Impl {
   bool keepLayers = false;
 
   // The score's own file: the loaded bytes, or the archive's root member.
-  std::string_view Root() const { return archive ? std::string_view(rootBytes) : std::string_view(original); }
+  std::string_view Root() const {
+    return archive ? std::string_view(rootBytes) : std::string_view(original);
+  }
   Status Fail(const std::string& message) const {
     Status s;
     s.ok = false;
@@ -222,14 +224,16 @@ Status Score::BuildHost(simhost::Host& host) {
       simhost::MeasureView view;
       view.beats = sig.beats;
       view.beatDuration = sig.beatDuration;
-      view.signatureFlags = static_cast<std::uint16_t>(sig.flags | (meter.hidden ? AlwaysHideFlag : 0));
+      view.signatureFlags =
+          static_cast<std::uint16_t>(sig.flags | (meter.hidden ? AlwaysHideFlag : 0));
       if (pickup) {
         const HostSignature shown = store(meter);
         view.displayBeats = shown.beats;
         view.displayBeatDuration = shown.beatDuration;
         view.displayFlags = DisplayInUseFlag;
         if ((shown.flags & CompositeTopFlag) != 0) view.displayFlags |= DisplayCompositeTopFlag;
-        if ((shown.flags & CompositeBottomFlag) != 0) view.displayFlags |= DisplayCompositeBottomFlag;
+        if ((shown.flags & CompositeBottomFlag) != 0)
+          view.displayFlags |= DisplayCompositeBottomFlag;
       }
       host.SetMeasure(measure, view);
       for (const PartModel& part : model.parts) {
@@ -245,8 +249,8 @@ Status Score::BuildHost(simhost::Host& host) {
           // The host keeps its own copy; the model's is not needed again.
           CellModel& cell = part.cells[static_cast<std::size_t>(s)][mi];
           for (std::size_t l = 0; l < cell.layers.size(); ++l) {
-            host.SetLayer(static_cast<std::int16_t>(part.firstStaff + s + 1), measure, static_cast<int>(l),
-                          cell.layers[l].duration, cell.layers[l].entries);
+            host.SetLayer(static_cast<std::int16_t>(part.firstStaff + s + 1), measure,
+                          static_cast<int>(l), cell.layers[l].duration, cell.layers[l].entries);
           }
           if (!d.keepLayers) cell.layers = std::vector<LayerModel>();
         }

@@ -46,8 +46,7 @@ std::uint32_t NextUtf8(const std::string& s, std::size_t& i) {
     return cp;
   }
   if (b0 >= 0xE0 && cont(i + 1) && cont(i + 2)) {
-    const std::uint32_t cp =
-        ((b0 & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+    const std::uint32_t cp = ((b0 & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
     i += 3;
     return cp;
   }
@@ -113,8 +112,10 @@ std::unique_ptr<ByteMap> ConverterMap(const std::string& name) {
     }
     // libexpat takes ASCII as itself, and nothing else may map onto it; its
     // taught encodings reach only the Basic Multilingual Plane.
-    if (b < 0x80) usable = usable && code == b;
-    else if (code >= 0) usable = usable && code >= 0x80 && code <= 0xFFFF && !(code >= 0xD800 && code <= 0xDFFF);
+    if (b < 0x80)
+      usable = usable && code == b;
+    else if (code >= 0)
+      usable = usable && code >= 0x80 && code <= 0xFFFF && !(code >= 0xD800 && code <= 0xDFFF);
     map->codes[static_cast<std::size_t>(b)] = code;
   }
   iconv_close(cd);
@@ -172,7 +173,8 @@ const ByteMap* FindByteMap(const std::string& name) {
     for (std::size_t b = 0; b < 256; ++b) map->codes[b] = static_cast<std::int32_t>(b);
     for (std::size_t b = 0; b < 32; ++b) map->codes[0x80 + b] = Windows1252High[b];
   } else if (!key.empty() && key.size() < 64 &&
-             key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_.:") == std::string::npos) {
+             key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_.:") ==
+                 std::string::npos) {
     map = ConverterMap(name);
   }
   return maps.emplace(key, std::move(map)).first->second.get();
@@ -198,7 +200,8 @@ bool DeclaredEncodingOf(std::string_view bytes, XmlText::Encoding& encoding, con
   if (map == nullptr) {
     // Text that is ASCII throughout reads the same in any encoding that
     // keeps ASCII; anything else cannot be read without its encoding.
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; })) return true;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+      return true;
     error = "encoding " + name + " is not supported; convert the file to UTF-8";
     return false;
   }
@@ -230,7 +233,8 @@ bool DetectEncoding(std::string_view bytes, SourceEncoding& out, std::string& er
     // The encoding named in the XML declaration, as the text decoder reads it.
     const std::size_t end = bytes.substr(0, 4096).find("?>");
     const std::string_view head = bytes.substr(0, end == std::string_view::npos ? 0 : end + 2);
-    if (!DeclaredEncodingOf(head.empty() ? head : bytes, out.encoding, out.map, error)) return false;
+    if (!DeclaredEncodingOf(head.empty() ? head : bytes, out.encoding, out.map, error))
+      return false;
   }
   if ((out.encoding == XmlText::Encoding::Utf16LE || out.encoding == XmlText::Encoding::Utf16BE) &&
       (bytes.size() - out.bomSize) % 2 != 0) {
@@ -291,8 +295,8 @@ bool DecodeXmlText(std::string_view bytes, XmlText& out, std::string& error) {
       if (code < 0) {
         static constexpr char Hex[] = "0123456789ABCDEF";
         const auto b = static_cast<unsigned char>(bytes[i]);
-        error = std::string("byte 0x") + Hex[b >> 4] + Hex[b & 0xF] + " at offset " + std::to_string(i) +
-                " is no character in " + map->name;
+        error = std::string("byte 0x") + Hex[b >> 4] + Hex[b & 0xF] + " at offset " +
+                std::to_string(i) + " is no character in " + map->name;
         return false;
       }
       AppendUtf8(out.text, static_cast<std::uint32_t>(code));
@@ -330,7 +334,8 @@ std::string EncodeXmlText(const XmlText& like, const std::string& text) {
         } else {
           static constexpr char Hex[] = "0123456789ABCDEF";
           std::string digits;
-          for (std::uint32_t v = cp; v != 0 || digits.empty(); v >>= 4) digits.insert(digits.begin(), Hex[v & 0xF]);
+          for (std::uint32_t v = cp; v != 0 || digits.empty(); v >>= 4)
+            digits.insert(digits.begin(), Hex[v & 0xF]);
           out += "&#x" + digits + ";";
         }
       }

@@ -31,8 +31,8 @@ struct XmlText {
   enum class Encoding { Utf8, Utf16LE, Utf16BE, Latin1, SingleByte };
   Encoding encoding = Encoding::Utf8;
   const ByteMap* map = nullptr;  // for SingleByte
-  std::string bom;   // the byte order mark as found ("" when none)
-  std::string text;  // UTF-8, without the mark
+  std::string bom;               // the byte order mark as found ("" when none)
+  std::string text;              // UTF-8, without the mark
 };
 
 // The encoding an 8-bit document (no mark, not UTF-16) declares: UTF-8 for

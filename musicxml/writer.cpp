@@ -20,10 +20,9 @@ namespace {
 // Appends one <beats>/<beat-type> pair, each element after `inner`.
 void AppendBeatPair(std::string& out, std::string_view inner, std::string_view beats,
                     std::string_view type) {
-  for (std::string_view piece : {inner, std::string_view("<beats>"), beats,
-                                 std::string_view("</beats>"), inner,
-                                 std::string_view("<beat-type>"), type,
-                                 std::string_view("</beat-type>")})
+  for (std::string_view piece :
+       {inner, std::string_view("<beats>"), beats, std::string_view("</beats>"), inner,
+        std::string_view("<beat-type>"), type, std::string_view("</beat-type>")})
     out.append(piece);
 }
 
@@ -40,16 +39,31 @@ std::string IndentUnit(const std::string& child, const std::string& closing) {
 void AppendEscaped(std::string& out, std::string_view value, bool attribute) {
   for (char c : value) {
     switch (c) {
-      case '&': out.append("&amp;"); break;
-      case '<': out.append("&lt;"); break;
-      case '>': out.append("&gt;"); break;
-      case '"': out.append(attribute ? "&quot;" : "\""); break;
+      case '&':
+        out.append("&amp;");
+        break;
+      case '<':
+        out.append("&lt;");
+        break;
+      case '>':
+        out.append("&gt;");
+        break;
+      case '"':
+        out.append(attribute ? "&quot;" : "\"");
+        break;
       // Blanks a parsed attribute value holds came from references: they
       // stay references, or reading would turn them into spaces.
-      case '\t': out.append(attribute ? "&#9;" : "\t"); break;
-      case '\n': out.append(attribute ? "&#10;" : "\n"); break;
-      case '\r': out.append("&#13;"); break;
-      default: out.push_back(c);
+      case '\t':
+        out.append(attribute ? "&#9;" : "\t");
+        break;
+      case '\n':
+        out.append(attribute ? "&#10;" : "\n");
+        break;
+      case '\r':
+        out.append("&#13;");
+        break;
+      default:
+        out.push_back(c);
     }
   }
 }
@@ -108,12 +122,14 @@ std::string DecodeSpan(std::string_view source, const SourceEncoding& encoding, 
       };
       bytes = bytes.substr(0, bytes.size() & ~std::size_t{1});
       if (bytes.size() >= 2 && unit(0) >= 0xDC00 && unit(0) <= 0xDFFF) bytes.remove_prefix(2);
-      if (bytes.size() >= 2 && unit(bytes.size() - 2) >= 0xD800 && unit(bytes.size() - 2) <= 0xDBFF) {
+      if (bytes.size() >= 2 && unit(bytes.size() - 2) >= 0xD800 &&
+          unit(bytes.size() - 2) <= 0xDBFF) {
         bytes.remove_suffix(2);
       }
       XmlText text;
       std::string error;
-      const std::string marked = (little ? std::string("\xFF\xFE") : std::string("\xFE\xFF")) + std::string(bytes);
+      const std::string marked =
+          (little ? std::string("\xFF\xFE") : std::string("\xFE\xFF")) + std::string(bytes);
       return DecodeXmlText(marked, text, error) ? text.text : std::string();
     }
   }
@@ -157,7 +173,8 @@ class FragmentCheck {
     XML_SetElementHandler(parser.get(), &OnStart, &OnEnd);
     XML_SetCharacterDataHandler(parser.get(), &OnText);
     const std::string wrapped = "<fragment>" + text + "</fragment>";
-    if (XML_Parse(parser.get(), wrapped.data(), static_cast<int>(wrapped.size()), XML_TRUE) != XML_STATUS_OK) {
+    if (XML_Parse(parser.get(), wrapped.data(), static_cast<int>(wrapped.size()), XML_TRUE) !=
+        XML_STATUS_OK) {
       error = XML_ErrorString(XML_GetErrorCode(parser.get()));
       return false;
     }
@@ -189,7 +206,8 @@ class FragmentCheck {
       r.haveBeats_ = false;
       for (int i = 0; atts[i] != nullptr; i += 2) {
         if (std::strcmp(atts[i], "symbol") == 0) t.fields.symbol = atts[i + 1];
-        if (std::strcmp(atts[i], "print-object") == 0) t.fields.hidden = std::strcmp(atts[i + 1], "no") == 0;
+        if (std::strcmp(atts[i], "print-object") == 0)
+          t.fields.hidden = std::strcmp(atts[i + 1], "no") == 0;
         if (std::strcmp(atts[i], "number") == 0) {
           t.number = static_cast<int>(std::clamp(std::strtol(atts[i + 1], nullptr, 10), -1L, 2L));
         }
@@ -248,7 +266,12 @@ class Planner {
  public:
   Planner(const ScoreModel& model, std::string_view source, const SourceEncoding& encoding,
           const std::string& name, Plan& plan, std::vector<std::string>& warnings)
-      : model_(model), source_(source), encoding_(encoding), name_(name), plan_(plan), warnings_(warnings) {}
+      : model_(model),
+        source_(source),
+        encoding_(encoding),
+        name_(name),
+        plan_(plan),
+        warnings_(warnings) {}
 
   void Run(const simhost::Host& host);
 
@@ -294,7 +317,8 @@ bool Planner::Use(const PartModel& part, std::size_t mi, std::vector<Edit>& form
   return true;
 }
 
-std::string Planner::RewrittenTime(const TimeSite& time, const TimeSpelling& spelling, bool hidden) const {
+std::string Planner::RewrittenTime(const TimeSite& time, const TimeSpelling& spelling,
+                                   bool hidden) const {
   std::string out = "<time";
   bool symbolDone = false;
   bool hiddenDone = false;
@@ -304,8 +328,10 @@ std::string Planner::RewrittenTime(const TimeSite& time, const TimeSpelling& spe
       symbolDone = true;
     } else if (n == "print-object") {
       // An explicit "yes" stays while the signature is shown.
-      if (hidden) AppendAttribute(out, "print-object", "no");
-      else if (value != "no") AppendAttribute(out, n, value);
+      if (hidden)
+        AppendAttribute(out, "print-object", "no");
+      else if (value != "no")
+        AppendAttribute(out, n, value);
       hiddenDone = true;
     } else {
       AppendAttribute(out, n, value);
@@ -333,8 +359,8 @@ std::string Planner::RewrittenTime(const TimeSite& time, const TimeSpelling& spe
   return out;
 }
 
-bool Planner::RewriteTimes(const PartModel& part, std::size_t mi, const Meter& meter, bool keepHidden,
-                           Meter& written) {
+bool Planner::RewriteTimes(const PartModel& part, std::size_t mi, const Meter& meter,
+                           bool keepHidden, Meter& written) {
   const MeasureSite& measure = part.measures[mi];
   TimeSpelling spelling;
   if (!Spell(meter, spelling, written)) {
@@ -374,7 +400,8 @@ std::string Planner::RestatedTime(const TimeSite& r, bool hidden) const {
   if (r.located) {
     // From the start tag's '>' (or "/>") to the end of the element.
     const bool empty = r.span.end == r.openEnd;
-    std::string copy = head + DecodeSpan(source_, encoding_, r.openEnd - (empty ? 2 : 1) * Step(), r.span.end);
+    std::string copy =
+        head + DecodeSpan(source_, encoding_, r.openEnd - (empty ? 2 : 1) * Step(), r.span.end);
     std::string ignored;
     FragmentCheck check;
     if (check.Parses(copy, ignored)) return copy;
@@ -395,8 +422,8 @@ std::string Planner::RestatedTime(const TimeSite& r, bool hidden) const {
 }
 
 std::string Planner::TimeText(const Meter& meter, const TimeSpelling& spelling,
-                              const std::vector<const TimeSite*>& restate, const std::string& indent,
-                              const std::string& unit) const {
+                              const std::vector<const TimeSite*>& restate,
+                              const std::string& indent, const std::string& unit) const {
   std::string out;
   // A restated signature repeats the elements that stated it (one per staff
   // where they are numbered), symbol and all; only the visibility is this
@@ -506,7 +533,8 @@ void Planner::Run(const simhost::Host& host) {
     }
     Meter now;
     if (!DecodeSignature(host, view.beats, view.beatDuration, view.signatureFlags, now)) {
-      Warn("measure " + std::to_string(mi + 1) + ": its time signature cannot be read; left unchanged");
+      Warn("measure " + std::to_string(mi + 1) +
+           ": its time signature cannot be read; left unchanged");
       continue;
     }
     now.hidden = (view.signatureFlags & AlwaysHideFlag) != 0;
@@ -514,12 +542,14 @@ void Planner::Run(const simhost::Host& host) {
     state.read = true;
     state.signature = now;
     if ((view.displayFlags & DisplayInUseFlag) != 0) {
-      const std::uint16_t flags =
-          static_cast<std::uint16_t>(((view.displayFlags & DisplayCompositeTopFlag) != 0 ? CompositeTopFlag : 0) |
-                                     ((view.displayFlags & DisplayCompositeBottomFlag) != 0 ? CompositeBottomFlag : 0));
+      const std::uint16_t flags = static_cast<std::uint16_t>(
+          ((view.displayFlags & DisplayCompositeTopFlag) != 0 ? CompositeTopFlag : 0) |
+          ((view.displayFlags & DisplayCompositeBottomFlag) != 0 ? CompositeBottomFlag : 0));
       Meter display;
-      if (DecodeSignature(host, view.displayBeats, view.displayBeatDuration, flags, display)) state.display = display;
-      else state.display = Meter{};
+      if (DecodeSignature(host, view.displayBeats, view.displayBeatDuration, flags, display))
+        state.display = display;
+      else
+        state.display = Meter{};
     }
     if (model_.pickups[mi]) {
       // An implicit measure keeps its written <time>: its own signature is
@@ -529,7 +559,8 @@ void Planner::Run(const simhost::Host& host) {
     }
     // BuildHost sets no display signature except at pickups: one now is the
     // plug-in's; the governing signature is written.
-    if (state.display && !state.display->SameBeats(now)) Reason(mi, "no MusicXML form for a display signature");
+    if (state.display && !state.display->SameBeats(now))
+      Reason(mi, "no MusicXML form for a display signature");
     if (now == before) continue;
     current[mi] = now;
     recordChanged[mi] = true;
@@ -551,7 +582,8 @@ void Planner::Run(const simhost::Host& host) {
       if (!part.independent) {
         if (recordChanged[mi]) {
           now[mi].groups = current[mi].groups;
-          now[mi].hidden = hiddenChanged[mi] || part.synthesized[mi] ? current[mi].hidden : before.hidden;
+          now[mi].hidden =
+              hiddenChanged[mi] || part.synthesized[mi] ? current[mi].hidden : before.hidden;
         }
         continue;
       }
@@ -571,8 +603,9 @@ void Planner::Run(const simhost::Host& host) {
         if (!staffMeter) {
           staffMeter = m;
         } else if (!staffMeter->SameBeats(m)) {
-          plan_.staffReasons.emplace(std::make_pair(slot, mi),
-                                     "its part's staves got different signatures; the first staff's is written");
+          plan_.staffReasons.emplace(
+              std::make_pair(slot, mi),
+              "its part's staves got different signatures; the first staff's is written");
         }
       }
       if (staffMeter) now[mi] = *staffMeter;
@@ -591,7 +624,8 @@ void Planner::Run(const simhost::Host& host) {
       if (!measure.times.empty()) {
         Meter written;
         const bool rewritten =
-            changedHere && RewriteTimes(part, mi, now[mi], !part.independent && !hiddenChanged[mi], written);
+            changedHere &&
+            RewriteTimes(part, mi, now[mi], !part.independent && !hiddenChanged[mi], written);
         if (rewritten) {
           readMeters[mi] = written;
           readSynthesized[mi] = false;
@@ -630,7 +664,8 @@ void Planner::Run(const simhost::Host& host) {
                                        (stated && part.synthesized[mi] &&
                                         !(stated->SameBeats(*target) && !target->hidden)));
       const bool restating = !changedHere && !part.synthesized[mi];
-      if (needed && InsertTime(part, mi, *target, restating ? origin : std::vector<const TimeSite*>())) {
+      if (needed &&
+          InsertTime(part, mi, *target, restating ? origin : std::vector<const TimeSite*>())) {
         readMeters[mi] = *target;
         readSynthesized[mi] = false;
         stated = *target;
@@ -714,7 +749,8 @@ std::vector<KeptChange> KeptChanges(const ScoreModel& model, const Plan& plan) {
     const HostState& host = plan.host[mi];
     if (!host.read || SameState(host, StateIn(plan.written, mi))) continue;
     const auto reason = plan.reasons.find(mi);
-    kept.push_back(KeptChange{static_cast<int>(mi + 1), 0, reason != plan.reasons.end() ? reason->second : Other});
+    kept.push_back(KeptChange{static_cast<int>(mi + 1), 0,
+                              reason != plan.reasons.end() ? reason->second : Other});
   }
   for (std::size_t p = 0; p < model.parts.size(); ++p) {
     const PartModel& part = model.parts[p];
@@ -730,7 +766,8 @@ std::vector<KeptChange> KeptChanges(const ScoreModel& model, const Plan& plan) {
           const auto measureReason = plan.reasons.find(mi);
           if (measureReason != plan.reasons.end()) why = measureReason->second;
         }
-        kept.push_back(KeptChange{static_cast<int>(mi + 1), static_cast<std::int16_t>(slot + 1), why});
+        kept.push_back(
+            KeptChange{static_cast<int>(mi + 1), static_cast<std::int16_t>(slot + 1), why});
       }
     }
   }
@@ -740,7 +777,8 @@ std::vector<KeptChange> KeptChanges(const ScoreModel& model, const Plan& plan) {
   return kept;
 }
 
-bool CheckEdit(std::string_view source, const SourceEncoding& encoding, const Edit& e, std::string& error) {
+bool CheckEdit(std::string_view source, const SourceEncoding& encoding, const Edit& e,
+               std::string& error) {
   const std::size_t step = Wide(encoding) ? 2 : 1;
   const std::string where = "the edit at byte " + std::to_string(e.offset);
   if (e.offset < encoding.bomSize || e.offset + e.length > source.size() ||
@@ -749,32 +787,38 @@ bool CheckEdit(std::string_view source, const SourceEncoding& encoding, const Ed
     return false;
   }
   // What is replaced, or where text goes in, must be what the reader saw.
-  const std::string tail = DecodeSpan(source, encoding, e.offset + e.length - std::min(e.length, 16 * step),
-                                      e.offset + e.length);
+  const std::string tail = DecodeSpan(
+      source, encoding, e.offset + e.length - std::min(e.length, 16 * step), e.offset + e.length);
   bool spanOk = false;
   std::string fragmentText = e.text;
   switch (e.kind) {
     case Edit::Kind::RewriteTime:
-      spanOk = (SourceHas(source, encoding, e.offset, "<time ") || SourceHas(source, encoding, e.offset, "<time>") ||
-                SourceHas(source, encoding, e.offset, "<time/") || SourceHas(source, encoding, e.offset, "<time\t") ||
-                SourceHas(source, encoding, e.offset, "<time\r") || SourceHas(source, encoding, e.offset, "<time\n")) &&
+      spanOk = (SourceHas(source, encoding, e.offset, "<time ") ||
+                SourceHas(source, encoding, e.offset, "<time>") ||
+                SourceHas(source, encoding, e.offset, "<time/") ||
+                SourceHas(source, encoding, e.offset, "<time\t") ||
+                SourceHas(source, encoding, e.offset, "<time\r") ||
+                SourceHas(source, encoding, e.offset, "<time\n")) &&
                !tail.empty() && tail.back() == '>';
       break;
     case Edit::Kind::ReplaceAttributes:
-      spanOk = SourceHas(source, encoding, e.offset, "<attributes") && !tail.empty() && tail.back() == '>';
+      spanOk = SourceHas(source, encoding, e.offset, "<attributes") && !tail.empty() &&
+               tail.back() == '>';
       break;
     case Edit::Kind::ExpandMeasure: {
       static constexpr std::string_view Close = "</measure>";
-      spanOk = e.length == 2 * step && SourceHas(source, encoding, e.offset, "/>") && e.text.size() > 1 + Close.size() &&
-               e.text.front() == '>' && e.text.compare(e.text.size() - Close.size(), Close.size(), Close) == 0;
+      spanOk = e.length == 2 * step && SourceHas(source, encoding, e.offset, "/>") &&
+               e.text.size() > 1 + Close.size() && e.text.front() == '>' &&
+               e.text.compare(e.text.size() - Close.size(), Close.size(), Close) == 0;
       if (spanOk) fragmentText = e.text.substr(1, e.text.size() - 1 - Close.size());
       break;
     }
     case Edit::Kind::InsertTimes:
     case Edit::Kind::InsertAttributes: {
       const std::string at = DecodeSpan(source, encoding, e.offset, e.offset + step);
-      const std::string before =
-          e.offset >= step ? DecodeSpan(source, encoding, e.offset - step, e.offset) : std::string();
+      const std::string before = e.offset >= step
+                                     ? DecodeSpan(source, encoding, e.offset - step, e.offset)
+                                     : std::string();
       spanOk = e.length == 0 && (at == "<" || (IsBlank(at) && before == ">"));
       break;
     }
@@ -789,13 +833,14 @@ bool CheckEdit(std::string_view source, const SourceEncoding& encoding, const Ed
     error = where + " does not parse on its own: " + parseError;
     return false;
   }
-  const bool timesOnly = !fragment.top.empty() &&
-                         std::all_of(fragment.top.begin(), fragment.top.end(),
-                                     [](const std::string& n) { return n == "time"; });
-  const bool shapeOk = e.kind == Edit::Kind::RewriteTime  ? timesOnly && fragment.top.size() == 1
-                       : e.kind == Edit::Kind::InsertTimes ? timesOnly
-                                                           : fragment.top == std::vector<std::string>{"attributes"} &&
-                                                                 fragment.times > 0;
+  const bool timesOnly =
+      !fragment.top.empty() && std::all_of(fragment.top.begin(), fragment.top.end(),
+                                           [](const std::string& n) { return n == "time"; });
+  const bool shapeOk =
+      e.kind == Edit::Kind::RewriteTime ? timesOnly && fragment.top.size() == 1
+      : e.kind == Edit::Kind::InsertTimes
+          ? timesOnly
+          : fragment.top == std::vector<std::string>{"attributes"} && fragment.times > 0;
   if (!shapeOk) {
     error = where + " does not hold the elements it should";
     return false;
@@ -818,7 +863,8 @@ bool FinishEdits(std::string_view source, const SourceEncoding& encoding, std::v
   std::size_t previousEnd = encoding.bomSize;
   for (Edit& e : edits) {
     if (e.offset < previousEnd || e.offset + e.length > source.size()) {
-      error = "the edit at byte " + std::to_string(e.offset) + " overlaps another or lies outside the text";
+      error = "the edit at byte " + std::to_string(e.offset) +
+              " overlaps another or lies outside the text";
       return false;
     }
     previousEnd = e.offset + e.length;

@@ -41,12 +41,14 @@ struct HostState {
 // The edits that make the file say what the host says, what reading the
 // edited file gives, and what the host holds that the file cannot.
 struct Plan {
-  std::vector<Edit> edits;  // each checked on its own, in planning order
-  Reading written;          // the file with the edits, as the reader would read it
-  std::vector<HostState> host;                             // per measure
-  std::vector<std::vector<std::optional<Meter>>> staves;   // [staff slot][measure], independent parts
-  std::map<std::size_t, std::string> reasons;              // measure index -> why the file cannot hold it
-  std::map<std::pair<std::size_t, std::size_t>, std::string> staffReasons;  // (slot, measure) -> why
+  std::vector<Edit> edits;      // each checked on its own, in planning order
+  Reading written;              // the file with the edits, as the reader would read it
+  std::vector<HostState> host;  // per measure
+  std::vector<std::vector<std::optional<Meter>>>
+      staves;                                  // [staff slot][measure], independent parts
+  std::map<std::size_t, std::string> reasons;  // measure index -> why the file cannot hold it
+  std::map<std::pair<std::size_t, std::size_t>, std::string>
+      staffReasons;  // (slot, measure) -> why
 };
 
 // The reading of the file as loaded (what BuildHost puts in).

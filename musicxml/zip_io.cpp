@@ -214,8 +214,7 @@ bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
       if (zip_source_open(src) == 0) {
         if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
           out.assign(static_cast<std::size_t>(st.size), '\0');
-          ok = zip_source_read(src, out.data(), out.size()) ==
-               static_cast<zip_int64_t>(out.size());
+          ok = zip_source_read(src, out.data(), out.size()) == static_cast<zip_int64_t>(out.size());
         }
         zip_source_close(src);
       }
@@ -232,7 +231,8 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   static const std::string mimetype = "application/vnd.recordare.musicxml";
   const std::string container =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<container>\n  <rootfiles>\n    <rootfile full-path=\"" + rootPath +
+      "<container>\n  <rootfiles>\n    <rootfile full-path=\"" +
+      rootPath +
       "\" media-type=\"application/vnd.recordare.musicxml+xml\"/>\n  </rootfiles>\n</container>\n";
   zip_error_t ze;
   zip_error_init(&ze);
@@ -248,7 +248,9 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   if (!ok) error = zip_error_strerror(&ze);
   zip_error_fini(&ze);
   const std::pair<const std::string*, const char*> members[] = {
-      {&mimetype, "mimetype"}, {&container, "META-INF/container.xml"}, {&rootBytes, rootPath.c_str()}};
+      {&mimetype, "mimetype"},
+      {&container, "META-INF/container.xml"},
+      {&rootBytes, rootPath.c_str()}};
   for (const auto& [bytes, name] : members) {
     if (!ok) break;
     zip_source_t* member = zip_source_buffer(zip, bytes->data(), bytes->size(), 0);

@@ -21,11 +21,15 @@ inline void WriteU16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v & 0xFF);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
-inline void WriteI16(std::uint8_t* p, std::int16_t v) { WriteU16(p, static_cast<std::uint16_t>(v)); }
+inline void WriteI16(std::uint8_t* p, std::int16_t v) {
+  WriteU16(p, static_cast<std::uint16_t>(v));
+}
 inline void WriteU32(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v & 0xFF);
   p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
   p[2] = static_cast<std::uint8_t>((v >> 16) & 0xFF);
   p[3] = static_cast<std::uint8_t>(v >> 24);
 }
-inline void WriteI32(std::uint8_t* p, std::int32_t v) { WriteU32(p, static_cast<std::uint32_t>(v)); }
+inline void WriteI32(std::uint8_t* p, std::int32_t v) {
+  WriteU32(p, static_cast<std::uint32_t>(v));
+}

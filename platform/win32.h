@@ -128,7 +128,6 @@ constexpr UINT MF_BYCOMMAND = 0x00000000;
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
 
-
 // Registry.
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 constexpr LONG ERROR_SUCCESS = 0;

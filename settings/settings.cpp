@@ -9,14 +9,19 @@ Settings globalSettings;
 namespace {
 
 // The thirteen option fields in image order.
-constexpr std::int16_t Settings::*OptionFields[] = {
-    &Settings::autoUpdateLayout,      &Settings::onlySelectedStaves,
-    &Settings::includeHiddenStaves,   &Settings::onlyChangeAtConflicts,
-    &Settings::changeIndependentStaves, &Settings::displayCurrentTimeSig,
-    &Settings::abbreviateDisplay,     &Settings::hideTimeSig,
-    &Settings::useComposite,          &Settings::preferComposite,
-    &Settings::compactBeatDuration,   &Settings::largestBeatDuration,
-    &Settings::minMeasureDuration};
+constexpr std::int16_t Settings::*OptionFields[] = {&Settings::autoUpdateLayout,
+                                                    &Settings::onlySelectedStaves,
+                                                    &Settings::includeHiddenStaves,
+                                                    &Settings::onlyChangeAtConflicts,
+                                                    &Settings::changeIndependentStaves,
+                                                    &Settings::displayCurrentTimeSig,
+                                                    &Settings::abbreviateDisplay,
+                                                    &Settings::hideTimeSig,
+                                                    &Settings::useComposite,
+                                                    &Settings::preferComposite,
+                                                    &Settings::compactBeatDuration,
+                                                    &Settings::largestBeatDuration,
+                                                    &Settings::minMeasureDuration};
 constexpr std::size_t OptionFieldCount = 13;
 static_assert(sizeof OptionFields / sizeof OptionFields[0] == OptionFieldCount);
 static_assert(SettingsLayout::MinMeasureDuration == 2 * (OptionFieldCount - 1));
@@ -49,7 +54,8 @@ void ReadOptionBlock(const std::uint8_t* block, Settings& s) {
   for (std::size_t i = 0; i < OptionFieldCount; ++i) s.*OptionFields[i] = ReadI16(block + 2 * i);
   for (std::size_t i = 0; i < BeatDurationCount; ++i)
     s.allowBeat[i] = ReadI16(block + SettingsLayout::AllowBeat + 2 * i);
-  for (std::size_t i = 0; i < 6; ++i) s.reserved[i] = ReadI16(block + SettingsLayout::Reserved + 2 * i);
+  for (std::size_t i = 0; i < 6; ++i)
+    s.reserved[i] = ReadI16(block + SettingsLayout::Reserved + 2 * i);
 }
 
 void WriteOptionBlock(const Settings& settings, std::uint8_t* block) {

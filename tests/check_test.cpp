@@ -66,8 +66,8 @@ class CheckTest : public ::testing::Test {
 
   std::vector<std::int32_t> Starts(std::int16_t measure) {
     std::vector<std::uint8_t> record;
-    EXPECT_TRUE(host.GetRecord(MeasureRecordTag, {static_cast<std::uint8_t>(measure), 0, 0, 0},
-                               record));
+    EXPECT_TRUE(
+        host.GetRecord(MeasureRecordTag, {static_cast<std::uint8_t>(measure), 0, 0, 0}, record));
     BeatList starts;
     BeatListInit(&starts);
     EXPECT_EQ(ExpandCompositeStarts(record.data(), &starts), 1);

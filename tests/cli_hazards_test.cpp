@@ -87,8 +87,9 @@ TEST(Streams, TheReportGoesToStandardOutputUnlessTheScoreDoes) {
   const std::string file = dir / "placed.musicxml";
   WriteFile(file, score("x", "4"));
   outcome = RunTool({"--config-dir", dir / "cfg", file});
-  EXPECT_NE(outcome.out.find(file + ":measure 1 (number 7): part P1: time signature not understood"),
-            std::string::npos)
+  EXPECT_NE(
+      outcome.out.find(file + ":measure 1 (number 7): part P1: time signature not understood"),
+      std::string::npos)
       << outcome.out;
   WriteFile(file, score("4", "z"));
   outcome = RunTool({"--config-dir", dir / "cfg", file});
@@ -111,7 +112,7 @@ TEST(Streams, AStandardStreamThatIsAnInputsFileIsRefused) {
   };
   const Row rows[] = {
       {"M" + cfg + "- -o - <S >>S", ExitUsage},
-      {"M" + cfg + "S >>S", ExitUsage},                  // the report on standard output
+      {"M" + cfg + "S >>S", ExitUsage},                   // the report on standard output
       {"M" + cfg + "-o - S 2>>S >/dev/null", ExitUsage},  // the report on standard error
       {"M" + cfg + "--report json --report-file - S >>S", ExitUsage},
       {"M" + cfg + "S >/dev/null", 0},
@@ -137,8 +138,8 @@ TEST(Paths, SettingsFilesAreAmongTheFilesARunCompares) {
   const std::string presets = ReadFile(cfg + "/Presets");
   const std::string options = ReadFile(cfg + "/UserDialog");
   const std::vector<std::vector<std::string>> rows = {
-      {"--config-dir", cfg, "--preset", "p1", "--report", "json", "--report-file",
-       cfg + "/Presets", ExamplePath()},
+      {"--config-dir", cfg, "--preset", "p1", "--report", "json", "--report-file", cfg + "/Presets",
+       ExamplePath()},
       {"--config-dir", cfg, "-o", cfg + "/UserDialog", ExamplePath()},
       {"--config-dir", cfg, "-o", cfg + "/Presets.bad", ExamplePath()},
       {"--config-dir", fresh, "-o", fresh + "/UserDialog", ExamplePath()},
@@ -188,7 +189,8 @@ TEST(Paths, ALinkOnTheWayInAStickyDirectoryIsFollowedOnlyAsTheKernelWould) {
   }
   // The user's own link there is followed.
   ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
-  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "-o", link + "/o.musicxml", ExamplePath()});
+  const Outcome outcome =
+      RunTool({"--config-dir", dir / "cfg", "-o", link + "/o.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ListDir(victim), std::vector<std::string>{"o.musicxml"});
 }
@@ -259,8 +261,8 @@ TEST(Signals, EveryEndingSignalLeavesNoTemporaryFile) {
   ASSERT_EQ(::waitpid(run.pid, &status, 0), run.pid);
   ::close(run.input);
   ASSERT_EQ(ListDir(dir.path() / "out").size(), 1u);  // the debris a kill leaves
-  const Outcome outcome = RunTool(
-      {"--config-dir", dir / "cfg", "-o", dir / "out/fixed.musicxml", ExamplePath()});
+  const Outcome outcome =
+      RunTool({"--config-dir", dir / "cfg", "-o", dir / "out/fixed.musicxml", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(ListDir(dir.path() / "out"), std::vector<std::string>{"fixed.musicxml"});
 }
@@ -327,8 +329,7 @@ TEST(Report, ARefusedReportLeavesTheInputsAsTheyWere) {
     const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--in-place", "--report-file",
                                      report, dir / "a.musicxml", dir / "b.musicxml"});
     EXPECT_EQ(outcome.exitCode, ExitFailure);
-    EXPECT_EQ(outcome.err.rfind("meterfix: " + report + ": cannot write: ", 0), 0u)
-        << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("meterfix: " + report + ": cannot write: ", 0), 0u) << outcome.err;
     EXPECT_EQ(ReadFile(dir / "a.musicxml"), score);
     EXPECT_EQ(ReadFile(dir / "b.musicxml"), score);
     EXPECT_EQ(ListDir(dir.path()),
@@ -339,10 +340,10 @@ TEST(Report, ARefusedReportLeavesTheInputsAsTheyWere) {
 // Text that reorders what follows it on a terminal is escaped.
 TEST(Messages, BidirectionalControlsAreEscaped) {
   // UTF-8 of U+202A..U+202E, U+2066..U+2069, U+200E, U+200F and U+061C.
-  const std::vector<std::string> controls = {
-      "\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC", "\xE2\x80\xAD", "\xE2\x80\xAE",
-      "\xE2\x81\xA6", "\xE2\x81\xA7", "\xE2\x81\xA8", "\xE2\x81\xA9", "\xE2\x80\x8E",
-      "\xE2\x80\x8F", "\xD8\x9C"};
+  const std::vector<std::string> controls = {"\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC",
+                                             "\xE2\x80\xAD", "\xE2\x80\xAE", "\xE2\x81\xA6",
+                                             "\xE2\x81\xA7", "\xE2\x81\xA8", "\xE2\x81\xA9",
+                                             "\xE2\x80\x8E", "\xE2\x80\x8F", "\xD8\x9C"};
   for (const std::string& control : controls) {
     std::string escaped;
     for (const char c : control) {
@@ -357,13 +358,14 @@ TEST(Messages, BidirectionalControlsAreEscaped) {
     EXPECT_EQ(meterfix::Printable(text), text);
   }
   ScratchDir dir;
-  const std::string name = dir / "lmth.\xE2\x80\xAE" "exe.musicxml";
+  const std::string name = dir /
+                           "lmth.\xE2\x80\xAE"
+                           "exe.musicxml";
   WriteFile(name, ReadFile(ExamplePath()));
   const Outcome outcome = RunTool({"--config-dir", dir / "cfg", name});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(outcome.out.find("\xE2\x80\xAE"), std::string::npos) << outcome.out;
-  EXPECT_NE(outcome.out.find("lmth.\\xE2\\x80\\xAEexe.musicxml"), std::string::npos)
-      << outcome.out;
+  EXPECT_NE(outcome.out.find("lmth.\\xE2\\x80\\xAEexe.musicxml"), std::string::npos) << outcome.out;
 }
 
 // An unreadable folder inside a batch is one failed input; the rest runs.
@@ -407,8 +409,7 @@ TEST(Settings, DamagedOrPlantedFilesAreNamedAndLoseNothing) {
   const std::string cfg = dir / "cfg";
   fs::create_directory(cfg);
   ASSERT_EQ(::mkfifo((cfg + "/Presets").c_str(), 0600), 0);
-  EXPECT_EQ(Shell("timeout 10 M --no-wait --config-dir " + Quote(cfg) + " " +
-                  Quote(ExamplePath())),
+  EXPECT_EQ(Shell("timeout 10 M --no-wait --config-dir " + Quote(cfg) + " " + Quote(ExamplePath())),
             ExitFailure);
   Outcome outcome = RunTool({"--config-dir", cfg, "presets", "list"});
   EXPECT_EQ(outcome.exitCode, ExitFailure);
@@ -419,15 +420,16 @@ TEST(Settings, DamagedOrPlantedFilesAreNamedAndLoseNothing) {
   // Every field -1.
   const std::string corrupt(85, '\xFF');
   WriteFile(cfg + "/UserDialog", corrupt);
-  const Json plain = OnlyFile(RunTool({"--config-dir", dir / "none", "--report", "json",
-                                       ExamplePath()}).out);
+  const Json plain =
+      OnlyFile(RunTool({"--config-dir", dir / "none", "--report", "json", ExamplePath()}).out);
   outcome = RunTool({"--config-dir", cfg, "--report", "json", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   Json run = OnlyFile(outcome.out);
   ASSERT_TRUE(run.is_object()) << outcome.out;
   EXPECT_EQ(run["measures"], plain["measures"]);  // the defaults' result
-  EXPECT_EQ(run["warnings"][0], cfg + "/UserDialog: autoUpdateLayout is -1, outside 0..1; "
-                                      "the default options are used");
+  EXPECT_EQ(run["warnings"][0], cfg +
+                                    "/UserDialog: autoUpdateLayout is -1, outside 0..1; "
+                                    "the default options are used");
   EXPECT_EQ(ReadFile(cfg + "/UserDialog"), corrupt);  // a run writes nothing
   outcome = RunTool({"--config-dir", cfg, "--set", "useComposite=0", ExamplePath()});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
@@ -442,7 +444,8 @@ TEST(Settings, DamagedOrPlantedFilesAreNamedAndLoseNothing) {
   for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<char>(i * 37 + 11);
   WriteFile(cfg + "/Presets", table);
   outcome = RunTool({"--config-dir", cfg, "presets", "list"});
-  EXPECT_NE(outcome.err.find("meterfix: " + cfg + "/Presets: warning: its count of presets is"), std::string::npos)
+  EXPECT_NE(outcome.err.find("meterfix: " + cfg + "/Presets: warning: its count of presets is"),
+            std::string::npos)
       << outcome.err;
   EXPECT_EQ(RunTool({"--config-dir", cfg, "presets", "save", "p2"}).exitCode, 0);
   EXPECT_EQ(ReadFile(cfg + "/Presets.bad"), table);
@@ -486,8 +489,7 @@ TEST(Messages, NamesThatAreNotTextStayDistinct) {
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("nu2/\\xFE.musicxml: "), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("nu2/\\xFF.musicxml: "), std::string::npos) << outcome.out;
-  outcome =
-      RunTool({"--config-dir", dir / "cfg", "--jobs", "2", "--report", "json", dir / "nu2"});
+  outcome = RunTool({"--config-dir", dir / "cfg", "--jobs", "2", "--report", "json", dir / "nu2"});
   const Json report = Json::parse(outcome.out, nullptr, false);
   ASSERT_TRUE(report.is_object()) << outcome.out;
   const Json& files = report["files"];

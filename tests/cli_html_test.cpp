@@ -83,12 +83,17 @@ std::string NoteXml(int duration, const std::string& type, int voice,
 }
 
 std::string RhythmScore(const std::string& partName = "Flute") {
-  std::string m1 = "<attributes><divisions>12</divisions><time><beats>4</beats>"
-                   "<beat-type>4</beat-type></time></attributes>\n";
+  std::string m1 =
+      "<attributes><divisions>12</divisions><time><beats>4</beats>"
+      "<beat-type>4</beat-type></time></attributes>\n";
   const char* groups[] = {"begin", "continue", "end", "begin", "continue", "end", "begin", "end"};
   for (int i = 0; i < 8; ++i) {
-    const std::string tie = i == 2 ? "|<tie type=\"start\"/>" : i == 3 ? "|<tie type=\"stop\"/>" : "";
-    const std::string tied = i == 2 ? "<tied type=\"start\"/>" : i == 3 ? "<tied type=\"stop\"/>" : "";
+    const std::string tie = i == 2   ? "|<tie type=\"start\"/>"
+                            : i == 3 ? "|<tie type=\"stop\"/>"
+                                     : "";
+    const std::string tied = i == 2   ? "<tied type=\"start\"/>"
+                             : i == 3 ? "<tied type=\"stop\"/>"
+                                      : "";
     m1 += NoteXml(6, "eighth", 1, {groups[i]}, tie, tied);
   }
   m1 += "<backup><duration>48</duration></backup>\n";
@@ -96,8 +101,9 @@ std::string RhythmScore(const std::string& partName = "Flute") {
   for (const char* b : four) m1 += NoteXml(3, "16th", 2, {b, b});
   m1 += NoteXml(9, "eighth", 2, {"begin"}, "|<dot/>");
   m1 += NoteXml(3, "16th", 2, {"end", "backward hook"});
-  const std::string tm = "|<time-modification><actual-notes>3</actual-notes>"
-                         "<normal-notes>2</normal-notes></time-modification>";
+  const std::string tm =
+      "|<time-modification><actual-notes>3</actual-notes>"
+      "<normal-notes>2</normal-notes></time-modification>";
   m1 += NoteXml(4, "eighth", 2, {"begin"}, tm, "<tuplet type=\"start\" bracket=\"yes\"/>");
   m1 += NoteXml(4, "eighth", 2, {"continue"}, tm);
   m1 += NoteXml(4, "eighth", 2, {"end"}, tm, "<tuplet type=\"stop\"/>");
@@ -105,7 +111,8 @@ std::string RhythmScore(const std::string& partName = "Flute") {
   std::string m2;
   for (int i = 0; i < 4; ++i) m2 += NoteXml(12, "quarter", 1, {});
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<score-partwise version=\"4.0\">"
-         "<part-list><score-part id=\"P1\"><part-name>" + partName +
+         "<part-list><score-part id=\"P1\"><part-name>" +
+         partName +
          "</part-name></score-part></part-list>\n<part id=\"P1\"><measure number=\"1\">\n" + m1 +
          "</measure><measure number=\"2\">\n" + m2 + "</measure></part></score-partwise>\n";
 }
@@ -119,7 +126,7 @@ struct Written {
   int tuplets = 0;
   int ties = 0;
   int dots = 0;
-  int offBeatStarts = 0;  // level-1 beams that begin between quarter beats
+  int offBeatStarts = 0;                       // level-1 beams that begin between quarter beats
   std::vector<std::pair<int, int>> beamSpans;  // (level, notes), sorted
 };
 Written ReadWritten(const std::string& xml, int measureIndex) {
@@ -136,7 +143,10 @@ Written ReadWritten(const std::string& xml, int measureIndex) {
     if (name == "backup") cursor -= child.child("duration").text().as_int();
     if (name != "note" || child.child("chord")) continue;
     const std::string voice = child.child_value("voice");
-    if (child.child("rest")) ++w.rests; else ++w.notes;
+    if (child.child("rest"))
+      ++w.rests;
+    else
+      ++w.notes;
     for (pugi::xml_node dot : child.children("dot")) static_cast<void>(dot), ++w.dots;
     if (child.child("tie").attribute("type").value() == std::string("start")) ++w.ties;
     for (pugi::xml_node t : child.child("notations").children("tuplet")) {
@@ -185,8 +195,8 @@ std::vector<std::map<std::string, double>> Elements(const std::string& svg, cons
 std::string RhythmPage(const ScratchDir& dir, const std::string& score,
                        const std::vector<std::string>& extra = {}) {
   WriteFile(dir / "rhythm.musicxml", score);
-  std::vector<std::string> args = {"--config-dir", dir / "cfg", "--report", "html",
-                                   "--report-file", dir / "rhythm.html"};
+  std::vector<std::string> args = {"--config-dir", dir / "cfg",     "--report",
+                                   "html",         "--report-file", dir / "rhythm.html"};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back(dir / "rhythm.musicxml");
   const Outcome outcome = RunTool(args);
@@ -268,8 +278,8 @@ TEST(HtmlReport, LongNamesAreShortenedWithTheFullNameOnce) {
 TEST(HtmlReport, StandardOutputGetsTheSamePage) {
   ScratchDir dir;
   const std::string page = RhythmPage(dir, RhythmScore());
-  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "html",
-                                   "--report-file", "-", dir / "rhythm.musicxml"});
+  const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--report", "html", "--report-file",
+                                   "-", dir / "rhythm.musicxml"});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_EQ(outcome.out, page);
 }
@@ -281,9 +291,9 @@ TEST(HtmlReport, WorkersCarryThePictureWhole) {
   WriteFile(dir / "b.musicxml", score);
   std::string pages[2];
   for (int jobs = 1; jobs <= 2; ++jobs) {
-    const Outcome outcome = RunTool({"--config-dir", dir / "cfg", "--jobs", std::to_string(jobs),
-                                     "--report", "html", "--report-file", dir / "p.html",
-                                     dir / "a.musicxml", dir / "b.musicxml"});
+    const Outcome outcome =
+        RunTool({"--config-dir", dir / "cfg", "--jobs", std::to_string(jobs), "--report", "html",
+                 "--report-file", dir / "p.html", dir / "a.musicxml", dir / "b.musicxml"});
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     pages[jobs - 1] = ReadFile(dir / "p.html");
   }
@@ -298,7 +308,8 @@ struct Picture {
   int height = 0;
   std::string rgb;
   const unsigned char* At(int x, int y) const {
-    return reinterpret_cast<const unsigned char*>(rgb.data()) + 3 * (static_cast<std::size_t>(y) * width + x);
+    return reinterpret_cast<const unsigned char*>(rgb.data()) +
+           3 * (static_cast<std::size_t>(y) * width + x);
   }
 };
 Picture Screenshot(const ScratchDir& dir, const std::string& html, std::string& skipped) {
@@ -323,7 +334,8 @@ Picture Screenshot(const ScratchDir& dir, const std::string& html, std::string& 
   int maxValue = 0;
   int consumed = 0;
   if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &picture.width, &picture.height, &maxValue,
-                  &consumed) != 3 || maxValue != 255) {
+                  &consumed) != 3 ||
+      maxValue != 255) {
     ADD_FAILURE() << "not a PPM picture";
     return Picture{};
   }

@@ -316,8 +316,8 @@ std::string LyingArchive(int delta) {
   EXPECT_TRUE(musicxml::MakeArchive("score.musicxml", ReadFile(ExamplePath()), archive, error));
   const std::string name = "score.musicxml";
   // Uncompressed size: offset 22 of a local header, 24 of a central one.
-  for (const auto& [signature, field] : {std::pair{std::string("PK\x03\x04"), 22},
-                                         std::pair{std::string("PK\x01\x02"), 24}}) {
+  for (const auto& [signature, field] :
+       {std::pair{std::string("PK\x03\x04"), 22}, std::pair{std::string("PK\x01\x02"), 24}}) {
     for (std::size_t at = archive.find(signature); at != std::string::npos;
          at = archive.find(signature, at + 1)) {
       const std::size_t nameAt = at + (field == 22 ? 30 : 46);

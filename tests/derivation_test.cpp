@@ -137,7 +137,10 @@ TEST_F(Derivation, WorkedExamples) {
       {4096, {threeThreeTwo, {4096, {0, 1024}, {}}}, Composite, DefaultAllow, "1:8/512"},
       // A composite must add up to the measure: triplet quarters and a half
       // would leave 2/4 in a 4/4 bar, starts 0/1024/2389 would give 1+1+1/4.
-      {4096, {{4096, {0, 683, 1365, 2048}, {1024, 1024, 1024, 2048}}}, Composite, DefaultAllow,
+      {4096,
+       {{4096, {0, 683, 1365, 2048}, {1024, 1024, 1024, 2048}}},
+       Composite,
+       DefaultAllow,
        "1:4/1024"},
       {4096, {{4096, {0, 1024, 2389}, {}}}, Composite | Compact, DefaultAllow, "1:4/1024"},
       {4096, {{4096, {0, 1024, 2389}, {}}}, Composite, DefaultAllow, "1:4/1024"},

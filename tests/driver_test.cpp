@@ -34,7 +34,9 @@ Region Select(std::int16_t firstMeasure, std::int32_t startPosition, std::int16_
   WriteI32(r.data() + SelectionRegionLayout::EndPosition, endPosition);
   return r;
 }
-Region Measures(std::int16_t first, std::int16_t last) { return Select(first, 0, last, EndOfMeasure); }
+Region Measures(std::int16_t first, std::int16_t last) {
+  return Select(first, 0, last, EndOfMeasure);
+}
 
 // Beamed groups of (group length, note value): the notes of each group follow
 // its start; the layer lasts as long as all groups together.
@@ -59,7 +61,8 @@ const std::vector<Entry> ThreeThreeTwo = Beamed({{1536, 512}, {1536, 512}, {1024
 const std::vector<Entry> QuarterPairs = Beamed({{2048, 1024}, {2048, 1024}});
 // Two quarters, then three eighths in 3584: 1+1++3/1024+512 per group.
 // Four unbeamed quarters: 4/1024, also where composites are allowed.
-const std::vector<Entry> FourQuarters = Beamed({{1024, 1024}, {1024, 1024}, {1024, 1024}, {1024, 1024}});
+const std::vector<Entry> FourQuarters =
+    Beamed({{1024, 1024}, {1024, 1024}, {1024, 1024}, {1024, 1024}});
 const std::vector<Entry> TwoFourThreeEight = Beamed({{1024, 1024}, {1024, 1024}, {1536, 512}});
 
 class DriverTest : public ::testing::Test {
@@ -209,14 +212,14 @@ TEST_F(SelectionTest, EmptyAndShortMeasuresAreSkippedSilently) {
 TEST_F(SelectionTest, OnlyChangeAtConflicts) {
   globalSettings.onlyChangeAtConflicts = 1;
   host.SetMeasure(1, 4, 1024);
-  Layer(1, 1, QuarterPairs);  // agrees with 4/4
+  Layer(1, 1, QuarterPairs);    // agrees with 4/4
   host.SetMeasure(2, 4, 1024);  // 3+3+2 eighths conflict with 4/4
   host.SetMeasure(3, host.AddTopChain({{3, G}, {3, 0}, {2, 0}}), 512, CompositeTopFlag);
   const int saves = host.counters().saves;
   EXPECT_EQ(Run(Measures(1, 3)), 1);
   EXPECT_EQ(Signature(1), "4/1024");
   EXPECT_EQ(Signature(2), "8/512");
-  EXPECT_EQ(Signature(3), "3+3+2/512");  // agrees with its composite
+  EXPECT_EQ(Signature(3), "3+3+2/512");         // agrees with its composite
   EXPECT_EQ(host.counters().saves, saves + 2);  // the measure, then its display cleared
 }
 
@@ -370,12 +373,12 @@ class EndToEndTest : public DriverTest {
     host.AddStaff(2, IndependentSignaturesFlag);
     host.AddStaff(3, HiddenStaffFlag);
     const std::vector<std::pair<std::string, std::vector<Entry>>> measures = {
-        {"4/1024", FourQuarters},        // 1: already right
-        {"4/1024", ThreeThreeTwo},       // 2: 3+3+2 in 4/4
+        {"4/1024", FourQuarters},                        // 1: already right
+        {"4/1024", ThreeThreeTwo},                       // 2: 3+3+2 in 4/4
         {"2/1536", Beamed({{1536, 512}, {1536, 512}})},  // 3: 6/8 already
-        {"4/1024", TwoFourThreeEight},   // 4: 2/4 + 3/8 in 4/4
+        {"4/1024", TwoFourThreeEight},                   // 4: 2/4 + 3/8 in 4/4
         {"3/1024", Beamed({{1536, 512}, {1536, 512}})},  // 5: 6/8 in 3/4
-        {"4/1024", Beamed({{1024, 1024}})},  // 6: a one-beat upbeat
+        {"4/1024", Beamed({{1024, 1024}})},              // 6: a one-beat upbeat
     };
     for (std::size_t i = 0; i < measures.size(); ++i) {
       const auto m = static_cast<std::int16_t>(i + 1);

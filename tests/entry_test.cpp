@@ -340,7 +340,6 @@ TEST_F(SessionTest, TerminationReportsAKeyThatCannotBeCreated) {
   EXPECT_TRUE(standin::MessageBoxCalls().empty());
 }
 
-
 // A host that refuses the plug-in terminates it without initialising it:
 // the user's stored options and presets must survive that.
 TEST_F(SessionTest, TerminationWithoutInitialisationStoresNothing) {

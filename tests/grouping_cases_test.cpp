@@ -59,19 +59,25 @@ std::string Notes(const std::string& notation, bool& open) {
     }
     EXPECT_NE(duration, 0) << "bad token in " << notation;
     if (forward) {
-      out += "<forward><duration>" + std::to_string(duration) + "</duration><voice>1</voice>"
-             "<staff>" + staff + "</staff></forward>\n";
+      out += "<forward><duration>" + std::to_string(duration) +
+             "</duration><voice>1</voice>"
+             "<staff>" +
+             staff + "</staff></forward>\n";
       continue;
     }
     std::string beam;
     if (begin || open) {
-      beam = std::string("<beam number=\"1\">") + (begin ? "begin" : end ? "end" : "continue") +
+      beam = std::string("<beam number=\"1\">") +
+             (begin ? "begin"
+              : end ? "end"
+                    : "continue") +
              "</beam>";
     }
     if (begin) open = true;
     if (end) open = false;
-    out += std::string("<note>") + (rest ? "<rest/>" : "<pitch><step>C</step><octave>4</octave></pitch>") +
-           "<duration>" + std::to_string(duration) + "</duration><voice>1</voice><type>" + type +
+    out += std::string("<note>") +
+           (rest ? "<rest/>" : "<pitch><step>C</step><octave>4</octave></pitch>") + "<duration>" +
+           std::to_string(duration) + "</duration><voice>1</voice><type>" + type +
            "</type><staff>" + staff + "</staff>" + beam + "</note>\n";
   }
   return out;
@@ -98,7 +104,8 @@ std::string Score(const std::string& beats, const std::string& type, const std::
   }
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<score-partwise version=\"4.0\">\n"
          "<part-list><score-part id=\"P1\"><part-name>Piano</part-name></score-part></part-list>\n"
-         "<part id=\"P1\">\n" + body + "</part>\n</score-partwise>\n";
+         "<part id=\"P1\">\n" +
+         body + "</part>\n</score-partwise>\n";
 }
 
 struct ToolRun {
@@ -106,10 +113,11 @@ struct ToolRun {
   std::string written;
 };
 
-ToolRun Meterfix(const ScratchDir& dir, const std::string& score, std::vector<std::string> sets = {}) {
+ToolRun Meterfix(const ScratchDir& dir, const std::string& score,
+                 std::vector<std::string> sets = {}) {
   WriteFile(dir / "in.musicxml", score);
-  std::vector<std::string> args = {"--config-dir", dir / "cfg", "--report", "json", "-o",
-                                   dir / "out.musicxml"};
+  std::vector<std::string> args = {"--config-dir", dir / "cfg", "--report",
+                                   "json",         "-o",        dir / "out.musicxml"};
   for (const std::string& s : sets) args.insert(args.end(), {"--set", s});
   args.push_back(dir / "in.musicxml");
   const Outcome outcome = RunTool(args);
@@ -170,15 +178,26 @@ struct Same {
 
 TEST(GroupingCases, EquivalentNotationsGiveTheSameAnswer) {
   const std::vector<Same> rows = {
-      {"beam continued over the barline", Score("3", "4", "q q 8 (8 | 8 8 8) (8 8 8)"),
-       Score("3", "4", "q q 8 8 | (8 8 8) (8 8 8)"), 2, {}},
+      {"beam continued over the barline",
+       Score("3", "4", "q q 8 (8 | 8 8 8) (8 8 8)"),
+       Score("3", "4", "q q 8 8 | (8 8 8) (8 8 8)"),
+       2,
+       {}},
       {"unended beam, then a measure starting with a rest",
-       Score("3", "4", "q q 8 (8 | ! r8 8 8 (8 8 8)"), Score("3", "4", "q q (8 8) | r8 8 8 (8 8 8)"), 2,
+       Score("3", "4", "q q 8 (8 | ! r8 8 8 (8 8 8)"),
+       Score("3", "4", "q q (8 8) | r8 8 8 (8 8 8)"),
+       2,
        {"onlyChangeAtConflicts=0"}},
-      {"forward of a quarter", Score("4", "4", "fq (8 8) (8 8 8) (8 8 8)"),
-       Score("4", "4", "rq (8 8) (8 8 8) (8 8 8)"), 1, {}},
-      {"beam drawn across two staves", Score("4", "4", "(8@2 8@2 8) (8 8 8) (8 8)", false, 2),
-       Score("4", "4", "(8 8 8) (8 8 8) (8 8)", false, 2), 1, {"useComposite=1"}},
+      {"forward of a quarter",
+       Score("4", "4", "fq (8 8) (8 8 8) (8 8 8)"),
+       Score("4", "4", "rq (8 8) (8 8 8) (8 8 8)"),
+       1,
+       {}},
+      {"beam drawn across two staves",
+       Score("4", "4", "(8@2 8@2 8) (8 8 8) (8 8)", false, 2),
+       Score("4", "4", "(8 8 8) (8 8 8) (8 8)", false, 2),
+       1,
+       {"useComposite=1"}},
   };
   for (const Same& row : rows) {
     SCOPED_TRACE(row.name);
@@ -194,14 +213,19 @@ TEST(GroupingCases, EquivalentNotationsGiveTheSameAnswer) {
 TEST(GroupingCases, PartsThatDisagreeAreWrittenAlike) {
   const std::string quarterRest =
       "<note><rest/><duration>8</duration><voice>1</voice><type>quarter</type></note>";
-  const std::string wholeRest = "<note><rest measure=\"yes\"/><duration>32</duration><voice>1</voice></note>";
+  const std::string wholeRest =
+      "<note><rest measure=\"yes\"/><duration>32</duration><voice>1</voice></note>";
   const std::string score =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<score-partwise version=\"4.0\">\n"
       "<part-list><score-part id=\"P1\"><part-name>A</part-name></score-part>"
       "<score-part id=\"P2\"><part-name>B</part-name></score-part></part-list>\n"
       "<part id=\"P1\">\n<measure number=\"1\"><attributes><divisions>8</divisions>"
-      "<time><senza-misura/></time></attributes>" + quarterRest + "</measure>\n"
-      "<measure number=\"2\">" + wholeRest + "</measure>\n<measure number=\"3\"></measure>\n</part>\n"
+      "<time><senza-misura/></time></attributes>" +
+      quarterRest +
+      "</measure>\n"
+      "<measure number=\"2\">" +
+      wholeRest +
+      "</measure>\n<measure number=\"3\"></measure>\n</part>\n"
       "<part id=\"P2\">\n<measure number=\"1\"><attributes><divisions>8</divisions>"
       "<time><beats>4</beats><beat-type>4</beat-type></time></attributes></measure>\n"
       "<measure number=\"2\"></measure>\n<measure number=\"3\"></measure>\n</part>\n"

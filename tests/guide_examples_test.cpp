@@ -91,7 +91,7 @@ struct Bar {
 
 struct Example {
   int line = 0;
-  std::vector<std::string> words;  // meterfix options, then the score
+  std::vector<std::string> words;   // meterfix options, then the score
   std::map<std::string, Bar> bars;  // by the score's measure number
 };
 
@@ -148,7 +148,8 @@ std::map<std::string, Bar> ReportedBars(const std::string& report) {
   std::map<std::string, Bar> bars;
   const std::regex unchanged(R"(^  measure (\S+)( \[\d+\])?: (.*) \(unchanged\)$)");
   const std::regex changed(R"(^  measure (\S+)( \[\d+\])?: (.*) -> (.*)$)");
-  const std::regex kept(R"(^  kept as written: measure (\S+)(?: \[\d+\])?: .*: (.*) \(the file has .*\)$)");
+  const std::regex kept(
+      R"(^  kept as written: measure (\S+)(?: \[\d+\])?: .*: (.*) \(the file has .*\)$)");
   for (const std::string& line : Lines(report)) {
     std::smatch match;
     if (std::regex_match(line, match, unchanged)) {
@@ -171,7 +172,7 @@ TEST(GuideExamples, EveryTableIsWhatMeterfixDoes) {
     SCOPED_TRACE("guide line " + std::to_string(example.line));
     ASSERT_FALSE(example.words.empty());
     ScratchDir dir;
-    std::vector<std::string> args = {"--all-measures", "--report",      "text",
+    std::vector<std::string> args = {"--all-measures", "--report",         "text",
                                      "--report-file",  dir / "report.txt", "--config-dir",
                                      dir / "settings"};
     for (std::size_t i = 0; i + 1 < example.words.size(); ++i) args.push_back(example.words[i]);

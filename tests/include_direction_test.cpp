@@ -37,8 +37,8 @@ const std::map<std::string, std::set<std::string>> MayInclude = {
     {"plugin", {"analysis", "dialogs", "settings", "host", "platform"}},
     {"simhost", {"host", "platform"}},
     {"musicxml", {"simhost", "host", "platform"}},
-    {"cli", {"musicxml", "simhost", "plugin", "analysis", "dialogs", "settings", "host",
-             "platform"}},
+    {"cli",
+     {"musicxml", "simhost", "plugin", "analysis", "dialogs", "settings", "host", "platform"}},
 };
 
 bool IsDriver(const std::string& path) { return !MayInclude.contains(Folder(path)); }
@@ -87,8 +87,8 @@ std::vector<Edge> IncludesOfTheTree() {
   const fs::path root = KQ_SOURCE_DIR;
   static const std::regex include(R"re(^\s*#\s*include\s*([<"])([^>"]+)[>"])re");
   std::vector<Edge> edges;
-  for (const char* top : {"host", "analysis", "settings", "dialogs", "plugin", "platform", "simhost",
-                          "musicxml", "cli", "windows", "tests", "bench", "fuzz"}) {
+  for (const char* top : {"host", "analysis", "settings", "dialogs", "plugin", "platform",
+                          "simhost", "musicxml", "cli", "windows", "tests", "bench", "fuzz"}) {
     if (!fs::exists(root / top)) continue;
     for (const auto& entry : fs::recursive_directory_iterator(root / top)) {
       const std::string ext = entry.path().extension().string();

@@ -26,7 +26,8 @@ std::vector<std::string> CorpusFiles() {
   std::error_code ec;
   const fs::path dir = KQ_CORPUS_DIR;
   if (!fs::is_directory(dir, ec)) return files;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
     const std::string ext = it->path().extension().string();
     if (it->is_regular_file() && (ext == ".xml" || ext == ".musicxml" || ext == ".mxl")) {
       files.push_back(fs::relative(it->path(), dir).string());
@@ -157,9 +158,9 @@ void RunPlugin(simhost::Host& host, const musicxml::Score& score, Options option
   if (options == Options::Composite) globalSettings.useComposite = 1;
   standin::ResetMessageBoxes();
   standin::SetAutoAnswer(true);
-  const auto region = simhost::MakeSelectionRegion(
-      0, 0, 1, 0, static_cast<std::int16_t>(score.Staves().size() - 1),
-      static_cast<std::int16_t>(score.MeasureCount()));
+  const auto region =
+      simhost::MakeSelectionRegion(0, 0, 1, 0, static_cast<std::int16_t>(score.Staves().size() - 1),
+                                   static_cast<std::int16_t>(score.MeasureCount()));
   ProcessSelection(nullptr, region.data());
   simhost::SetCurrentHost(nullptr);
 }
@@ -201,7 +202,8 @@ void CheckIdempotent(const std::string& rel, Options options) {
     for (const musicxml::StaffInfo& staff : again.Staves()) {
       if (!staff.independent) continue;
       ASSERT_TRUE(score.WrittenStaffSignature(staff.staff, m, said));
-      ASSERT_TRUE(musicxml::ReadStaffSignature(host2, staff.staff, static_cast<std::int16_t>(m), read));
+      ASSERT_TRUE(
+          musicxml::ReadStaffSignature(host2, staff.staff, static_cast<std::int16_t>(m), read));
       EXPECT_EQ(read, said) << "measure " << m << " staff " << staff.staff;
     }
   }
@@ -210,11 +212,13 @@ void CheckIdempotent(const std::string& rel, Options options) {
   for (std::size_t i = 0; i < reread.size(); ++i) {
     const int m = static_cast<int>(i / staves) + 1;
     const auto staff = static_cast<std::int16_t>(i % staves + 1);
-    const bool kept = std::any_of(score.Kept().begin(), score.Kept().end(), [&](const musicxml::KeptChange& k) {
-      return k.measure == m && (k.staff == 0 || k.staff == staff);
-    });
-    EXPECT_TRUE(reread[i] == result[i] || kept) << "measure " << m << " staff " << staff << ": the plug-in left "
-                                                << result[i] << ", the file says " << reread[i];
+    const bool kept =
+        std::any_of(score.Kept().begin(), score.Kept().end(), [&](const musicxml::KeptChange& k) {
+          return k.measure == m && (k.staff == 0 || k.staff == staff);
+        });
+    EXPECT_TRUE(reread[i] == result[i] || kept)
+        << "measure " << m << " staff " << staff << ": the plug-in left " << result[i]
+        << ", the file says " << reread[i];
   }
   RunPlugin(host2, again, options);
   EXPECT_EQ(Signatures(again, host2), reread) << "a second run changed a time signature";

@@ -75,9 +75,17 @@ TEST(MeterImport, UnusableTimes) {
   senza.senzaMisura = true;
   EXPECT_EQ(ReadTime(senza, got), TimeRead::SenzaMisura);
   EXPECT_EQ(ReadTime(TimeFields{}, got), TimeRead::Invalid);
-  for (const auto& [beats, type] : std::vector<std::pair<std::string, std::string>>{
-           {"x", "4"}, {"3", "0"}, {"4", "3"}, {"40000", "4"}, {"0", "4"}, {"3+", "8"},
-           {"-3", "4"}, {"3", ""}, {"", "4"}, {"3", "8192"}}) {
+  for (const auto& [beats, type] :
+       std::vector<std::pair<std::string, std::string>>{{"x", "4"},
+                                                        {"3", "0"},
+                                                        {"4", "3"},
+                                                        {"40000", "4"},
+                                                        {"0", "4"},
+                                                        {"3+", "8"},
+                                                        {"-3", "4"},
+                                                        {"3", ""},
+                                                        {"", "4"},
+                                                        {"3", "8192"}}) {
     SCOPED_TRACE(beats + "/" + type);
     EXPECT_EQ(ReadTime(T({{beats, type}}), got), TimeRead::Invalid);
     EXPECT_TRUE(got.groups.empty());
@@ -116,8 +124,10 @@ TEST(MeterExport, Table) {
       {"2/4+3/8", M({{{1, 1}, 1024}, {{3}, 512}}), {{"1+1", "4"}, {"3", "8"}}, ""},
       {"6/8+3/8", M({{{2}, 1536}, {{3}, 512}}), {{"6", "8"}, {"3", "8"}}, ""},
       {"6/8 eighths + 3/4", M({{{6}, 512}, {{3}, 1024}}), {{"6", "8"}, {"3", "4"}}, "normal"},
-      {"3++1++3 runs", M({{{3}, 512}, {{1}, 1024}, {{3}, 512}}),
-       {{"3", "8"}, {"1", "4"}, {"3", "8"}}, ""},
+      {"3++1++3 runs",
+       M({{{3}, 512}, {{1}, 1024}, {{3}, 512}}),
+       {{"3", "8"}, {"1", "4"}, {"3", "8"}},
+       ""},
   };
   for (const SpellRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -214,11 +224,13 @@ TEST(MeterHost, DecodesPluginChains) {
   const std::int16_t top = host.AddTopChain({{3, 1}, {2, 0}, {3, 1}, {0, 0}});
   const std::int16_t bottom = host.AddBottomChain({{512, 1}, {0, 1}, {1024, 1}});
   Meter got;
-  ASSERT_TRUE(musicxml::DecodeSignature(host, top, bottom, CompositeTopFlag | CompositeBottomFlag, got));
+  ASSERT_TRUE(
+      musicxml::DecodeSignature(host, top, bottom, CompositeTopFlag | CompositeBottomFlag, got));
   EXPECT_EQ(got.groups, (M({{{3, 2}, 512}, {{3}, 1024}}).groups));
 
   const std::int16_t split = host.AddBottomChain({{512, 1}, {256, 0}, {1024, 1}});
-  ASSERT_TRUE(musicxml::DecodeSignature(host, top, split, CompositeTopFlag | CompositeBottomFlag, got));
+  ASSERT_TRUE(
+      musicxml::DecodeSignature(host, top, split, CompositeTopFlag | CompositeBottomFlag, got));
   EXPECT_EQ(got.groups, (M({{{3, 2}, 768}, {{3}, 1024}}).groups));
 
   // A plain bottom under several top groups applies to each.

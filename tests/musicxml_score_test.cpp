@@ -26,7 +26,8 @@ using musicxml::Status;
 std::string Part(const std::string& id, const std::vector<std::string>& measures) {
   std::string out = "  <part id=\"" + id + "\">\n";
   for (std::size_t i = 0; i < measures.size(); ++i) {
-    out += "    <measure number=\"" + std::to_string(i + 1) + "\">\n" + measures[i] + "    </measure>\n";
+    out += "    <measure number=\"" + std::to_string(i + 1) + "\">\n" + measures[i] +
+           "    </measure>\n";
   }
   return out + "  </part>\n";
 }
@@ -47,12 +48,12 @@ std::string Doc(const std::vector<std::string>& parts) {
 }
 
 std::string Attr(const std::string& time, int divisions = 2, const std::string& more = "") {
-  return "      <attributes>\n        <divisions>" + std::to_string(divisions) +
-         "</divisions>\n" + time + more + "      </attributes>\n";
+  return "      <attributes>\n        <divisions>" + std::to_string(divisions) + "</divisions>\n" +
+         time + more + "      </attributes>\n";
 }
 std::string Time(const std::string& beats, const std::string& type, const std::string& attrs = "") {
-  return "        <time" + attrs + ">\n          <beats>" + beats + "</beats>\n          <beat-type>" +
-         type + "</beat-type>\n        </time>\n";
+  return "        <time" + attrs + ">\n          <beats>" + beats +
+         "</beats>\n          <beat-type>" + type + "</beat-type>\n        </time>\n";
 }
 
 // A note: duration in divisions, type, and optional extra elements.
@@ -68,7 +69,9 @@ std::string R(int duration, const std::string& type, const std::string& extra = 
          "</voice><type>" + type + "</type>" + extra + "</note>\n";
 }
 std::string Beam(const char* kind) { return std::string("<beam number=\"1\">") + kind + "</beam>"; }
-std::string FourQuarters() { return N(2, "quarter") + N(2, "quarter") + N(2, "quarter") + N(2, "quarter"); }
+std::string FourQuarters() {
+  return N(2, "quarter") + N(2, "quarter") + N(2, "quarter") + N(2, "quarter");
+}
 
 struct Loaded {
   Score score;
@@ -87,7 +90,8 @@ std::vector<simhost::Entry> Layer(const simhost::Host& host, int staff, int meas
                                   std::int32_t* duration = nullptr) {
   std::int32_t d = 0;
   std::vector<simhost::Entry> entries;
-  host.ReadLayer(static_cast<std::int16_t>(staff), static_cast<std::int16_t>(measure), layer, d, entries);
+  host.ReadLayer(static_cast<std::int16_t>(staff), static_cast<std::int16_t>(measure), layer, d,
+                 entries);
   if (duration != nullptr) *duration = d;
   return entries;
 }
@@ -119,8 +123,8 @@ std::string Sig(const simhost::Host& host, int measure) {
 TEST(Import, PositionsAndNotatedValues) {
   Loaded l;
   Load(l, Doc({Part("P1", {Attr(Time("4", "4"), 6) + N(6, "quarter") + N(3, "eighth") +
-                                N(3, "eighth") + N(9, "quarter", "<dot/>") + N(2, "eighth", "<time-modification/>") +
-                                N(1, "16th")})}));
+                           N(3, "eighth") + N(9, "quarter", "<dot/>") +
+                           N(2, "eighth", "<time-modification/>") + N(1, "16th")})}));
   const auto e = Layer(l.host, 1, 1, 0);
   EXPECT_EQ(Positions(e), (std::vector<std::int32_t>{0, 1024, 1536, 2048, 3584, 3925}));
   EXPECT_EQ(Durations(e), (std::vector<std::int32_t>{1024, 512, 512, 1536, 512, 256}));
@@ -128,8 +132,9 @@ TEST(Import, PositionsAndNotatedValues) {
 
 TEST(Import, ValueFromDurationWithoutType) {
   Loaded l;
-  Load(l, Doc({Part("P1", {Attr(Time("4", "4"), 4) +
-                               "      <note><rest measure=\"yes\"/><duration>16</duration></note>\n"})}));
+  Load(l,
+       Doc({Part("P1", {Attr(Time("4", "4"), 4) +
+                        "      <note><rest measure=\"yes\"/><duration>16</duration></note>\n"})}));
   std::int32_t d = 0;
   const auto e = Layer(l.host, 1, 1, 0, &d);
   ASSERT_EQ(e.size(), 1u);
@@ -143,12 +148,16 @@ TEST(Import, RoundedTupletDurationsReachTheBeatAndTheBarline) {
   // of a division: they end 0.003 divisions (under an EDU) short of beat 2.
   std::string septuplet;
   for (int i = 0; i < 7; ++i) {
-    septuplet += "      <note><pitch><step>C</step><octave>4</octave></pitch><duration>0.571</duration>"
-                 "<voice>1</voice><type>16th</type>" +
-                 Beam(i == 0 ? "begin" : i == 6 ? "end" : "continue") + "</note>\n";
+    septuplet +=
+        "      <note><pitch><step>C</step><octave>4</octave></pitch><duration>0.571</duration>"
+        "<voice>1</voice><type>16th</type>" +
+        Beam(i == 0   ? "begin"
+             : i == 6 ? "end"
+                      : "continue") +
+        "</note>\n";
   }
   Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 4) + septuplet + N(4, "quarter", Beam("begin")) +
-                               N(4, "quarter")})}));
+                           N(4, "quarter")})}));
   std::int32_t d = 0;
   const auto e = Layer(l.host, 1, 1, 0, &d);
   ASSERT_EQ(e.size(), 9u);
@@ -164,9 +173,9 @@ TEST(Import, RoundedTupletDurationsReachTheBeatAndTheBarline) {
 TEST(Import, BeamsStartGroups) {
   Loaded l;
   Load(l, Doc({Part("P1", {Attr(Time("4", "4"), 2) + N(1, "eighth", Beam("begin")) +
-                               N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("end")) +
-                               N(1, "eighth") + R(1, "eighth") + N(1, "eighth", Beam("begin")) +
-                               R(1, "eighth") + N(1, "eighth", Beam("end"))})}));
+                           N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("end")) +
+                           N(1, "eighth") + R(1, "eighth") + N(1, "eighth", Beam("begin")) +
+                           R(1, "eighth") + N(1, "eighth", Beam("end"))})}));
   // The flagged eighth off the beat joins the group before it; the rest on
   // beat 3 opens the group that the beam after it continues.
   EXPECT_EQ(Starts(Layer(l.host, 1, 1, 0)),
@@ -179,9 +188,9 @@ TEST(Import, UnterminatedAndStrayBeams) {
   // note closes it; a continue with nothing open that a later note carries
   // on begins anew.
   Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + N(1, "eighth", Beam("begin")) +
-                               N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("begin")) +
-                               N(1, "eighth", Beam("continue")) + N(1, "eighth") +
-                               N(1, "eighth", Beam("continue")) + N(2, "quarter", Beam("end"))})}));
+                           N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("begin")) +
+                           N(1, "eighth", Beam("continue")) + N(1, "eighth") +
+                           N(1, "eighth", Beam("continue")) + N(2, "quarter", Beam("end"))})}));
   EXPECT_EQ(Starts(Layer(l.host, 1, 1, 0)),
             (std::vector<bool>{true, false, true, false, true, true, false}));
 }
@@ -196,16 +205,26 @@ TEST(Import, OneNoteBeamIsAFlaggedNote) {
   };
   const std::string pair = N(1, "eighth", Beam("begin")) + N(1, "eighth", Beam("end"));
   const std::vector<Case> cases = {
-      {"a lone end", N(1, "eighth") + N(1, "eighth", Beam("end")),
-       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
-      {"a lone continue at the end", N(1, "eighth") + N(1, "eighth", Beam("continue")),
-       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
-      {"a continue carried on by an end", N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("end")),
-       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}, {2048, 2048}}},
-      {"a lone end after a rest", R(1, "eighth") + N(1, "eighth", Beam("end")),
-       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}}},
-      {"a beam after a rest reaches back to it", R(1, "eighth") + N(1, "eighth", Beam("begin")),
-       {true, false, true, false, true, false}, {{0, 0}, {1024, 1024}, {2048, 2560}}},
+      {"a lone end",
+       N(1, "eighth") + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false},
+       {{0, 0}, {1024, 1024}}},
+      {"a lone continue at the end",
+       N(1, "eighth") + N(1, "eighth", Beam("continue")),
+       {true, false, true, false, true, false},
+       {{0, 0}, {1024, 1024}}},
+      {"a continue carried on by an end",
+       N(1, "eighth", Beam("continue")) + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false},
+       {{0, 0}, {1024, 1024}, {2048, 2048}}},
+      {"a lone end after a rest",
+       R(1, "eighth") + N(1, "eighth", Beam("end")),
+       {true, false, true, false, true, false},
+       {{0, 0}, {1024, 1024}}},
+      {"a beam after a rest reaches back to it",
+       R(1, "eighth") + N(1, "eighth", Beam("begin")),
+       {true, false, true, false, true, false},
+       {{0, 0}, {1024, 1024}, {2048, 2560}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,11 +238,10 @@ TEST(Import, OneNoteBeamIsAFlaggedNote) {
 TEST(Import, BeamsReachBackOverTheRestsBeforeThem) {
   // r8 (8 8) r8 | r8 r8 (8 8): the beams' rests, whatever the signature.
   Loaded l;
-  Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + R(1, "eighth") + N(1, "eighth", Beam("begin")) +
-                               N(1, "eighth", Beam("end")) + R(1, "eighth") + R(1, "eighth") +
-                               N(1, "eighth", Beam("begin"))})}));
-  EXPECT_EQ(l.score.Beams(1, 1, 1),
-            (std::vector<musicxml::BeamGroup>{{0, 512}, {1536, 2560}}));
+  Load(l, Doc({Part("P1", {Attr(Time("3", "4"), 2) + R(1, "eighth") +
+                           N(1, "eighth", Beam("begin")) + N(1, "eighth", Beam("end")) +
+                           R(1, "eighth") + R(1, "eighth") + N(1, "eighth", Beam("begin"))})}));
+  EXPECT_EQ(l.score.Beams(1, 1, 1), (std::vector<musicxml::BeamGroup>{{0, 512}, {1536, 2560}}));
   EXPECT_TRUE(l.score.Beams(2, 1, 1).empty());  // no such measure
   EXPECT_FALSE(l.score.StandIn(1));
 }
@@ -232,16 +250,18 @@ TEST(Import, BeamAcrossBarline) {
   Loaded l;
   Load(l, Doc({Part("P1", {Attr(Time("1", "4"), 2) + N(1, "eighth") + N(1, "eighth", Beam("begin")),
                            N(1, "eighth", Beam("end")) + N(1, "eighth", Beam("begin"))})}));
-  EXPECT_EQ(Starts(Layer(l.host, 1, 2, 0)), (std::vector<bool>{true, true}));  // no group crosses the barline
+  EXPECT_EQ(Starts(Layer(l.host, 1, 2, 0)),
+            (std::vector<bool>{true, true}));  // no group crosses the barline
 }
 
 TEST(Import, CrossStaffBeamFollowsTheVoice) {
   Loaded l;
   const std::string s1 = "<staff>1</staff>";
   const std::string s2 = "<staff>2</staff>";
-  Load(l, Doc({Part("P1", {Attr(Time("2", "4"), 2, "        <staves>2</staves>\n") +
-                           N(1, "eighth", s2 + Beam("begin")) + N(1, "eighth", s2 + Beam("continue")) +
-                           N(1, "eighth", s1 + Beam("continue")) + N(1, "eighth", s1 + Beam("end"))})}));
+  Load(l, Doc({Part("P1",
+                    {Attr(Time("2", "4"), 2, "        <staves>2</staves>\n") +
+                     N(1, "eighth", s2 + Beam("begin")) + N(1, "eighth", s2 + Beam("continue")) +
+                     N(1, "eighth", s1 + Beam("continue")) + N(1, "eighth", s1 + Beam("end"))})}));
   // The voice stays on the staff of its first note: one beam, one group.
   EXPECT_EQ(Positions(Layer(l.host, 2, 1, 0)), (std::vector<std::int32_t>{0, 512, 1024, 1536}));
   EXPECT_EQ(Starts(Layer(l.host, 2, 1, 0)), (std::vector<bool>{true, false, false, false}));
@@ -256,8 +276,8 @@ TEST(Import, ChordsCountOnceAndGraceNotesAreSkipped) {
   const std::string grace =
       "      <note><grace/><pitch><step>D</step><octave>4</octave></pitch><voice>1</voice>"
       "<type>16th</type><beam number=\"1\">begin</beam></note>\n";
-  Load(l, Doc({Part("P1", {Attr(Time("2", "4"), 2) + N(1, "eighth", Beam("begin")) + chord +
-                           grace + N(1, "eighth", Beam("end")) + N(2, "quarter")})}));
+  Load(l, Doc({Part("P1", {Attr(Time("2", "4"), 2) + N(1, "eighth", Beam("begin")) + chord + grace +
+                           N(1, "eighth", Beam("end")) + N(2, "quarter")})}));
   const auto e = Layer(l.host, 1, 1, 0);
   EXPECT_EQ(Positions(e), (std::vector<std::int32_t>{0, 512, 512, 1024}));
   ASSERT_EQ(e.size(), 4u);
@@ -277,7 +297,8 @@ TEST(Import, BackupForwardAndVoicesInOrderOfAppearance) {
   const auto first = Layer(l.host, 1, 1, 0, &d0);
   const auto second = Layer(l.host, 1, 1, 1, &d1);
   EXPECT_EQ(Durations(first), (std::vector<std::int32_t>{4096}));  // voice 2 came first
-  EXPECT_EQ(Positions(second), (std::vector<std::int32_t>{0, 1024, 2048}));  // invisible rest from the barline
+  EXPECT_EQ(Positions(second),
+            (std::vector<std::int32_t>{0, 1024, 2048}));  // invisible rest from the barline
   EXPECT_EQ(d0, 4096);
   EXPECT_EQ(d1, 4096);
 }
@@ -297,14 +318,14 @@ TEST(Import, FifthVoiceIsLeftOutWithWarning) {
 
 TEST(Import, TimeSignaturesCarryForward) {
   Loaded l;
-  Load(l, Doc({Part("P1", {Attr(Time("6", "8")) + N(6, "half", "<dot/>"),
-                           N(6, "half", "<dot/>"),
+  Load(l, Doc({Part("P1", {Attr(Time("6", "8")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>"),
                            Attr(Time("3+2+2", "8")) + N(7, "half", "<dot/><dot/>"),
                            Attr("        <time>\n          <beats>2</beats><beat-type>4</beat-type>"
                                 "<beats>3</beats><beat-type>8</beat-type>\n        </time>\n") +
                                N(7, "half", "<dot/><dot/>"),
                            Attr(Time("3", "4", " print-object=\"no\"")) + N(6, "half", "<dot/>"),
-                           Attr(Time("3", "8", " symbol=\"dotted-note\"")) + N(3, "quarter", "<dot/>")})}));
+                           Attr(Time("3", "8", " symbol=\"dotted-note\"")) +
+                               N(3, "quarter", "<dot/>")})}));
   EXPECT_EQ(Sig(l.host, 1), "2/1536");
   EXPECT_EQ(Sig(l.host, 2), "2/1536");
   EXPECT_EQ(Sig(l.host, 3), "3+2+2/512");
@@ -328,7 +349,8 @@ TEST(Import, HiddenDoesNotCarryForward) {
 TEST(Import, MeasuresWithoutSignatureGetHiddenStandIns) {
   Loaded l;
   Load(l, Doc({Part("P1", {Attr("") + FourQuarters(), N(3, "quarter", "<dot/>"),
-                           Attr("        <time><senza-misura/></time>\n") + N(8, "whole") + N(2, "quarter"),
+                           Attr("        <time><senza-misura/></time>\n") + N(8, "whole") +
+                               N(2, "quarter"),
                            Attr(Time("2", "4")) + N(4, "half"),
                            "      <note><rest/><voice>1</voice></note>\n"})}));
   EXPECT_EQ(Sig(l.host, 1), "4/1024 hidden");
@@ -354,7 +376,8 @@ TEST(Import, StavesPartsAndIndependentSignatures) {
                                  "print-object=\"no\"/>\n");
   Load(l, Doc({Part("P1", {piano + FourQuarters(), FourQuarters()}),
                Part("P2", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()}),
-               Part("P3", {Attr(Time("12", "8")) + FourQuarters(), Attr(Time("3", "4")) + N(6, "half", "<dot/>")})}));
+               Part("P3", {Attr(Time("12", "8")) + FourQuarters(),
+                           Attr(Time("3", "4")) + N(6, "half", "<dot/>")})}));
   const auto& staves = l.score.Staves();
   ASSERT_EQ(staves.size(), 4u);
   EXPECT_EQ(l.host.StaffList(), (std::vector<std::int16_t>{1, 2, 3, 4}));
@@ -406,28 +429,35 @@ struct BadInput {
 };
 
 TEST(Import, BadInputsGiveClearErrors) {
-  std::string manyStaves = Attr(Time("4", "4"), 2, "        <staves>301</staves>\n") + N(2, "quarter");
+  std::string manyStaves =
+      Attr(Time("4", "4"), 2, "        <staves>301</staves>\n") + N(2, "quarter");
   std::string manyParts;
   std::vector<std::string> parts;
   for (int i = 0; i < 151; ++i) {
-    parts.push_back(Part("P" + std::to_string(i + 1),
-                         {Attr(Time("4", "4"), 2, "        <staves>2</staves>\n") + N(2, "quarter")}));
+    parts.push_back(
+        Part("P" + std::to_string(i + 1),
+             {Attr(Time("4", "4"), 2, "        <staves>2</staves>\n") + N(2, "quarter")}));
   }
   const std::vector<BadInput> rows = {
       {"not XML", "hello", "XML error"},
-      {"truncated XML", "<score-partwise>\n<part-list>\n<score-part id=\"P1\">", "t.musicxml:3: XML error"},
+      {"truncated XML", "<score-partwise>\n<part-list>\n<score-part id=\"P1\">",
+       "t.musicxml:3: XML error"},
       {"timewise", "<score-timewise/>", "score-timewise"},
       {"other root", "<html/>", "not a MusicXML score"},
       {"no parts", Doc({}), "no parts"},
-      {"unequal parts", Doc({Part("P1", {Attr(Time("4", "4")), ""}), Part("P2", {Attr(Time("4", "4"))})}),
+      {"unequal parts",
+       Doc({Part("P1", {Attr(Time("4", "4")), ""}), Part("P2", {Attr(Time("4", "4"))})}),
        "unequal length"},
       {"missing divisions", Doc({Part("P1", {N(2, "quarter")})}), "before any <divisions>"},
-      {"zero divisions", Doc({Part("P1", {Attr(Time("4", "4"), 0) + N(2, "quarter")})}), "invalid <divisions>"},
+      {"zero divisions", Doc({Part("P1", {Attr(Time("4", "4"), 0) + N(2, "quarter")})}),
+       "invalid <divisions>"},
       {"absurd duration", Doc({Part("P1", {Attr(Time("4", "4"), 1) + N(3000000, "quarter")})}),
        "out of range"},
-      {"absurd total", Doc({Part("P1", {Attr(Time("4", "4"), 1) + N(2000000, "quarter") + N(2000000, "quarter")})}),
+      {"absurd total",
+       Doc({Part("P1", {Attr(Time("4", "4"), 1) + N(2000000, "quarter") + N(2000000, "quarter")})}),
        "2^31"},
-      {"bad duration", Doc({Part("P1", {Attr(Time("4", "4"), 1) + N(-1, "quarter")})}), "invalid <duration>"},
+      {"bad duration", Doc({Part("P1", {Attr(Time("4", "4"), 1) + N(-1, "quarter")})}),
+       "invalid <duration>"},
       {"301 staves in a part", Doc({Part("P1", {manyStaves})}), "300"},
       {"302 staves in parts", Doc(parts), "more than 300 staves"},
       {"truncated mxl", std::string("PK\3\4\x14\0\0\0\x08\0", 10), "not a readable .mxl archive"},
@@ -476,8 +506,8 @@ void Write(simhost::Host& host, int measure, const musicxml::Meter& meter) {
   view.beats = sig.beats;
   view.beatDuration = sig.beatDuration;
   view.signatureFlags = static_cast<std::uint16_t>(
-      (view.signatureFlags & ~(CompositeTopFlag | CompositeBottomFlag | AlwaysHideFlag)) | sig.flags |
-      (meter.hidden ? AlwaysHideFlag : 0));
+      (view.signatureFlags & ~(CompositeTopFlag | CompositeBottomFlag | AlwaysHideFlag)) |
+      sig.flags | (meter.hidden ? AlwaysHideFlag : 0));
   host.SetMeasure(static_cast<std::int16_t>(measure), view);
 }
 
@@ -503,7 +533,8 @@ std::string Export(Loaded& l) {
 }
 
 TEST(Export, UnchangedGivesSameBytes) {
-  const std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()})});
+  const std::string xml =
+      Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters()})});
   Loaded l;
   Load(l, xml);
   EXPECT_EQ(Export(l), xml);
@@ -512,15 +543,18 @@ TEST(Export, UnchangedGivesSameBytes) {
 
 TEST(Export, ChangedMeasureAndRestatement) {
   const std::string xml =
-      Doc({Part("P1", {Attr(Time("4", "4", " symbol=\"common\"")) + FourQuarters(), FourQuarters(), FourQuarters()}),
-           Part("P2", {Attr(Time("4", "4", " symbol=\"common\"")) + FourQuarters(), FourQuarters(), FourQuarters()})});
+      Doc({Part("P1", {Attr(Time("4", "4", " symbol=\"common\"")) + FourQuarters(), FourQuarters(),
+                       FourQuarters()}),
+           Part("P2", {Attr(Time("4", "4", " symbol=\"common\"")) + FourQuarters(), FourQuarters(),
+                       FourQuarters()})});
   Loaded l;
   Load(l, xml);
   Write(l.host, 2, Plain(2, 2048));
   const std::string out = Export(l);
   EXPECT_TRUE(l.score.Changed());
   const std::string added =
-      "      <attributes>\n        <time>\n          <beats>2</beats>\n          <beat-type>2</beat-type>\n"
+      "      <attributes>\n        <time>\n          <beats>2</beats>\n          "
+      "<beat-type>2</beat-type>\n"
       "        </time>\n      </attributes>\n";
   const std::string restated =
       "      <attributes>\n        <time symbol=\"common\">\n          <beats>4</beats>\n"
@@ -538,9 +572,9 @@ TEST(Export, ChangedMeasureAndRestatement) {
 }
 
 TEST(Export, RewritesTheTimeElementInPlace) {
-  const std::string xml =
-      Doc({Part("P1", {Attr(Time("4", "4", " symbol=\"common\" color=\"#FF0000\"")) + FourQuarters(),
-                       Attr(Time("3", "4")) + N(6, "half", "<dot/>")})});
+  const std::string xml = Doc(
+      {Part("P1", {Attr(Time("4", "4", " symbol=\"common\" color=\"#FF0000\"")) + FourQuarters(),
+                   Attr(Time("3", "4")) + N(6, "half", "<dot/>")})});
   Loaded l;
   Load(l, xml);
   musicxml::Meter m = Plain(2, 1536);
@@ -556,8 +590,9 @@ TEST(Export, RewritesTheTimeElementInPlace) {
 
 // What the plug-in may write comes back the same through the text.
 TEST(Export, SignaturesReadBackExactly) {
-  std::vector<musicxml::Meter> meters = {Plain(1, 1536), Plain(2, 1536), Plain(6, 512), Plain(9, 512),
-                                         Plain(3, 512), Plain(5, 1024), Plain(4, 256), Plain(3, 2048)};
+  std::vector<musicxml::Meter> meters = {Plain(1, 1536), Plain(2, 1536), Plain(6, 512),
+                                         Plain(9, 512),  Plain(3, 512),  Plain(5, 1024),
+                                         Plain(4, 256),  Plain(3, 2048)};
   musicxml::Meter runs;
   runs.groups = {{{1, 1}, 1024}, {{3}, 512}};
   meters.push_back(runs);
@@ -585,8 +620,9 @@ TEST(Export, SignaturesReadBackExactly) {
 }
 
 TEST(Export, HidingAndShowing) {
-  const std::string xml = Doc({Part("P1", {Attr(Time("4", "4", " print-object=\"no\"")) + FourQuarters(),
-                                           Attr(Time("3", "4")) + N(6, "half", "<dot/>")})});
+  const std::string xml =
+      Doc({Part("P1", {Attr(Time("4", "4", " print-object=\"no\"")) + FourQuarters(),
+                       Attr(Time("3", "4")) + N(6, "half", "<dot/>")})});
   Loaded l;
   Load(l, xml);
   Write(l.host, 1, Plain(4, 1024));  // shown now
@@ -603,7 +639,8 @@ TEST(Export, HidingAndShowing) {
 // Reading the result back gives what the plug-in left, visibility included.
 TEST(Export, VisibilityReadsBack) {
   const std::string xml =
-      Doc({Part("P1", {Attr(Time("3", "4", " print-object=\"no\" symbol=\"normal\"")) + N(6, "half", "<dot/>"),
+      Doc({Part("P1", {Attr(Time("3", "4", " print-object=\"no\" symbol=\"normal\"")) +
+                           N(6, "half", "<dot/>"),
                        N(6, "half", "<dot/>"), N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
   Loaded l;
   Load(l, xml);
@@ -618,14 +655,16 @@ TEST(Export, VisibilityReadsBack) {
   EXPECT_EQ(Sig(back.host, 2), "6/512");
   EXPECT_EQ(Sig(back.host, 3), "3/1024");
   EXPECT_EQ(Sig(back.host, 4), "3/1024 hidden");
-  EXPECT_NE(out.find("<time symbol=\"normal\">\n          <beats>3</beats>"), std::string::npos) << out;
+  EXPECT_NE(out.find("<time symbol=\"normal\">\n          <beats>3</beats>"), std::string::npos)
+      << out;
 }
 
 // A part without <time> follows the parts that have one, whichever comes
 // first; it is not independent, and a change reaches it too.
 TEST(Export, PartWithoutSignatureFollowsTheOthers) {
-  const std::string xml = Doc({Part("P1", {Attr("") + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")}),
-                               Part("P2", {Attr(Time("3", "4")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
+  const std::string xml =
+      Doc({Part("P1", {Attr("") + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")}),
+           Part("P2", {Attr(Time("3", "4")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
   Loaded l;
   Load(l, xml);
   EXPECT_FALSE(l.score.Staves()[0].independent);
@@ -648,7 +687,8 @@ TEST(Export, PartWithoutSignatureFollowsTheOthers) {
 }
 
 TEST(Export, ScoreWithoutSignatureGetsOne) {
-  const std::string xml = Doc({Part("P1", {Attr("") + FourQuarters(), FourQuarters(), N(4, "half")})});
+  const std::string xml =
+      Doc({Part("P1", {Attr("") + FourQuarters(), FourQuarters(), N(4, "half")})});
   Loaded l;
   Load(l, xml);
   for (int m = 1; m <= 2; ++m) Write(l.host, m, Plain(2, 2048));
@@ -660,12 +700,14 @@ TEST(Export, ScoreWithoutSignatureGetsOne) {
   // The third measure still has its own length, as a stated hidden signature.
   EXPECT_EQ(Sig(back.host, 3), "2/1024 hidden");
   // Four lines into measure 1's <attributes>, a block of six in measure 3.
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n') - std::count(xml.begin(), xml.end(), '\n'), 10);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n') - std::count(xml.begin(), xml.end(), '\n'),
+            10);
 }
 
 TEST(Export, IndependentPartKeepsItsOwnSignature) {
-  const std::string xml = Doc({Part("P1", {Attr(Time("3", "4")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")}),
-                               Part("P2", {Attr(Time("6", "8")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
+  const std::string xml =
+      Doc({Part("P1", {Attr(Time("3", "4")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")}),
+           Part("P2", {Attr(Time("6", "8")) + N(6, "half", "<dot/>"), N(6, "half", "<dot/>")})});
   Loaded l;
   Load(l, xml);
   ASSERT_TRUE(l.score.Staves()[1].independent);
@@ -683,7 +725,8 @@ TEST(Export, IndependentPartKeepsItsOwnSignature) {
 }
 
 TEST(Export, OnlyTheSecondOfTwoMeasuresNumberedAlike) {
-  std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters(), FourQuarters()})});
+  std::string xml =
+      Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters(), FourQuarters()})});
   xml.replace(xml.find("number=\"2\""), 10, "number=\"1\"");
   Loaded l;
   Load(l, xml);
@@ -811,8 +854,7 @@ TEST(Export, FormsConvert) {
   const std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters()})});
   const std::string container =
       "<container><rootfiles><rootfile full-path=\"s.xml\"/></rootfiles></container>";
-  const std::string archive =
-      MakeTestZip({{"META-INF/container.xml", container}, {"s.xml", xml}});
+  const std::string archive = MakeTestZip({{"META-INF/container.xml", container}, {"s.xml", xml}});
   Loaded zipped;
   Load(zipped, archive, "s.mxl");
   std::string out;
@@ -880,17 +922,23 @@ TEST(Robustness, MutatedScoresNeverCrash) {
     seed = seed * 1103515245u + 12345u;
     return seed >> 8;
   };
-  const std::string tokens[] = {"<", ">", "/", "\"", "0", "-1", "99999999999", "&", "<beam>",
-                                "</measure>", "<chord/>", "+", "8"};
+  const std::string tokens[] = {"<", ">",      "/",          "\"",       "0", "-1", "99999999999",
+                                "&", "<beam>", "</measure>", "<chord/>", "+", "8"};
   int loaded = 0;
   for (int round = 0; round < 1500; ++round) {
     std::string bytes = xml;
     for (int k = 1 + static_cast<int>(next() % 3); k > 0; --k) {
       const std::size_t at = next() % bytes.size();
       switch (next() % 3) {
-        case 0: bytes.erase(at, 1 + next() % 8); break;
-        case 1: bytes.insert(at, tokens[next() % (sizeof tokens / sizeof tokens[0])]); break;
-        default: bytes[at] = static_cast<char>('0' + next() % 10); break;
+        case 0:
+          bytes.erase(at, 1 + next() % 8);
+          break;
+        case 1:
+          bytes.insert(at, tokens[next() % (sizeof tokens / sizeof tokens[0])]);
+          break;
+        default:
+          bytes[at] = static_cast<char>('0' + next() % 10);
+          break;
       }
     }
     Score score;
@@ -905,7 +953,8 @@ TEST(Robustness, MutatedScoresNeverCrash) {
     // What the writer says the file holds is what reading it gives.
     Loaded back;
     Load(back, out, "m.xml");
-    for (int m = 1; m <= score.MeasureCount(); ++m) EXPECT_EQ(Sig(back.host, m), Written(score, m)) << out;
+    for (int m = 1; m <= score.MeasureCount(); ++m)
+      EXPECT_EQ(Sig(back.host, m), Written(score, m)) << out;
   }
   EXPECT_GT(loaded, 100);
 }
@@ -913,9 +962,12 @@ TEST(Robustness, MutatedScoresNeverCrash) {
 // --- what the file cannot hold, and outputs that read back ---
 
 // A changed measure 2 between two 4/4 measures; measure 3 restates 4/4.
-std::string Restating(const std::string& time, const std::string& head = "", const std::string& more = "") {
-  std::string xml = Doc({Part("P1", {Attr(time) + FourQuarters(), more + FourQuarters(), FourQuarters()})});
-  if (!head.empty()) xml.replace(xml.find("<!DOCTYPE"), xml.find("<score-partwise") - xml.find("<!DOCTYPE"), head);
+std::string Restating(const std::string& time, const std::string& head = "",
+                      const std::string& more = "") {
+  std::string xml =
+      Doc({Part("P1", {Attr(time) + FourQuarters(), more + FourQuarters(), FourQuarters()})});
+  if (!head.empty())
+    xml.replace(xml.find("<!DOCTYPE"), xml.find("<score-partwise") - xml.find("<!DOCTYPE"), head);
   return xml;
 }
 
@@ -937,8 +989,10 @@ TEST(ReadBack, RestatedTimeWithAnEntityIsWrittenFromItsValues) {
   Loaded l;
   Load(l, Restating(Time("&four;", "4"), "<!DOCTYPE score-partwise [<!ENTITY four \"4\">]>\n"));
   const std::string out = ExportEightEight(l);
-  EXPECT_NE(out.find("<measure number=\"3\">\n      <attributes>\n        <time>\n          <beats>4</beats>"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find(
+          "<measure number=\"3\">\n      <attributes>\n        <time>\n          <beats>4</beats>"),
+      std::string::npos)
       << out;
 }
 
@@ -952,10 +1006,12 @@ TEST(ReadBack, RestatedTimeLeavesItsIdBehind) {
 
 TEST(ReadBack, RewriteKeepsPrintObjectYesAndComments) {
   Loaded l;
-  Load(l, Restating(Time("4", "4"), "", Attr("        <time print-object=\"yes\"><!-- c --><beats>4</beats>"
-                                             "<beat-type>4</beat-type><?pi x?></time>\n")));
+  Load(l, Restating(Time("4", "4"), "",
+                    Attr("        <time print-object=\"yes\"><!-- c --><beats>4</beats>"
+                         "<beat-type>4</beat-type><?pi x?></time>\n")));
   const std::string out = ExportEightEight(l);
-  EXPECT_NE(out.find("<time print-object=\"yes\"><!-- c --><beats>8</beats><beat-type>8</beat-type><?pi x?></time>"),
+  EXPECT_NE(out.find("<time print-object=\"yes\"><!-- c "
+                     "--><beats>8</beats><beat-type>8</beat-type><?pi x?></time>"),
             std::string::npos)
       << out;
 }
@@ -963,17 +1019,20 @@ TEST(ReadBack, RewriteKeepsPrintObjectYesAndComments) {
 // An empty <measure/> in a part whose other measures change opens to take
 // the signature, so that the part says what the record says.
 TEST(ReadBack, EmptyMeasureOpens) {
-  std::string xml = Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters(), FourQuarters()}),
-                         Part("P2", {Attr(Time("4", "4")) + FourQuarters(), "", FourQuarters()})});
+  std::string xml =
+      Doc({Part("P1", {Attr(Time("4", "4")) + FourQuarters(), FourQuarters(), FourQuarters()}),
+           Part("P2", {Attr(Time("4", "4")) + FourQuarters(), "", FourQuarters()})});
   const std::size_t p2 = xml.find("<part id=\"P2\"");
   const std::string open = "<measure number=\"2\">\n    </measure>";
   xml.replace(xml.find(open, p2), open.size(), "<measure number=\"2\"/>");
   Loaded l;
   Load(l, xml);
   const std::string out = ExportEightEight(l);
-  EXPECT_NE(out.find("<measure number=\"2\"><attributes><time><beats>8</beats><beat-type>8</beat-type></time>"
-                     "</attributes></measure>"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find(
+          "<measure number=\"2\"><attributes><time><beats>8</beats><beat-type>8</beat-type></time>"
+          "</attributes></measure>"),
+      std::string::npos)
       << out;
   Loaded back;
   Load(back, out);
@@ -997,8 +1056,9 @@ TEST(ReadBack, Latin1WritesWhatItCannotHoldAsReferences) {
 // A comment holding U+1D11E ends the <time>: its last 16 code units start
 // inside the surrogate pair.
 TEST(ReadBack, Utf16NonBmpAtTheEndOfATime) {
-  const std::string xml = Restating(Time("4", "4"), "", Attr("        <time><beats>4</beats><beat-type>4</beat-type>"
-                                                             "<!--\xF0\x9D\x84\x9E--></time>\n"));
+  const std::string xml = Restating(Time("4", "4"), "",
+                                    Attr("        <time><beats>4</beats><beat-type>4</beat-type>"
+                                         "<!--\xF0\x9D\x84\x9E--></time>\n"));
   for (const musicxml::XmlText::Encoding encoding :
        {musicxml::XmlText::Encoding::Utf16LE, musicxml::XmlText::Encoding::Utf16BE}) {
     musicxml::XmlText like;
@@ -1009,7 +1069,8 @@ TEST(ReadBack, Utf16NonBmpAtTheEndOfATime) {
     musicxml::XmlText text;
     std::string error;
     ASSERT_TRUE(musicxml::DecodeXmlText(ExportEightEight(l), text, error)) << error;
-    EXPECT_NE(text.text.find("<beat-type>8</beat-type><!--\xF0\x9D\x84\x9E--></time>"), std::string::npos);
+    EXPECT_NE(text.text.find("<beat-type>8</beat-type><!--\xF0\x9D\x84\x9E--></time>"),
+              std::string::npos);
   }
 }
 
@@ -1036,7 +1097,8 @@ TEST(ReadBack, ASpellingThatChangesNothingIsNoEdit) {
   Write(l.host, 1, Plain(2, 3072));
   EXPECT_EQ(Export(l), xml);
   ASSERT_EQ(l.score.Kept().size(), 1u);
-  EXPECT_EQ(l.score.Kept()[0].reason, "no MusicXML form for these beats; the file has their length");
+  EXPECT_EQ(l.score.Kept()[0].reason,
+            "no MusicXML form for these beats; the file has their length");
 }
 
 // A pickup's own signature has no MusicXML form: the file keeps it.
@@ -1072,7 +1134,8 @@ TEST(Encodings, Windows1252AndOtherSingleByteEncodings) {
   // Multi-byte ones are refused in plain words.
   xml.replace(xml.find("ISO-8859-15"), 11, "Shift_JIS");
   const Status status = Score().LoadBytes(xml, "s.xml");
-  EXPECT_EQ(status.message, "s.xml: encoding Shift_JIS is not supported; convert the file to UTF-8");
+  EXPECT_EQ(status.message,
+            "s.xml: encoding Shift_JIS is not supported; convert the file to UTF-8");
   // ASCII throughout reads the same whatever the name.
   xml.replace(xml.find("\xA4"), 1, "P");
   EXPECT_TRUE(Score().LoadBytes(xml, "s.xml").ok);

@@ -21,15 +21,22 @@ using musicxml::Edit;
 // Measure 1 states 3/4 with a comment and CRLF, measures 2 and 3 state
 // nothing (3 with an empty <attributes/>), measure 4 states 2/4.
 const std::string Score =
-    "<?xml version=\"1.0\"?>\r\n<score-partwise>\r\n <part-list><score-part id=\"P1\"/></part-list>\r\n"
-    " <part id=\"P1\">\r\n  <measure number=\"1\">\r\n   <attributes>\r\n    <divisions>1</divisions>\r\n"
-    "    <time symbol=\"normal\">\r\n     <!-- three --><beats>3</beats>\r\n     <beat-type>4</beat-type>\r\n"
-    "    </time>\r\n   </attributes>\r\n   <note><duration>3</duration><voice>1</voice><type>half</type><dot/></note>\r\n"
-    "  </measure>\r\n  <measure number=\"2\">\r\n   <note><duration>3</duration><type>half</type><dot/></note>\r\n"
+    "<?xml version=\"1.0\"?>\r\n<score-partwise>\r\n <part-list><score-part "
+    "id=\"P1\"/></part-list>\r\n"
+    " <part id=\"P1\">\r\n  <measure number=\"1\">\r\n   <attributes>\r\n    "
+    "<divisions>1</divisions>\r\n"
+    "    <time symbol=\"normal\">\r\n     <!-- three --><beats>3</beats>\r\n     "
+    "<beat-type>4</beat-type>\r\n"
+    "    </time>\r\n   </attributes>\r\n   "
+    "<note><duration>3</duration><voice>1</voice><type>half</type><dot/></note>\r\n"
+    "  </measure>\r\n  <measure number=\"2\">\r\n   "
+    "<note><duration>3</duration><type>half</type><dot/></note>\r\n"
     "  </measure>\r\n  <measure number=\"3\">\r\n   <attributes/>\r\n"
     "   <note><duration>2</duration><type>half</type></note>\r\n  </measure>\r\n"
-    "  <measure number=\"4\">\r\n   <attributes><time><beats>2</beats><beat-type>4</beat-type></time></attributes>\r\n"
-    "   <note><duration>2</duration><type>half</type></note>\r\n  </measure>\r\n </part>\r\n</score-partwise>\r\n";
+    "  <measure number=\"4\">\r\n   "
+    "<attributes><time><beats>2</beats><beat-type>4</beat-type></time></attributes>\r\n"
+    "   <note><duration>2</duration><type>half</type></note>\r\n  </measure>\r\n "
+    "</part>\r\n</score-partwise>\r\n";
 
 std::string Utf16(const std::string& text, bool little) {
   std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
@@ -40,8 +47,8 @@ std::string Utf16(const std::string& text, bool little) {
   return out;
 }
 
-musicxml::Status ReadStatus(const std::string& bytes, musicxml::ScoreModel& model, std::size_t chunk,
-                            std::size_t splitFrom = musicxml::DefaultSplitFrom) {
+musicxml::Status ReadStatus(const std::string& bytes, musicxml::ScoreModel& model,
+                            std::size_t chunk, std::size_t splitFrom = musicxml::DefaultSplitFrom) {
   musicxml::SourceEncoding encoding;
   std::string error;
   EXPECT_TRUE(musicxml::DetectEncoding(bytes, encoding, error)) << error;
@@ -79,22 +86,23 @@ std::vector<std::string> Sites(const musicxml::ScoreModel& model) {
                   std::to_string(staff.hidden));
   }
   for (const musicxml::PartModel& part : model.parts) {
-  for (const musicxml::MeasureSite& m : part.measures) {
-    std::string s = std::to_string(m.timedAt) + "|" + m.timedWs + "|" + std::to_string(m.closeAt) + "|" + m.closeWs;
-    for (const musicxml::TimeSite& t : m.times) {
-      s += "|time " + std::to_string(t.span.begin) + "-" + std::to_string(t.span.end) + "/" +
-           std::to_string(t.openEnd) + "|" + t.innerWs + "|" + t.closeWs + "|" + t.fields.symbol;
-      for (const auto& [beats, type] : t.fields.pairs) s += "|" + beats + "/" + type;
-      for (const auto& [n, v] : t.attributes) s += "|" + n + "=" + v;
+    for (const musicxml::MeasureSite& m : part.measures) {
+      std::string s = std::to_string(m.timedAt) + "|" + m.timedWs + "|" +
+                      std::to_string(m.closeAt) + "|" + m.closeWs;
+      for (const musicxml::TimeSite& t : m.times) {
+        s += "|time " + std::to_string(t.span.begin) + "-" + std::to_string(t.span.end) + "/" +
+             std::to_string(t.openEnd) + "|" + t.innerWs + "|" + t.closeWs + "|" + t.fields.symbol;
+        for (const auto& [beats, type] : t.fields.pairs) s += "|" + beats + "/" + type;
+        for (const auto& [n, v] : t.attributes) s += "|" + n + "=" + v;
+      }
+      if (m.attributes) {
+        const musicxml::AttributesSite& a = *m.attributes;
+        s += "|attributes " + std::to_string(a.span.begin) + "-" + std::to_string(a.span.end) +
+             "|" + std::to_string(a.hasChildren) + std::to_string(a.beforeAt) + a.beforeWs + "|" +
+             a.firstElementWs + "|" + a.closeWs + std::to_string(a.closeAt) + "|" + a.wsBefore;
+      }
+      out.push_back(s);
     }
-    if (m.attributes) {
-      const musicxml::AttributesSite& a = *m.attributes;
-      s += "|attributes " + std::to_string(a.span.begin) + "-" + std::to_string(a.span.end) + "|" +
-           std::to_string(a.hasChildren) + std::to_string(a.beforeAt) + a.beforeWs + "|" + a.firstElementWs +
-           "|" + a.closeWs + std::to_string(a.closeAt) + "|" + a.wsBefore;
-    }
-    out.push_back(s);
-  }
   }
   return out;
 }
@@ -115,10 +123,12 @@ TEST(StreamRead, SpansDoNotDependOnWhereTheInputIsCut) {
 // errors and warnings included; where the middle is no place to start (a
 // part in a comment) one reader does it all.
 TEST(StreamRead, TwoReadersReadWhatOneDoes) {
-  std::string part = Score.substr(Score.find(" <part id"), Score.find("</score-partwise>") - Score.find(" <part id"));
+  std::string part = Score.substr(Score.find(" <part id"),
+                                  Score.find("</score-partwise>") - Score.find(" <part id"));
   auto doc = [&](const std::vector<std::string>& parts) {
     std::string out = "<score-partwise>\n <part-list>";
-    for (std::size_t i = 0; i < parts.size(); ++i) out += "<score-part id=\"P" + std::to_string(i + 1) + "\"/>";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+      out += "<score-part id=\"P" + std::to_string(i + 1) + "\"/>";
     out += "</part-list>\n";
     for (std::size_t i = 0; i < parts.size(); ++i) {
       std::string p = parts[i];
@@ -195,7 +205,8 @@ std::string Export(const std::string& bytes) {
 TEST(StreamWrite, InsertedTextTakesTheFilesEncoding) {
   const std::string utf8 = Export(Score);
   EXPECT_NE(utf8.find("<!-- three -->"), utf8.rfind("<!-- three -->"));
-  EXPECT_NE(utf8.find("\r\n   <attributes>\r\n    <time symbol=\"normal\">"), std::string::npos) << utf8;
+  EXPECT_NE(utf8.find("\r\n   <attributes>\r\n    <time symbol=\"normal\">"), std::string::npos)
+      << utf8;
   for (bool little : {true, false}) {
     SCOPED_TRACE(little);
     EXPECT_EQ(Export(Utf16(Score, little)), Utf16(utf8, little));
@@ -216,12 +227,17 @@ TEST(StreamWrite, EditsAreCheckedOnTheirOwn) {
   twoFour.groups.push_back({{2}, 1024});
   using K = Edit::Kind;
   const std::vector<BadEdit> rows = {
-      {"unclosed", {K::RewriteTime, time, timeLength, "<time><beats>2</beats>", {}, ""}, "does not parse"},
+      {"unclosed",
+       {K::RewriteTime, time, timeLength, "<time><beats>2</beats>", {}, ""},
+       "does not parse"},
       {"not a time", {K::RewriteTime, note, 5, "<time/>", {}, ""}, "does not fall on"},
-      {"inside a tag", {K::InsertAttributes, note + 1, 0, "<attributes><time/></attributes>", {}, ""}, "does not fall on"},
+      {"inside a tag",
+       {K::InsertAttributes, note + 1, 0, "<attributes><time/></attributes>", {}, ""},
+       "does not fall on"},
       {"wrong element", {K::InsertTimes, note, 0, "<key/>", {}, ""}, "does not hold"},
       {"reads back otherwise",
-       {K::RewriteTime, time, timeLength, "<time><beats>3</beats><beat-type>4</beat-type></time>", twoFour, ""},
+       {K::RewriteTime, time, timeLength, "<time><beats>3</beats><beat-type>4</beat-type></time>",
+        twoFour, ""},
        "does not read back"},
       {"outside", {K::InsertTimes, Score.size() + 1, 0, "<time/>", {}, ""}, "outside"},
   };
@@ -232,8 +248,8 @@ TEST(StreamWrite, EditsAreCheckedOnTheirOwn) {
     EXPECT_FALSE(musicxml::VerifyEdits(Score, musicxml::SourceEncoding{}, edits, error));
     EXPECT_NE(error.find(row.message), std::string::npos) << error;
   }
-  std::vector<Edit> good = {
-      {K::RewriteTime, time, timeLength, "<time><beats>2</beats><beat-type>4</beat-type></time>", twoFour, ""}};
+  std::vector<Edit> good = {{K::RewriteTime, time, timeLength,
+                             "<time><beats>2</beats><beat-type>4</beat-type></time>", twoFour, ""}};
   std::string error;
   ASSERT_TRUE(musicxml::VerifyEdits(Score, musicxml::SourceEncoding{}, good, error)) << error;
   std::string out;

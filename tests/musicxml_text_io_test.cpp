@@ -103,7 +103,6 @@ TEST(ApplyEditsTest, ReplacesAndInsertsInOrder) {
   EXPECT_EQ(musicxml::ApplyEdits(text, {}), text);
 }
 
-
 std::vector<std::pair<std::string, std::string>> Members(const std::string& archive) {
   std::vector<std::pair<std::string, std::string>> out;
   zip_error_t ze;
@@ -135,10 +134,10 @@ const char* Container(const char* root) {
 
 TEST(ArchiveTest, RootFromContainerAndOthersKept) {
   const std::string archive = MakeTestZip({{"mimetype", "application/vnd.recordare.musicxml"},
-                                       {"META-INF/container.xml", Container("b/score.xml")},
-                                       {"a/other.xml", "<other/>"},
-                                       {"b/score.xml", "<score-partwise/>"},
-                                       {"extra.bin", std::string("\0\1\2", 3)}});
+                                           {"META-INF/container.xml", Container("b/score.xml")},
+                                           {"a/other.xml", "<other/>"},
+                                           {"b/score.xml", "<score-partwise/>"},
+                                           {"extra.bin", std::string("\0\1\2", 3)}});
   std::string root;
   std::string bytes;
   std::vector<std::string> warnings;
@@ -159,8 +158,8 @@ TEST(ArchiveTest, RootFromContainerAndOthersKept) {
 }
 
 TEST(ArchiveTest, TruncatedAndBrokenArchivesAreErrors) {
-  const std::string archive = MakeTestZip({{"META-INF/container.xml", Container("s.xml")},
-                                       {"s.xml", std::string(5000, 'x')}});
+  const std::string archive = MakeTestZip(
+      {{"META-INF/container.xml", Container("s.xml")}, {"s.xml", std::string(5000, 'x')}});
   std::string root;
   std::string bytes;
   std::vector<std::string> warnings;

@@ -22,7 +22,9 @@ using musicxml::BeamGroup;
 constexpr std::int32_t Q = 1024;  // a quarter in EDUs
 constexpr std::int32_t E = 512;   // an eighth
 
-Meter M(std::vector<std::int32_t> counts, std::int32_t beat) { return Meter{std::move(counts), beat}; }
+Meter M(std::vector<std::int32_t> counts, std::int32_t beat) {
+  return Meter{std::move(counts), beat};
+}
 
 // Beams that start at these positions with no rests before them.
 std::vector<BeamGroup> BeamsAt(std::vector<std::int32_t> firsts) {
@@ -223,7 +225,8 @@ TEST(Restore, MeterTextsRoundTrip) {
 std::string Unsigned() {
   auto note = [](const char* type, int duration, const char* beam) {
     std::string n = "<note><pitch><step>C</step><octave>5</octave></pitch><duration>" +
-                    std::to_string(duration) + "</duration><voice>1</voice><type>" + type + "</type>";
+                    std::to_string(duration) + "</duration><voice>1</voice><type>" + type +
+                    "</type>";
     if (beam != nullptr) n += std::string("<beam number=\"1\">") + beam + "</beam>";
     return n + "</note>";
   };
@@ -265,8 +268,9 @@ TEST(Restore, ToolWritesShownSignaturesAndNamesTheEvidence) {
   EXPECT_EQ(out.find("print-object=\"no\""), std::string::npos) << out;
 
   // Without --restore the report has no evidence.
-  const clitest::Outcome plain = clitest::RunTool(
-      {"--config-dir", dir / "config", "--report", "json", "--report-file", "-", dir / "in.musicxml"});
+  const clitest::Outcome plain =
+      clitest::RunTool({"--config-dir", dir / "config", "--report", "json", "--report-file", "-",
+                        dir / "in.musicxml"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
   const nlohmann::json plainFile = clitest::OnlyFile(plain.out);
   for (const nlohmann::json& m : plainFile["measures"]) {

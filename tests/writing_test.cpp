@@ -134,8 +134,7 @@ TEST_F(WritingTest, DoubledPlusInALowerTextLeavesAnEmptySlot) {
 TEST_F(WritingTest, LongTextsMakeSeveralRecords) {
   const std::int16_t top = CreateTopChain("1+2+3+4+5");
   EXPECT_EQ(host.ChainRecordCount(CompositeTopRecordTag, top), 3);
-  EXPECT_TRUE(SameTop(host.ReadTopChain(top),
-                      {{1, G}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {0, 0}}));
+  EXPECT_TRUE(SameTop(host.ReadTopChain(top), {{1, G}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {0, 0}}));
   const std::int16_t bottom = CreateBottomChain("128+256+512+1024");
   EXPECT_EQ(host.ChainRecordCount(CompositeBottomRecordTag, bottom), 2);
   EXPECT_TRUE(SameBottom(host.ReadBottomChain(bottom),
@@ -171,7 +170,8 @@ TEST_F(WritingTest, DisplayKeepsTheFormerSignatureVisible) {
     const MeasureView view = Measure(1);
     EXPECT_EQ(view.beats, 2);
     EXPECT_EQ(view.beatDuration, 2048);
-    EXPECT_EQ(view.displayFlags & 0x0306, DisplayInUseFlag | (abbreviate ? DisplayAbbreviateFlag : 0));
+    EXPECT_EQ(view.displayFlags & 0x0306,
+              DisplayInUseFlag | (abbreviate ? DisplayAbbreviateFlag : 0));
     EXPECT_EQ(view.displayBeats, 4);
     EXPECT_EQ(view.displayBeatDuration, 1024);
   }
@@ -213,8 +213,8 @@ TEST_F(WritingTest, CompositeDisplayFromAFormattedPresentSignature) {
             DisplayCompositeTopFlag | DisplayCompositeBottomFlag);
   EXPECT_EQ(Top(after.displayBeats, true), "1+1++3");
   // Formatted as 1024++512, stored with an empty slot, formats the same.
-  EXPECT_TRUE(SameBottom(host.ReadBottomChain(after.displayBeatDuration),
-                         {{1024, G}, {0, G}, {512, G}}));
+  EXPECT_TRUE(
+      SameBottom(host.ReadBottomChain(after.displayBeatDuration), {{1024, G}, {0, G}, {512, G}}));
   EXPECT_EQ(Bottom(after.displayBeatDuration, true), "1024++512");
 }
 
