@@ -48,16 +48,21 @@ const std::vector<OptionField> fields = {
     {"allowBeat[5]", SettingsLayout::AllowBeat + 10, 1, "Allow 32nd notes as beat durations."},
 };
 
-}  // namespace
-
-const std::vector<OptionField>& OptionFields() { return fields; }
-
+// The field of that exact name, or null.
 const OptionField* FindOptionField(const std::string& name) {
   for (const OptionField& field : fields) {
     if (name == field.name) return &field;
   }
   return nullptr;
 }
+
+void SetField(OptionBlock& block, const OptionField& field, std::int16_t value) {
+  WriteI16(block.data() + field.offset, value);
+}
+
+}  // namespace
+
+const std::vector<OptionField>& OptionFields() { return fields; }
 
 bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string& error) {
   const std::size_t equals = text.find('=');
@@ -99,10 +104,6 @@ bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string
 
 std::int16_t GetField(const OptionBlock& block, const OptionField& field) {
   return ReadI16(block.data() + field.offset);
-}
-
-void SetField(OptionBlock& block, const OptionField& field, std::int16_t value) {
-  WriteI16(block.data() + field.offset, value);
 }
 
 void ApplyAssignments(OptionBlock& block, const std::vector<OptionAssignment>& assignments) {

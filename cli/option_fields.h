@@ -22,8 +22,6 @@ struct OptionField {
 
 // Every option field, in record order.
 const std::vector<OptionField>& OptionFields();
-// The field of that exact name, or null.
-const OptionField* FindOptionField(const std::string& name);
 
 // One "FIELD=VALUE" of --set, checked against the field's range.
 struct OptionAssignment {
@@ -34,7 +32,6 @@ struct OptionAssignment {
 bool ParseAssignment(const std::string& text, OptionAssignment& out, std::string& error);
 
 std::int16_t GetField(const OptionBlock& block, const OptionField& field);
-void SetField(OptionBlock& block, const OptionField& field, std::int16_t value);
 void ApplyAssignments(OptionBlock& block, const std::vector<OptionAssignment>& assignments);
 // False, with a reason, when the block is not one the options dialog would
 // accept (a flag not 0/1, minMeasureDuration outside 0..8192, no beat allowed).

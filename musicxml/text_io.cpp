@@ -366,20 +366,4 @@ std::string EncodeXmlText(const XmlText& like, const std::string& text) {
   return out;
 }
 
-std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits) {
-  std::stable_sort(edits.begin(), edits.end(),
-                   [](const TextEdit& a, const TextEdit& b) { return a.offset < b.offset; });
-  std::string out;
-  out.reserve(text.size() + 256 * edits.size());
-  std::size_t pos = 0;
-  for (const TextEdit& e : edits) {
-    const std::size_t start = std::max(pos, std::min(e.offset, text.size()));
-    out.append(text, pos, start - pos);
-    out += e.text;
-    pos = std::min(text.size(), std::max(pos, e.offset + e.length));
-  }
-  out.append(text, pos, std::string::npos);
-  return out;
-}
-
 }  // namespace musicxml

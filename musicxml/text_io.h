@@ -1,6 +1,6 @@
 // The text of an XML file: which encoding its bytes are in, decoding them to
-// UTF-8 and encoding text back into them, and edits to a text. Kept apart
-// from the score mapping so each part is testable alone.
+// UTF-8 and encoding text back into them. Kept apart from the score mapping
+// so each part is testable alone.
 #pragma once
 
 #include <array>
@@ -63,14 +63,5 @@ bool DecodeXmlText(std::string_view bytes, XmlText& out, std::string& error);
 // encoding cannot hold becomes a character reference (&#x5B8B;): only for
 // text that goes into character data or attribute values.
 std::string EncodeXmlText(const XmlText& like, const std::string& text);
-
-// One replacement in a text: `length` bytes at `offset` become `text`.
-struct TextEdit {
-  std::size_t offset = 0;
-  std::size_t length = 0;
-  std::string text;
-};
-// Applies non-overlapping edits; equal offsets keep their order.
-std::string ApplyEdits(const std::string& text, std::vector<TextEdit> edits);
 
 }  // namespace musicxml

@@ -873,14 +873,6 @@ bool FinishEdits(std::string_view source, const SourceEncoding& encoding, std::v
   return true;
 }
 
-bool VerifyEdits(std::string_view source, const SourceEncoding& encoding, std::vector<Edit>& edits,
-                 std::string& error) {
-  for (const Edit& e : edits) {
-    if (!CheckEdit(source, encoding, e, error)) return false;
-  }
-  return FinishEdits(source, encoding, edits, error);
-}
-
 void SpliceEdits(std::string_view source, const std::vector<Edit>& edits,
                  const std::function<void(std::string_view)>& sink) {
   std::size_t pos = 0;

@@ -80,9 +80,6 @@ bool CheckEdit(std::string_view source, const SourceEncoding& encoding, const Ed
 // Sorts checked edits, makes sure none overlaps another, and encodes them.
 bool FinishEdits(std::string_view source, const SourceEncoding& encoding, std::vector<Edit>& edits,
                  std::string& error);
-// CheckEdit on every edit, then FinishEdits.
-bool VerifyEdits(std::string_view source, const SourceEncoding& encoding, std::vector<Edit>& edits,
-                 std::string& error);
 
 // `source` with the verified edits spliced in, handed to `sink` in pieces.
 void SpliceEdits(std::string_view source, const std::vector<Edit>& edits,

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,17 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 
 // --- option fields ---
+
+// The assignment "FIELD=VALUE" as --set reads it.
+OptionAssignment Assign(const std::string& text) {
+  OptionAssignment assignment;
+  std::string error;
+  if (!ParseAssignment(text, assignment, error)) throw std::invalid_argument(error);
+  return assignment;
+}
+
+// The field of that name, as --set finds it.
+const OptionField& Field(const std::string& name) { return *Assign(name + "=0").field; }
 
 TEST(OptionFields, AssignmentsAreCheckedAgainstEachFieldsRange) {
   struct Row {
@@ -88,16 +100,16 @@ TEST(OptionFields, EveryFieldSitsAtItsRecordOffset) {
   ApplyDefaultSettings(settings);
   const OptionBlock block = OptionBlockOf(settings);
   ASSERT_EQ(block.size(), SettingsLayout::OptionBlockSize);
-  EXPECT_EQ(GetField(block, *FindOptionField("minMeasureDuration")), 1024);
-  EXPECT_EQ(GetField(block, *FindOptionField("allowBeat[0]")), 0);
-  EXPECT_EQ(GetField(block, *FindOptionField("allowBeat[1]")), 1);
-  EXPECT_EQ(GetField(block, *FindOptionField("onlyChangeAtConflicts")), 1);
+  EXPECT_EQ(GetField(block, Field("minMeasureDuration")), 1024);
+  EXPECT_EQ(GetField(block, Field("allowBeat[0]")), 0);
+  EXPECT_EQ(GetField(block, Field("allowBeat[1]")), 1);
+  EXPECT_EQ(GetField(block, Field("onlyChangeAtConflicts")), 1);
 
   OptionBlock changed = block;
-  SetField(changed, *FindOptionField("useComposite"), 1);
+  ApplyAssignments(changed, {Assign("useComposite=1")});
   StoreOptionBlock(changed, settings);
   EXPECT_EQ(settings.useComposite, 1);
-  SetField(changed, *FindOptionField("allowBeat[4]"), 0);
+  ApplyAssignments(changed, {Assign("allowBeat[4]=0")});
   StoreOptionBlock(changed, settings);
   EXPECT_EQ(settings.allowBeat[4], 0);
   EXPECT_EQ(OptionFields().size(), 19u);
@@ -110,11 +122,11 @@ TEST(OptionFields, AtLeastOneBeatMustStayAllowed) {
   std::string error;
   EXPECT_TRUE(ValidateOptionBlock(block, error));
   for (int i = 0; i < 6; ++i) {
-    SetField(block, *FindOptionField("allowBeat[" + std::to_string(i) + "]"), 0);
+    ApplyAssignments(block, {Assign("allowBeat[" + std::to_string(i) + "]=0")});
   }
   EXPECT_FALSE(ValidateOptionBlock(block, error));
   EXPECT_NE(error.find("allowBeat"), std::string::npos);
-  SetField(block, *FindOptionField("allowBeat[0]"), 1);
+  ApplyAssignments(block, {Assign("allowBeat[0]=1")});
   EXPECT_TRUE(ValidateOptionBlock(block, error));
   WriteI16(block.data() + SettingsLayout::HideTimeSig, 2);
   EXPECT_FALSE(ValidateOptionBlock(block, error));

@@ -213,6 +213,13 @@ TEST(StreamWrite, InsertedTextTakesTheFilesEncoding) {
   }
 }
 
+// `source` with finished edits spliced in.
+std::string Splice(std::string_view source, const std::vector<Edit>& edits) {
+  std::string out;
+  musicxml::SpliceEdits(source, edits, [&](std::string_view piece) { out.append(piece); });
+  return out;
+}
+
 struct BadEdit {
   const char* name;
   Edit edit;
@@ -243,18 +250,37 @@ TEST(StreamWrite, EditsAreCheckedOnTheirOwn) {
   };
   for (const BadEdit& row : rows) {
     SCOPED_TRACE(row.name);
-    std::vector<Edit> edits = {row.edit};
     std::string error;
-    EXPECT_FALSE(musicxml::VerifyEdits(Score, musicxml::SourceEncoding{}, edits, error));
+    EXPECT_FALSE(musicxml::CheckEdit(Score, musicxml::SourceEncoding{}, row.edit, error));
     EXPECT_NE(error.find(row.message), std::string::npos) << error;
   }
   std::vector<Edit> good = {{K::RewriteTime, time, timeLength,
                              "<time><beats>2</beats><beat-type>4</beat-type></time>", twoFour, ""}};
   std::string error;
-  ASSERT_TRUE(musicxml::VerifyEdits(Score, musicxml::SourceEncoding{}, good, error)) << error;
-  std::string out;
-  musicxml::SpliceEdits(Score, good, [&](std::string_view piece) { out.append(piece); });
-  EXPECT_EQ(out, Score.substr(0, time) + good[0].text + Score.substr(time + timeLength));
+  ASSERT_TRUE(musicxml::CheckEdit(Score, musicxml::SourceEncoding{}, good[0], error)) << error;
+  ASSERT_TRUE(musicxml::FinishEdits(Score, musicxml::SourceEncoding{}, good, error)) << error;
+  EXPECT_EQ(Splice(Score, good),
+            Score.substr(0, time) + good[0].text + Score.substr(time + timeLength));
+}
+
+TEST(StreamWrite, EditsGoInByOffsetAndAtOneOffsetInTheirOrder) {
+  const std::string text = "0123456789";
+  using K = Edit::Kind;
+  std::vector<Edit> edits = {{K::RewriteTime, 5, 2, "ab", {}, ""},
+                             {K::InsertTimes, 1, 0, "X", {}, ""},
+                             {K::InsertTimes, 1, 0, "Y", {}, ""},
+                             {K::InsertTimes, 10, 0, "!", {}, ""}};
+  std::string error;
+  ASSERT_TRUE(musicxml::FinishEdits(text, musicxml::SourceEncoding{}, edits, error)) << error;
+  EXPECT_EQ(Splice(text, edits), "0XY1234ab789!");
+  std::vector<Edit> none;
+  ASSERT_TRUE(musicxml::FinishEdits(text, musicxml::SourceEncoding{}, none, error)) << error;
+  EXPECT_EQ(Splice(text, none), text);
+
+  std::vector<Edit> overlapping = {{K::RewriteTime, 2, 4, "ab", {}, ""},
+                                   {K::InsertTimes, 3, 0, "X", {}, ""}};
+  EXPECT_FALSE(musicxml::FinishEdits(text, musicxml::SourceEncoding{}, overlapping, error));
+  EXPECT_NE(error.find("overlaps another"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -96,13 +96,6 @@ TEST(XmlTextTest, Utf8MarkAndLatin1) {
   EXPECT_EQ(musicxml::EncodeXmlText(text, text.text), latin);
 }
 
-TEST(ApplyEditsTest, ReplacesAndInsertsInOrder) {
-  const std::string text = "0123456789";
-  EXPECT_EQ(musicxml::ApplyEdits(text, {{5, 2, "ab"}, {1, 0, "X"}, {1, 0, "Y"}, {10, 0, "!"}}),
-            "0XY1234ab789!");
-  EXPECT_EQ(musicxml::ApplyEdits(text, {}), text);
-}
-
 std::vector<std::pair<std::string, std::string>> Members(const std::string& archive) {
   std::vector<std::pair<std::string, std::string>> out;
   zip_error_t ze;
