@@ -41,9 +41,8 @@ Status ReadScore(std::string_view bytes, const SourceEncoding& encoding, const s
       encoding.encoding == XmlText::Encoding::Utf8 && bytes.size() >= splitFrom ? SplitPoint(bytes)
                                                                                 : 0;
   if (split > encoding.bomSize) {
-    static constexpr std::string_view Root = "score-partwise";
-    const std::string open = "<" + std::string(Root) + ">";
-    const std::string close = "</" + std::string(Root) + ">";
+    const std::string open = "<score-partwise>";
+    const std::string close = "</score-partwise>";
     ScoreModel second;
     Status firstStatus;
     Status secondStatus;
