@@ -21,6 +21,22 @@ struct ZipCloser {
   void operator()(zip_t* z) const { zip_discard(z); }
 };
 
+// The whole content of an in-memory source that libzip has written an
+// archive into.
+bool ReadSource(zip_source_t* src, std::string& out) {
+  bool ok = false;
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_source_open(src) == 0) {
+    if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
+      out.assign(static_cast<std::size_t>(st.size), '\0');
+      ok = zip_source_read(src, out.data(), out.size()) == static_cast<zip_int64_t>(out.size());
+    }
+    zip_source_close(src);
+  }
+  return ok;
+}
+
 bool ReadMember(zip_t* zip, zip_int64_t index, std::string& out, std::string& error) {
   zip_stat_t st;
   zip_stat_init(&st);
@@ -209,15 +225,7 @@ bool ReplaceArchiveMember(std::string_view archive, const std::string& path,
       error = zip_strerror(zip.get());
     } else {
       static_cast<void>(zip.release());  // zip_close freed it
-      zip_stat_t st;
-      zip_stat_init(&st);
-      if (zip_source_open(src) == 0) {
-        if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
-          out.assign(static_cast<std::size_t>(st.size), '\0');
-          ok = zip_source_read(src, out.data(), out.size()) == static_cast<zip_int64_t>(out.size());
-        }
-        zip_source_close(src);
-      }
+      ok = ReadSource(src, out);
       if (!ok) error = "cannot read back the rewritten archive";
     }
   }
@@ -271,16 +279,7 @@ bool MakeArchive(const std::string& rootPath, const std::string& rootBytes, std:
   }
   if (!ok && zip != nullptr) zip_discard(zip);
   if (ok) {
-    ok = false;
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_source_open(src) == 0) {
-      if (zip_source_stat(src, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0) {
-        out.assign(static_cast<std::size_t>(st.size), '\0');
-        ok = zip_source_read(src, out.data(), out.size()) == static_cast<zip_int64_t>(out.size());
-      }
-      zip_source_close(src);
-    }
+    ok = ReadSource(src, out);
     if (!ok) error = "cannot read back the new archive";
   }
   zip_source_free(src);
